@@ -1,0 +1,136 @@
+#include "desktop/Launcher.h"
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "desktop/Settings.h"
+#include "desktop/boxer_osx.h"
+#include "platform/libproc/ProcessList.h"
+
+extern char** environ;
+
+namespace {
+
+// The shell used to search PATH for a bare program name; keep that, but
+// decide before any process is made.
+std::string resolveProgram(const std::string& program) {
+    if (program.find('/') != std::string::npos) return program;
+    const char* pathVariable = std::getenv("PATH");
+    std::string dirs = pathVariable ? pathVariable : "/usr/bin:/bin";
+    std::size_t start = 0;
+    while (start <= dirs.size()) {
+        std::size_t end = dirs.find(':', start);
+        if (end == std::string::npos) end = dirs.size();
+        std::string dir = dirs.substr(start, end - start);
+        if (dir.empty()) dir = ".";
+        const std::string candidate = dir + "/" + program;
+        struct stat st {};
+        if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+        start = end + 1;
+    }
+    return program;
+}
+
+// The host may block or ignore signals; the application starts with a clean slate.
+void resetSignalsForChild() {
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    for (int sig : {SIGPIPE, SIGINT, SIGQUIT, SIGCHLD, SIGHUP, SIGTERM}) signal(sig, SIG_DFL);
+}
+
+void waitFor(pid_t pid) {
+    while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+}
+
+void startAndWait(const std::string& program, char* const argv[]) {
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t none, defaults;
+    sigemptyset(&none);
+    sigemptyset(&defaults);
+    for (int sig : {SIGPIPE, SIGINT, SIGQUIT, SIGCHLD, SIGHUP, SIGTERM}) sigaddset(&defaults, sig);
+    posix_spawnattr_setsigmask(&attr, &none);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    // The host's own descriptors (the shared records among them) are none of the application's business.
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+
+    pid_t pid = -1;
+    const int error = posix_spawn(&pid, program.c_str(), &actions, &attr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
+    if (error != 0) {
+        std::fprintf(stderr, "startQuillane: cannot start %s: %s\n", program.c_str(), std::strerror(error));
+        return;
+    }
+    waitFor(pid);
+}
+
+// The application is started by a short-lived intermediate process that ends
+// at once and is reaped here; the application itself becomes a child of the
+// system's reaper. So no zombie stays behind and no SIGCHLD handling of the
+// host is touched. Between fork and exec only async-signal-safe calls are made.
+void startDetached(const std::string& program, char* const argv[]) {
+    const pid_t middle = ::fork();
+    if (middle < 0) {
+        std::fprintf(stderr, "startQuillane: cannot start %s: %s\n", program.c_str(), std::strerror(errno));
+        return;
+    }
+    if (middle == 0) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            resetSignalsForChild();
+            ::closefrom(3);
+            ::execve(program.c_str(), argv, environ);
+            ::_exit(127);
+        }
+        ::_exit(child < 0 ? 1 : 0);
+    }
+    waitFor(middle);
+}
+
+}  // namespace
+
+void startQuillane(std::string path, bool modal) {
+    const std::string settingsPath = settingsFilePath();
+    if (settingsPath.empty()) {
+        getValueFromReg("ProgramPath", false);  // shows why nothing can start
+        return;
+    }
+    if (libproc::isProcessRunning(kQuillaneProcessName)) return;
+
+    const std::string programPath = getValueFromReg("ProgramPath", false);
+    if (programPath.empty()) {
+        const std::string message =
+            "Quillane preferences not found. Please install Quillane and run it before using this function. "
+            "\n\nFile " + settingsPath + " not found";
+        showBox(message.c_str(), "Error", BoxStyle::Error, BoxButtons::OK);
+        return;
+    }
+
+    const std::string program = resolveProgram(programPath);
+    std::string programArg = programPath;
+    std::string flag = "-plugin";
+    std::vector<char*> argv{programArg.data(), flag.data()};
+    if (!path.empty()) argv.push_back(path.data());
+    argv.push_back(nullptr);
+
+    if (modal)
+        startAndWait(program, argv.data());
+    else
+        startDetached(program, argv.data());
+}

@@ -1,0 +1,306 @@
+#include "desktop/Settings.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <fstream>
+
+#include "desktop/boxer_osx.h"
+
+namespace {
+
+const char kSettingsFolder[] = "/.config/QuillaneMac/";
+const char kSettingsFile[] = "/.config/QuillaneMac/reg.xml";
+const char kTemporaryFile[] = "/.config/QuillaneMac/reg_buf.xml";
+const char kParentFolder[] = "/.config/";
+const char kAnchor[] = "<Key Name=\"Quillane\">";
+const char kValueEnd[] = "</Value>";
+
+const char kSkeleton[] =
+    "    <?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+    "    <XMLReg>\n"
+    "      <Key Name=\"HKEY_CURRENT_USER\">\n"
+    "        <Key Name=\"Software\">\n"
+    "          <Key Name=\"Quillane\">\n"
+    "          </Key>\n"
+    "        </Key>\n"
+    "      </Key>\n"
+    "    </XMLReg>\n"
+    "    \n";
+
+// The keys the plug-in writes itself; any other key is only ever read.
+std::string valuePrefix(const std::string& key) {
+    if (key == "FavoriteLUTFolder") return "<Value Name=\"FavoriteLUTFolder\" Type=\"2\">";
+    if (key == "email") return "<Value Name=\"email\" Type=\"2\">";
+    if (key == "PersonalAccountPassword") return "<Value Name=\"PersonalAccountPassword\" Type=\"2\">";
+    return {};
+}
+
+void errorBox(const std::string& message, const char* title) {
+    showBox(message.c_str(), title, BoxStyle::Error, BoxButtons::OK);
+}
+
+bool hasControlCharacter(const std::string& text) {
+    for (unsigned char c : text)
+        if (c < 0x20 || c == 0x7f) return true;
+    return false;
+}
+
+std::string escapeXml(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        case '\'': out += "&apos;"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+void appendUtf8(std::string& out, unsigned long cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xc0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3f));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xe0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3f));
+        out += static_cast<char>(0x80 | (cp & 0x3f));
+    } else {
+        out += static_cast<char>(0xf0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3f));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3f));
+        out += static_cast<char>(0x80 | (cp & 0x3f));
+    }
+}
+
+// The five named entities and numeric references (the desktop application's
+// XML writer may use either); anything else stays as it is.
+std::string unescapeXml(const std::string& text) {
+    static const std::pair<const char*, char> named[] = {
+        {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}};
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        if (text[i] != '&') {
+            out += text[i++];
+            continue;
+        }
+        bool done = false;
+        for (const auto& [entity, c] : named) {
+            if (text.compare(i, std::char_traits<char>::length(entity), entity) == 0) {
+                out += c;
+                i += std::char_traits<char>::length(entity);
+                done = true;
+                break;
+            }
+        }
+        if (!done && text.compare(i, 2, "&#") == 0) {
+            const std::size_t semi = text.find(';', i);
+            const bool hex = i + 2 < text.size() && (text[i + 2] == 'x' || text[i + 2] == 'X');
+            const std::size_t digits = i + (hex ? 3 : 2);
+            if (semi != std::string::npos && semi > digits && semi - digits <= 8) {
+                const std::string number = text.substr(digits, semi - digits);
+                char* end = nullptr;
+                const unsigned long cp = std::strtoul(number.c_str(), &end, hex ? 16 : 10);
+                if (*end == '\0' && cp > 0 && cp <= 0x10ffff && !(cp >= 0xd800 && cp <= 0xdfff)) {
+                    appendUtf8(out, cp);
+                    i = semi + 1;
+                    done = true;
+                }
+            }
+        }
+        if (!done) out += text[i++];
+    }
+    return out;
+}
+
+enum class LineResult { NoMatch, Found, Stop };
+
+// A line names the key when the key stands in double quotes anywhere in it.
+// Its value is the text between the first '>' and the next '<' (or the next
+// '>' or the end of the line). A line without a value after its first '>'
+// ends the lookup; an empty piece between two adjacent '>' is passed over.
+LineResult lookupLine(const std::string& line, const std::string& quotedKey, std::string& value) {
+    if (line.find(quotedKey) == std::string::npos) return LineResult::NoMatch;
+    const std::size_t gt = line.find('>');
+    if (gt == std::string::npos || gt + 1 == line.size()) return LineResult::Stop;
+    const std::size_t pieceEnd = line.find('>', gt + 1);
+    const std::string piece = line.substr(gt + 1, pieceEnd == std::string::npos ? std::string::npos : pieceEnd - gt - 1);
+    if (piece.empty()) return LineResult::NoMatch;
+    value = piece.substr(0, piece.find('<'));
+    return LineResult::Found;
+}
+
+bool readLines(const std::string& path, std::vector<std::string>& lines) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::string line;
+    while (std::getline(in, line)) lines.push_back(line);
+    return !in.bad();
+}
+
+bool writeAll(int fd, const std::string& text) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Writes the whole new content into the temporary file, flushes it to disk
+// and renames it over the settings file. On any failure the settings file is
+// left as it was and the temporary file is removed.
+bool replaceSettingsFile(const std::string& home, const std::string& content) {
+    const std::string target = home + kSettingsFile;
+    const std::string temporary = home + kTemporaryFile;
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    bool ok = writeAll(fd, content) && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    ok = ok && std::rename(temporary.c_str(), target.c_str()) == 0;
+    if (!ok) ::unlink(temporary.c_str());
+    return ok;
+}
+
+bool isDirectory(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The folders and the skeleton, for a settings file that could not be opened.
+// A file that exists but cannot be read is left alone.
+void createSettingsFile(const std::string& home) {
+    const std::string folder = home + kSettingsFolder;
+    if (!isDirectory(folder)) {
+        ::mkdir((home + kParentFolder).c_str(), 0700);  // normally there already
+        if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+            errorBox("Failed to create folder " + folder, "Error in Quillane Plug-in");
+    }
+    const std::string path = home + kSettingsFile;
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return;
+    const bool ok = writeAll(fd, std::string(kSkeleton) + "\n");
+    if (::close(fd) != 0 || !ok) ::unlink(path.c_str());
+}
+
+// Adds the key's empty value line directly after every anchor line.
+void insertEmptyValueLine(const std::string& home, const std::string& key) {
+    const std::string prefix = valuePrefix(key);
+    if (prefix.empty()) return;  // nothing to insert for keys the plug-in does not own
+    std::vector<std::string> lines;
+    if (!readLines(home + kSettingsFile, lines)) return;
+    std::string content;
+    bool inserted = false;
+    for (const std::string& line : lines) {
+        content += line;
+        content += '\n';
+        if (line.find(kAnchor) != std::string::npos) {
+            content += prefix + kValueEnd + "\n";
+            inserted = true;
+        }
+    }
+    if (inserted) replaceSettingsFile(home, content);
+}
+
+}  // namespace
+
+std::string settingsFilePath() {
+    const char* home = std::getenv("HOME");
+    return home ? std::string(home) + kSettingsFile : std::string();
+}
+
+std::string getValueFromReg(std::string key, bool create) {
+    const char* homeVariable = std::getenv("HOME");
+    if (homeVariable == nullptr) {
+        errorBox("Can't get HOME variable", "Error in Quillane Plug-in");
+        return {};
+    }
+    try {
+        const std::string home = homeVariable;
+        const std::string path = home + kSettingsFile;
+        std::ifstream in(path, std::ios::binary);
+        if (!in) {
+            errorBox("Error opening file " + path, "getValueFromReg");
+            if (create) createSettingsFile(home);
+        } else {
+            const std::string quotedKey = "\"" + key + "\"";
+            std::string line;
+            while (std::getline(in, line)) {
+                std::string value;
+                const LineResult result = lookupLine(line, quotedKey, value);
+                if (result == LineResult::Found) return unescapeXml(value);
+                if (result == LineResult::Stop) return {};
+            }
+            in.close();
+        }
+        insertEmptyValueLine(home, key);
+    } catch (const std::exception&) {
+    }
+    return {};
+}
+
+void setValuesInReg(const std::vector<std::pair<std::string, std::string>>& values) {
+    const char* homeVariable = std::getenv("HOME");
+    if (homeVariable == nullptr) return;
+    for (const auto& [key, value] : values)
+        if (hasControlCharacter(value)) return;
+    try {
+        const std::string home = homeVariable;
+        std::vector<std::string> lines;
+        if (!readLines(home + kSettingsFile, lines)) return;
+        std::string content;
+        for (const std::string& line : lines) {
+            bool replaced = false;
+            for (const auto& [key, value] : values) {
+                const std::string prefix = valuePrefix(key);
+                if (prefix.empty() || line.find("\"" + key + "\"") == std::string::npos) continue;
+                content += prefix + escapeXml(value) + kValueEnd + "\n";
+                replaced = true;
+                break;
+            }
+            if (!replaced) content += line + "\n";
+        }
+        replaceSettingsFile(home, content);
+    } catch (const std::exception&) {
+    }
+}
+
+void saveLoginPassword(std::string email, std::string password) {
+    if (std::getenv("HOME") == nullptr) {
+        getValueFromReg("email", true);  // tells the user why nothing is stored
+        return;
+    }
+    getValueFromReg("email", true);
+    getValueFromReg("PersonalAccountPassword", true);
+    setValuesInReg({{"email", std::move(email)}, {"PersonalAccountPassword", std::move(password)}});
+}
+
+std::vector<std::string> getLoginPassword() {
+    std::string email = getValueFromReg("email", true);
+    std::string password = getValueFromReg("PersonalAccountPassword", true);
+    return {std::move(email), std::move(password)};
+}
+
+std::string getPresetsPath() {
+    const std::string program = getValueFromReg("ProgramPath", false);
+    if (program.empty()) return {};
+    const char separator = program.find('/') != std::string::npos ? '/' : '\\';
+    const std::size_t last = program.rfind(separator);
+    if (last == std::string::npos) return {};
+    return program.substr(0, last) + separator + "Presets";
+}

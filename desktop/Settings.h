@@ -1,0 +1,37 @@
+#pragma once
+// The settings file shared with the Quillane desktop application:
+// $HOME/.config/QuillaneMac/reg.xml, an XML imitation of a registry hive with
+// one value per line. The application writes ProgramPath and ModalPluginMode;
+// the plug-in keeps FavoriteLUTFolder, email and PersonalAccountPassword there.
+//
+// Every call reads the file afresh. A rewrite builds the complete new file
+// beside it (reg_buf.xml) and renames it over reg.xml in one step, so the old
+// file stays whole if anything fails. Values are stored XML-escaped and read
+// back unescaped.
+#include <string>
+#include <utility>
+#include <vector>
+
+// The settings file's path, or the empty string when HOME is unset.
+std::string settingsFilePath();
+
+// The value of key, or the empty string when it is absent, empty or the file
+// cannot be read. With create true a missing file (and its folders) is made
+// first. A missing line for one of the plug-in's own keys is added (empty),
+// whether create is set or not.
+std::string getValueFromReg(std::string key, bool create);
+
+// Replaces every line that names one of the keys (the first matching pair in
+// list order wins) by that key's value line. Only the plug-in's own keys are
+// written. A value holding a control character is refused: then nothing is
+// written at all.
+void setValuesInReg(const std::vector<std::pair<std::string, std::string>>& values);
+
+void saveLoginPassword(std::string email, std::string password);
+
+// Exactly two elements: the stored e-mail, then the stored password.
+std::vector<std::string> getLoginPassword();
+
+// The desktop application's presets folder (beside its executable), or the
+// empty string when the application has not told us where it lives.
+std::string getPresetsPath();

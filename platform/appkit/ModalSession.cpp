@@ -1,0 +1,14 @@
+#include "platform/appkit/ModalSession.h"
+
+#include <GLFW/glfw3.h>
+
+namespace appkit {
+
+void ModalSession::runTurn() {
+    // Without an initialised GLFW this only records a GLFW error; nothing to handle then.
+    glfwPollEvents();
+}
+
+void abortModal() {}
+
+}  // namespace appkit

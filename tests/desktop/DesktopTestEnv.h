@@ -1,0 +1,91 @@
+#pragma once
+// Shared pieces of the desktop tests: a private HOME and exchange folder per
+// test, and a box presenter that records every box and answers as scripted.
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "TempDir.h"
+#include "platform/appkit/Alert.h"
+
+namespace quillane::test {
+
+// Sets (or, with nullopt, unsets) an environment variable and restores it.
+class ScopedEnv {
+public:
+    ScopedEnv(std::string name, std::optional<std::string> value) : name_(std::move(name)) {
+        if (const char* old = std::getenv(name_.c_str())) old_ = old;
+        if (value)
+            ::setenv(name_.c_str(), value->c_str(), 1);
+        else
+            ::unsetenv(name_.c_str());
+    }
+    ~ScopedEnv() {
+        if (old_)
+            ::setenv(name_.c_str(), old_->c_str(), 1);
+        else
+            ::unsetenv(name_.c_str());
+    }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    std::string name_;
+    std::optional<std::string> old_;
+};
+
+struct ShownBox {
+    std::string messageText;      // the headline
+    std::string informativeText;  // the body
+    appkit::AlertStyle style;
+    std::vector<std::string> buttons;
+};
+
+class BoxRecorder {
+public:
+    BoxRecorder()
+        : scope_([this](const appkit::Alert& alert) {
+              boxes.push_back({alert.messageText(), alert.informativeText(), alert.alertStyle(), alert.buttons()});
+              return answer;
+          }) {}
+    std::vector<ShownBox> boxes;
+    int answer = appkit::kAlertFirstButtonReturn;
+
+private:
+    appkit::ScopedAlertPresenter scope_;
+};
+
+// HOME and the exchange folder point into a fresh temporary folder.
+class DesktopSandbox {
+public:
+    DesktopSandbox()
+        : home_("HOME", dir.file("home")), exchange_("QUILLANE_EXCHANGE_DIR", dir.file("exchange")) {
+        std::filesystem::create_directories(dir.path() / "home");
+        std::filesystem::create_directories(dir.path() / "exchange");
+    }
+    std::string home() const { return dir.file("home"); }
+    std::string exchange() const { return dir.file("exchange") + "/"; }
+    std::string settingsFile() const { return home() + "/.config/QuillaneMac/reg.xml"; }
+
+    TempDir dir;
+
+private:
+    ScopedEnv home_;
+    ScopedEnv exchange_;
+};
+
+inline std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+inline void writeFile(const std::string& path, const std::string& text) {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+}  // namespace quillane::test

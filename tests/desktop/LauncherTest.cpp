@@ -1,0 +1,190 @@
+// The launcher with a real stand-in program named QuillaneMac. These tests
+// look at every process of the machine, so they run alone (see CMakeLists.txt).
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "DesktopTestEnv.h"
+#include "desktop/Launcher.h"
+#include "platform/libproc/ProcessList.h"
+
+extern char** environ;
+
+using namespace quillane::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+const std::string kStandIn = QUILLANE_TEST_QUILLANEMAC;
+
+template <typename Condition>
+bool waitUntil(Condition condition, std::chrono::milliseconds limit = 10s) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(10ms);
+    }
+    return true;
+}
+
+std::vector<std::string> recordedArguments(const std::string& record) {
+    std::vector<std::string> args;
+    const std::string bytes = readFile(record);
+    std::size_t start = 0;
+    for (std::size_t nul; (nul = bytes.find('\0', start)) != std::string::npos; start = nul + 1)
+        args.push_back(bytes.substr(start, nul - start));
+    return args;
+}
+
+bool exists(const std::string& path) { return std::filesystem::exists(path); }
+
+class LauncherTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(waitUntil([] { return !libproc::isProcessRunning("QuillaneMac"); }, 60s))
+            << "a QuillaneMac from elsewhere keeps running";
+        setProgramPath(kStandIn);
+    }
+    void setProgramPath(const std::string& program) {
+        writeFile(sandbox.settingsFile(),
+                  "<XMLReg>\n<Key Name=\"Quillane\">\n"
+                  "<Value Name=\"ProgramPath\" Type=\"2\">" + program + "</Value>\n</Key>\n</XMLReg>\n");
+    }
+    // Starts the stand-in (under another name when given) outside the launcher;
+    // it stays until the file go exists.
+    pid_t startWaitingStandIn(const std::string& program, const std::string& go) {
+        ScopedEnv wait("QUILLANE_TEST_WAIT_FOR", go);
+        ScopedEnv rec("QUILLANE_TEST_RECORD", sandbox.dir.file("outside-record"));
+        std::string arg0 = program;
+        char* argv[] = {arg0.data(), nullptr};
+        pid_t pid = -1;
+        EXPECT_EQ(posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, environ), 0);
+        return pid;
+    }
+
+    DesktopSandbox sandbox;
+    BoxRecorder boxes;
+    std::string record = sandbox.dir.file("record");
+    ScopedEnv recordEnv{"QUILLANE_TEST_RECORD", record};
+    ScopedEnv noWait{"QUILLANE_TEST_WAIT_FOR", std::nullopt};
+};
+
+}  // namespace
+
+TEST_F(LauncherTest, APathWithBlanksAndShellCharactersArrivesAsOneArgument) {
+    const std::string pwned = sandbox.dir.file("pwned");
+    const std::string path = sandbox.dir.file("my looks") + "/a b;touch " + pwned + " $(touch " + pwned +
+                             ") `touch " + pwned + "` 'q' \"d\" & | > \\ x.qlp";
+    startQuillane(path, true);
+    EXPECT_EQ(recordedArguments(record), (std::vector<std::string>{kStandIn, "-plugin", path}));
+    EXPECT_FALSE(exists(pwned));
+
+    // An empty path is left out.
+    std::filesystem::remove(record);
+    startQuillane("", true);
+    EXPECT_EQ(recordedArguments(record), (std::vector<std::string>{kStandIn, "-plugin"}));
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
+TEST_F(LauncherTest, ModalWaitsUntilTheApplicationHasEnded) {
+    const std::string go = sandbox.dir.file("go");
+    ScopedEnv wait("QUILLANE_TEST_WAIT_FOR", go);
+    std::atomic<bool> released{false};
+    std::thread releaser([&] {
+        waitUntil([] { return libproc::isProcessRunning("QuillaneMac"); });
+        std::this_thread::sleep_for(200ms);
+        released = true;
+        writeFile(go, "");
+    });
+    startQuillane("/tmp/a.qlp", true);
+    EXPECT_TRUE(released);
+    EXPECT_EQ(recordedArguments(record), (std::vector<std::string>{kStandIn, "-plugin", "/tmp/a.qlp"}));
+    EXPECT_FALSE(libproc::isProcessRunning("QuillaneMac"));
+    releaser.join();
+}
+
+TEST_F(LauncherTest, NonModalReturnsAtOnceAndLeavesNoZombie) {
+    const std::string go = sandbox.dir.file("go");
+    ScopedEnv wait("QUILLANE_TEST_WAIT_FOR", go);
+    startQuillane("/tmp/a.qlp", false);
+    // Still waiting for its go: the call did not wait for it.
+    EXPECT_FALSE(exists(record));
+    EXPECT_TRUE(waitUntil([] { return libproc::isProcessRunning("QuillaneMac"); }));
+
+    writeFile(go, "");
+    ASSERT_TRUE(waitUntil([&] { return exists(record); }));
+    EXPECT_EQ(recordedArguments(record), (std::vector<std::string>{kStandIn, "-plugin", "/tmp/a.qlp"}));
+    EXPECT_TRUE(waitUntil([] { return !libproc::isProcessRunning("QuillaneMac"); }));
+    // Nothing of ours is left to reap: no child at all remains.
+    errno = 0;
+    EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
+    EXPECT_EQ(errno, ECHILD);
+}
+
+TEST_F(LauncherTest, ARunningQuillaneMacMeansNothingIsStarted) {
+    const std::string go = sandbox.dir.file("go");
+    const pid_t running = startWaitingStandIn(kStandIn, go);
+    ASSERT_TRUE(waitUntil([] { return libproc::isProcessRunning("QuillaneMac"); }));
+
+    startQuillane("/tmp/a.qlp", true);  // would block until its own stand-in ended
+    startQuillane("/tmp/a.qlp", false);
+    std::this_thread::sleep_for(200ms);
+    EXPECT_FALSE(exists(record));
+    EXPECT_TRUE(boxes.boxes.empty());
+
+    writeFile(go, "");
+    ::waitpid(running, nullptr, 0);
+}
+
+TEST_F(LauncherTest, ALongerNameDoesNotCount) {
+    const std::string longer = sandbox.dir.file("QuillaneMacPro");
+    std::filesystem::copy_file(kStandIn, longer);
+    std::filesystem::permissions(longer, std::filesystem::perms::owner_all);
+    const std::string go = sandbox.dir.file("go");
+    const pid_t running = startWaitingStandIn(longer, go);
+    ASSERT_TRUE(waitUntil([] {
+        for (const auto& p : libproc::listProcesses())
+            if (p.name == "QuillaneMacPro") return true;
+        return false;
+    }));
+    EXPECT_FALSE(libproc::isProcessRunning("QuillaneMac"));
+
+    startQuillane("/tmp/b.qlp", true);
+    EXPECT_EQ(recordedArguments(record), (std::vector<std::string>{kStandIn, "-plugin", "/tmp/b.qlp"}));
+
+    writeFile(go, "");
+    ::waitpid(running, nullptr, 0);
+}
+
+TEST_F(LauncherTest, WithoutProgramPathTheUserIsToldAndNothingStarts) {
+    const std::string preferences =
+        "Quillane preferences not found. Please install Quillane and run it before using this function. "
+        "\n\nFile " + sandbox.settingsFile() + " not found";
+    setProgramPath("");
+    startQuillane("/tmp/a.qlp", true);
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].messageText, "Error");
+    EXPECT_EQ(boxes.boxes[0].informativeText, preferences);
+    EXPECT_EQ(boxes.boxes[0].style, appkit::AlertStyle::Critical);
+    EXPECT_EQ(boxes.boxes[0].buttons, std::vector<std::string>{"OK"});
+
+    // No settings file at all: the lookup's box comes first.
+    std::filesystem::remove(sandbox.settingsFile());
+    startQuillane("/tmp/a.qlp", false);
+    ASSERT_EQ(boxes.boxes.size(), 3u);
+    EXPECT_EQ(boxes.boxes[1].informativeText, "Error opening file " + sandbox.settingsFile());
+    EXPECT_EQ(boxes.boxes[2].informativeText, preferences);
+
+    // No HOME: only the lookup's box.
+    ScopedEnv noHome("HOME", std::nullopt);
+    startQuillane("/tmp/a.qlp", true);
+    ASSERT_EQ(boxes.boxes.size(), 4u);
+    EXPECT_EQ(boxes.boxes[3].informativeText, "Can't get HOME variable");
+    EXPECT_FALSE(exists(record));
+}

@@ -1,0 +1,229 @@
+// The settings file against real files under a temporary HOME.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "DesktopTestEnv.h"
+#include "desktop/Settings.h"
+
+using namespace quillane::test;
+
+namespace {
+
+const std::string kSkeletonHead =
+    "    <?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+    "    <XMLReg>\n"
+    "      <Key Name=\"HKEY_CURRENT_USER\">\n"
+    "        <Key Name=\"Software\">\n"
+    "          <Key Name=\"Quillane\">\n";
+const std::string kSkeletonTail =
+    "          </Key>\n"
+    "        </Key>\n"
+    "      </Key>\n"
+    "    </XMLReg>\n"
+    "    \n"
+    "\n";
+
+std::string settingsWith(const std::string& valueLines) { return kSkeletonHead + valueLines + kSkeletonTail; }
+
+unsigned modeOf(const std::string& path) {
+    struct stat st {};
+    ::stat(path.c_str(), &st);
+    return st.st_mode & 07777;
+}
+
+class SettingsTest : public ::testing::Test {
+protected:
+    DesktopSandbox sandbox;
+    BoxRecorder boxes;
+};
+
+}  // namespace
+
+TEST_F(SettingsTest, CreateMakesPrivateSkeletonAndInsertsAfterTheKeyElement) {
+    EXPECT_EQ(getValueFromReg("FavoriteLUTFolder", true), "");
+
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].messageText, "getValueFromReg");
+    EXPECT_EQ(boxes.boxes[0].informativeText, "Error opening file " + sandbox.settingsFile());
+    EXPECT_EQ(boxes.boxes[0].style, appkit::AlertStyle::Critical);
+    EXPECT_EQ(boxes.boxes[0].buttons, std::vector<std::string>{"OK"});
+
+    EXPECT_EQ(readFile(sandbox.settingsFile()),
+              settingsWith("<Value Name=\"FavoriteLUTFolder\" Type=\"2\"></Value>\n"));
+    // The file will hold a password: folders and file are the owner's alone.
+    EXPECT_EQ(modeOf(sandbox.settingsFile()), 0600u);
+    EXPECT_EQ(modeOf(sandbox.home() + "/.config/QuillaneMac"), 0700u);
+    EXPECT_EQ(modeOf(sandbox.home() + "/.config"), 0700u);
+    EXPECT_FALSE(std::filesystem::exists(sandbox.home() + "/.config/QuillaneMac/reg_buf.xml"));
+
+    // Found now: no box, no further line.
+    EXPECT_EQ(getValueFromReg("FavoriteLUTFolder", true), "");
+    EXPECT_EQ(boxes.boxes.size(), 1u);
+}
+
+TEST_F(SettingsTest, LoginOnMissingFileInsertsLaterKeysAboveEarlierOnes) {
+    EXPECT_EQ(getLoginPassword(), (std::vector<std::string>{"", ""}));
+    EXPECT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(readFile(sandbox.settingsFile()),
+              settingsWith("<Value Name=\"PersonalAccountPassword\" Type=\"2\"></Value>\n"
+                           "<Value Name=\"email\" Type=\"2\"></Value>\n"));
+}
+
+TEST_F(SettingsTest, WithoutCreateAMissingFileStaysMissing) {
+    EXPECT_EQ(getValueFromReg("ProgramPath", false), "");
+    EXPECT_EQ(getValueFromReg("email", false), "");
+    EXPECT_EQ(boxes.boxes.size(), 2u);
+    EXPECT_FALSE(std::filesystem::exists(sandbox.home() + "/.config"));
+}
+
+TEST_F(SettingsTest, AFolderThatCannotBeMadeIsReported) {
+    writeFile(sandbox.home() + "/.config", "a file where the folder belongs");
+    EXPECT_EQ(getValueFromReg("email", true), "");
+    ASSERT_EQ(boxes.boxes.size(), 2u);
+    EXPECT_EQ(boxes.boxes[1].messageText, "Error in Quillane Plug-in");
+    EXPECT_EQ(boxes.boxes[1].informativeText, "Failed to create folder " + sandbox.home() + "/.config/QuillaneMac/");
+    EXPECT_EQ(readFile(sandbox.home() + "/.config"), "a file where the folder belongs");
+}
+
+TEST_F(SettingsTest, LookupShapes) {
+    const std::string file = settingsWith(
+        "  <Value Name=\"ProgramPath\" Type=\"2\">/opt/Q&amp;A/&#x51;uillane&#46;bin</Value>\n"
+        "  <Value Name=\"ModalPluginMode\" Type=\"4\"></Value>\n"
+        "  <Value Name=\"Email\" Type=\"2\">wrong-case@x</Value>\n"
+        "  <Other \"email\">>skipped</Other>\n"
+        "  <Value Name=\"email\" Type=\"2\">first@x</Value>\n"
+        "  <Value Name=\"email\" Type=\"2\">second@x</Value>\n"
+        "  <Value Name=\"FavoriteLUTFolder\" Type=\"2\">/raw<cut>here</Value>\n"
+        "  \"PersonalAccountPassword\" without a closing bracket\n"
+        "  <Value Name=\"PersonalAccountPassword\" Type=\"2\">unreachable</Value>\n");
+    writeFile(sandbox.settingsFile(), file);
+
+    EXPECT_EQ(getValueFromReg("ProgramPath", false), "/opt/Q&A/Quillane.bin");  // entities of the application's writer
+    EXPECT_EQ(getValueFromReg("ModalPluginMode", false), "");
+    EXPECT_EQ(getValueFromReg("email", true), "first@x");  // case-sensitive, empty piece passed over, first wins
+    EXPECT_EQ(getValueFromReg("FavoriteLUTFolder", false), "/raw");
+    EXPECT_EQ(getValueFromReg("PersonalAccountPassword", true), "");  // stops at the line without '>'
+    EXPECT_TRUE(boxes.boxes.empty());
+    EXPECT_EQ(readFile(sandbox.settingsFile()), file);
+
+    // Absent keys: the application's keys are never added, the plug-in's are.
+    EXPECT_EQ(getValueFromReg("NoSuchKey", true), "");
+    EXPECT_EQ(readFile(sandbox.settingsFile()), file);
+    writeFile(sandbox.settingsFile(), settingsWith(""));
+    EXPECT_EQ(getValueFromReg("ProgramPath", false), "");
+    EXPECT_EQ(readFile(sandbox.settingsFile()), settingsWith(""));
+    EXPECT_EQ(getValueFromReg("email", false), "");
+    EXPECT_EQ(readFile(sandbox.settingsFile()), settingsWith("<Value Name=\"email\" Type=\"2\"></Value>\n"));
+}
+
+TEST_F(SettingsTest, SaveLoginPasswordRoundTripsEveryCharacterAndReplacesEveryLine) {
+    writeFile(sandbox.settingsFile(),
+              settingsWith("            <Value Name=\"email\" Type=\"2\">old@x</Value>\n"
+                           "            <Value Name=\"ProgramPath\" Type=\"2\">/opt/q</Value>\n"
+                           "            <Value Name=\"email\" Type=\"2\">duplicate@x</Value>\n"));
+    const std::string email = "a&b<c>\"d'e@x.com";
+    const std::string password = "p\xC3\xA4ss &lt; \"email\"> </Value><Value Name=\"ProgramPath\">/evil";
+    saveLoginPassword(email, password);
+
+    EXPECT_EQ(getLoginPassword(), (std::vector<std::string>{email, password}));
+    EXPECT_EQ(getValueFromReg("ProgramPath", false), "/opt/q");
+    const std::string stored = readFile(sandbox.settingsFile());
+    EXPECT_EQ(stored,
+              settingsWith("<Value Name=\"PersonalAccountPassword\" Type=\"2\">p\xC3\xA4ss &amp;lt; &quot;email&quot;&gt; "
+                           "&lt;/Value&gt;&lt;Value Name=&quot;ProgramPath&quot;&gt;/evil</Value>\n"
+                           "<Value Name=\"email\" Type=\"2\">a&amp;b&lt;c&gt;&quot;d&apos;e@x.com</Value>\n"
+                           "            <Value Name=\"ProgramPath\" Type=\"2\">/opt/q</Value>\n"
+                           "<Value Name=\"email\" Type=\"2\">a&amp;b&lt;c&gt;&quot;d&apos;e@x.com</Value>\n"));
+    EXPECT_EQ(modeOf(sandbox.settingsFile()), 0600u);
+    EXPECT_FALSE(std::filesystem::exists(sandbox.home() + "/.config/QuillaneMac/reg_buf.xml"));
+
+    // Log-out stores empty values.
+    saveLoginPassword("", "");
+    EXPECT_EQ(getLoginPassword(), (std::vector<std::string>{"", ""}));
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
+TEST_F(SettingsTest, ValuesWithControlCharactersAreRefusedWhole) {
+    saveLoginPassword("me@x", "secret");
+    const std::string before = readFile(sandbox.settingsFile());
+    saveLoginPassword("new@x", "pass\n<Value Name=\"ProgramPath\" Type=\"2\">/evil</Value>");
+    saveLoginPassword("new@x\r", "pass");
+    setValuesInReg({{"FavoriteLUTFolder", std::string("/a\0b", 4)}});
+    EXPECT_EQ(readFile(sandbox.settingsFile()), before);
+    EXPECT_EQ(getLoginPassword(), (std::vector<std::string>{"me@x", "secret"}));
+}
+
+TEST_F(SettingsTest, LongLinesAndLongValues) {
+    const std::string longFolder = "/" + std::string(3000, 'f');
+    writeFile(sandbox.settingsFile(),
+              settingsWith("<Comment text=\"" + std::string(5000, 'x') + "\"/>\n"
+                           "<Value Name=\"FavoriteLUTFolder\" Type=\"2\"></Value>\n"));
+    setValuesInReg({{"FavoriteLUTFolder", longFolder}});
+    EXPECT_EQ(getValueFromReg("FavoriteLUTFolder", true), longFolder);
+    // A long line without the key does not end the lookup early.
+    EXPECT_EQ(getValueFromReg("email", true), "");
+    EXPECT_NE(readFile(sandbox.settingsFile()).find("<Value Name=\"email\""), std::string::npos);
+}
+
+TEST_F(SettingsTest, ARewriteThatCannotCompleteLeavesTheFileAsItWas) {
+    saveLoginPassword("me@x", "secret");
+    const std::string before = readFile(sandbox.settingsFile());
+    const std::string temporary = sandbox.home() + "/.config/QuillaneMac/reg_buf.xml";
+
+    // The temporary file cannot be created.
+    std::filesystem::create_directory(temporary);
+    saveLoginPassword("new@x", "other");
+    setValuesInReg({{"FavoriteLUTFolder", "/x"}});
+    EXPECT_EQ(getValueFromReg("FavoriteLUTFolder", true), "");  // its insertion fails the same way
+    EXPECT_EQ(readFile(sandbox.settingsFile()), before);
+    std::filesystem::remove(temporary);
+
+    // A symbolic link in its place is not followed.
+    const std::string victim = sandbox.dir.file("victim");
+    writeFile(victim, "keep me");
+    std::filesystem::create_symlink(victim, temporary);
+    saveLoginPassword("new@x", "other");
+    EXPECT_EQ(readFile(victim), "keep me");
+    EXPECT_EQ(readFile(sandbox.settingsFile()), before);
+    std::filesystem::remove(temporary);
+
+    // A stale temporary file is simply replaced.
+    writeFile(temporary, "stale");
+    saveLoginPassword("new@x", "other");
+    EXPECT_EQ(getLoginPassword(), (std::vector<std::string>{"new@x", "other"}));
+    EXPECT_FALSE(std::filesystem::exists(temporary));
+}
+
+TEST_F(SettingsTest, RewriteOfAMissingFileLeavesNothingBehind) {
+    setValuesInReg({{"email", "me@x"}});
+    EXPECT_FALSE(std::filesystem::exists(sandbox.home() + "/.config"));
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
+TEST_F(SettingsTest, WithoutHomeNothingIsTouched) {
+    ScopedEnv noHome("HOME", std::nullopt);
+    EXPECT_EQ(getValueFromReg("email", true), "");
+    saveLoginPassword("me@x", "secret");
+    EXPECT_EQ(getPresetsPath(), "");
+    ASSERT_FALSE(boxes.boxes.empty());
+    for (const ShownBox& box : boxes.boxes) {
+        EXPECT_EQ(box.messageText, "Error in Quillane Plug-in");
+        EXPECT_EQ(box.informativeText, "Can't get HOME variable");
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(sandbox.home()));
+}
+
+TEST_F(SettingsTest, PresetsPathBesideTheProgram) {
+    const auto presetsFor = [&](const std::string& program) {
+        writeFile(sandbox.settingsFile(),
+                  settingsWith("<Value Name=\"ProgramPath\" Type=\"2\">" + program + "</Value>\n"));
+        return getPresetsPath();
+    };
+    EXPECT_EQ(presetsFor("/Apps/Tool/bin/tool"), "/Apps/Tool/bin/Presets");
+    EXPECT_EQ(presetsFor("D:\\Tools\\tool.exe"), "D:\\Tools\\Presets");
+    EXPECT_EQ(presetsFor("tool"), "");
+    EXPECT_EQ(presetsFor(""), "");
+    EXPECT_TRUE(boxes.boxes.empty());
+}
