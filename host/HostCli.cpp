@@ -1,0 +1,290 @@
+#include "host/HostCli.h"
+
+#include <cinttypes>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <iostream>
+#include <memory>
+#include <sstream>
+
+#include "host/Host.h"
+#include "host/HostRender.h"
+#include "host/Project.h"
+#include "plugin/FxQuillaneInspection.h"
+
+#ifndef QUILLANE_DEFAULT_EFFECT_MODULE
+#define QUILLANE_DEFAULT_EFFECT_MODULE "quillane_effect.so"
+#endif
+
+namespace host {
+namespace {
+
+struct Session {
+    std::unique_ptr<Host> host;
+    std::size_t selected = 0;
+    std::ostream& out;
+    std::ostream& err;
+
+    // The selected instance; a new one when the project has none.
+    EffectInstance* current() {
+        if (host->instances().empty()) {
+            std::string error;
+            if (!host->newInstance(kAllServices, &error)) {
+                err << "quillane-host: " << error << '\n';
+                return nullptr;
+            }
+            selected = 0;
+        }
+        EffectInstance* instance = host->instance(selected);
+        if (!instance) err << "quillane-host: there is no instance " << selected << '\n';
+        return instance;
+    }
+};
+
+struct Command {
+    const char* name;
+    int argumentCount;
+    const char* usage;
+    std::function<bool(Session&, const std::vector<std::string>&)> run;
+};
+
+bool parseId(const std::string& text, FxParameterId* id) {
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    *id = static_cast<FxParameterId>(std::stoul(text));
+    return true;
+}
+
+std::uint64_t fnv1a(const void* data, std::size_t length) {
+    std::uint64_t h = 1469598103934665603ull;
+    const auto* p = static_cast<const unsigned char*>(data);
+    for (std::size_t i = 0; i < length; ++i) h = (h ^ p[i]) * 1099511628211ull;
+    return h;
+}
+
+std::string hex64(std::uint64_t v) {
+    char text[20];
+    std::snprintf(text, sizeof text, "%016" PRIx64, v);
+    return text;
+}
+
+std::string describeValue(const FxValue& v) {
+    switch (v.kind()) {
+    case FxValue::Kind::None: return "none";
+    case FxValue::Kind::Data: return "data " + std::to_string(v.dataValue().size()) + " bytes";
+    case FxValue::Kind::Integer: return "integer " + std::to_string(v.integerValue());
+    case FxValue::Kind::Double: return "double " + hexFloatFromDouble(v.doubleValue());
+    case FxValue::Kind::String: {
+        const std::string& s = v.stringValue();
+        return "string \"" + (s.size() > 80 ? s.substr(0, 77) + "..." : s) + "\"";
+    }
+    }
+    return "?";
+}
+
+std::string describeRect(const NSRect& r) {
+    std::ostringstream text;
+    text << r.x << ',' << r.y << ',' << r.width << ',' << r.height;
+    return text.str();
+}
+
+void describeView(std::ostream& out, const NSView& view) {
+    out << "    view " << describeRect(view.frame()) << '\n';
+    for (const auto& sub : view.subviews()) {
+        out << "      ";
+        if (auto* button = dynamic_cast<const NSButton*>(sub.get())) {
+            out << "button \"" << button->title() << "\" bezel " << button->bezelStyle();
+        } else if (auto* field = dynamic_cast<const NSTextField*>(sub.get())) {
+            out << "text \"" << field->stringValue() << "\"" << (field->isEditable() ? " editable" : "");
+        } else {
+            out << "view";
+        }
+        out << " at " << describeRect(sub->frame());
+        if (auto* control = dynamic_cast<const NSControl*>(sub.get()))
+            out << " font " << control->fontSize() << (control->isEnabled() ? " enabled" : " disabled")
+                << (control->hasAction() ? " action" : "");
+        out << '\n';
+    }
+}
+
+bool list(Session& s, const std::vector<std::string>&) {
+    if (!s.current()) return false;
+    for (std::size_t i = 0; i < s.host->instances().size(); ++i) {
+        const EffectInstance& instance = *s.host->instances()[i];
+        s.out << "instance " << i;
+        if (const FxQuillaneInspection* state = instance.inspection()) s.out << " id " << state->instanceId();
+        s.out << '\n';
+        for (const Parameter& p : instance.parameters()) {
+            char flags[16];
+            std::snprintf(flags, sizeof flags, "0x%x", p.flags);
+            s.out << "  " << p.id << " \"" << p.name << "\" " << (p.isString ? "string" : "custom") << " flags "
+                  << flags << " value " << describeValue(p.value) << '\n';
+            if (p.view) describeView(s.out, *p.view);
+        }
+    }
+    return true;
+}
+
+bool state(Session& s, const std::vector<std::string>&) {
+    EffectInstance* instance = s.current();
+    if (!instance) return false;
+    const FxQuillaneInspection* st = instance->inspection();
+    if (!st) {
+        s.err << "quillane-host: the effect does not show its state\n";
+        return false;
+    }
+    const Lut& lut = st->currentLut();
+    const std::size_t nodeBytes = lut.getData() ? static_cast<std::size_t>(lut.totalSize()) * 16 : 0;
+    const std::vector<char>& preset = st->currentPreset();
+    s.out << "id " << st->instanceId() << '\n'
+          << "name \"" << st->currentName() << "\"\n"
+          << "loaded " << (lut.isLoaded() ? 1 : 0) << '\n'
+          << "dimSize " << lut.getDimSize() << '\n'
+          << "range " << hexFloatFromDouble(lut.getInputRange0()) << ' ' << hexFloatFromDouble(lut.getInputRange1())
+          << '\n'
+          << "nodes " << hex64(fnv1a(lut.getData(), nodeBytes)) << '\n'
+          << "preset " << preset.size() << ' ' << hex64(fnv1a(preset.data(), preset.size())) << '\n'
+          << "exchange " << (st->exchangeAvailable() ? "available" : "unavailable") << '\n';
+    return true;
+}
+
+const std::vector<Command>& commands() {
+    static const std::vector<Command> table = {
+        {"new", 0, "new                add an instance of the effect and select it",
+         [](Session& s, const std::vector<std::string>&) {
+             std::string error;
+             if (!s.host->newInstance(kAllServices, &error)) {
+                 s.err << "quillane-host: " << error << '\n';
+                 return false;
+             }
+             s.selected = s.host->instances().size() - 1;
+             return true;
+         }},
+        {"select", 1, "select INDEX       work on instance INDEX (0 is the first)",
+         [](Session& s, const std::vector<std::string>& a) {
+             FxParameterId index = 0;
+             if (!parseId(a[0], &index) || index >= s.host->instances().size()) {
+                 s.err << "quillane-host: no instance " << a[0] << '\n';
+                 return false;
+             }
+             s.selected = index;
+             return true;
+         }},
+        {"open", 1, "open PROJECT       open a project (replaces the instances)",
+         [](Session& s, const std::vector<std::string>& a) {
+             std::string error;
+             std::vector<std::string> warnings;
+             const bool ok = s.host->openProject(a[0], &error, &warnings);
+             for (const auto& w : warnings) s.err << "quillane-host: " << a[0] << ": " << w << '\n';
+             if (!ok) s.err << "quillane-host: " << error << '\n';
+             s.selected = 0;
+             return ok;
+         }},
+        {"save", 1, "save PROJECT       save every instance's parameters",
+         [](Session& s, const std::vector<std::string>& a) {
+             std::string error;
+             if (s.host->saveProject(a[0], &error)) return true;
+             s.err << "quillane-host: " << error << '\n';
+             return false;
+         }},
+        {"close", 0, "close              close every instance",
+         [](Session& s, const std::vector<std::string>&) {
+             s.host->closeAll();
+             s.selected = 0;
+             return true;
+         }},
+        {"list", 0, "list               parameters and row views of every instance", list},
+        {"press", 1, "press ID           click the button of parameter ID",
+         [](Session& s, const std::vector<std::string>& a) {
+             FxParameterId id = 0;
+             EffectInstance* instance = s.current();
+             if (!instance) return false;
+             if (!parseId(a[0], &id) || !instance->pressButton(id)) {
+                 s.err << "quillane-host: parameter " << a[0] << " has no button to press\n";
+                 return false;
+             }
+             return true;
+         }},
+        {"change", 1, "change ID          report a change of parameter ID to the effect",
+         [](Session& s, const std::vector<std::string>& a) {
+             FxParameterId id = 0;
+             EffectInstance* instance = s.current();
+             if (!instance) return false;
+             if (!parseId(a[0], &id) || !instance->parameter(id)) {
+                 s.err << "quillane-host: no parameter " << a[0] << '\n';
+                 return false;
+             }
+             return instance->notifyParameterChanged(id);
+         }},
+        {"state", 0, "state              the LUT, name and preset the effect holds", state},
+        {"lut", 1, "lut FILE           choose a .cube or .3dl file as the instance's LUT",
+         [](Session& s, const std::vector<std::string>& a) {
+             EffectInstance* instance = s.current();
+             std::string error;
+             if (instance && chooseLutFile(*instance, a[0], &error)) return true;
+             if (instance) s.err << "quillane-host: " << error << '\n';
+             return false;
+         }},
+        {"render", 2, "render IN OUT      render PNG frame IN (8- or 16-bit) through the effect into OUT",
+         [](Session& s, const std::vector<std::string>& a) {
+             EffectInstance* instance = s.current();
+             return instance && renderPngFile(*instance, a[0], a[1], s.err);
+         }},
+    };
+    return table;
+}
+
+void usage(std::ostream& out) {
+    out << "usage: quillane-host [--effect MODULE] COMMAND [ARGS]... [COMMAND [ARGS]...]...\n"
+        << "commands:\n";
+    for (const Command& c : commands()) out << "  " << c.usage << '\n';
+}
+
+}  // namespace
+
+int runHostCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    std::string modulePath = QUILLANE_DEFAULT_EFFECT_MODULE;
+    std::size_t i = 0;
+    if (i < args.size() && (args[i] == "--help" || args[i] == "-h" || args[i] == "help")) {
+        usage(out);
+        return 0;
+    }
+    if (i + 1 < args.size() && args[i] == "--effect") {
+        modulePath = args[i + 1];
+        i += 2;
+    }
+    if (i >= args.size()) {
+        usage(err);
+        return 2;
+    }
+    // Check the whole line before running anything.
+    std::vector<std::pair<const Command*, std::vector<std::string>>> plan;
+    while (i < args.size()) {
+        const Command* found = nullptr;
+        for (const Command& c : commands())
+            if (args[i] == c.name) found = &c;
+        if (!found) {
+            err << "quillane-host: unknown command " << args[i] << '\n';
+            usage(err);
+            return 2;
+        }
+        if (args.size() - i - 1 < static_cast<std::size_t>(found->argumentCount)) {
+            err << "quillane-host: " << found->name << " needs " << found->argumentCount << " argument(s)\n";
+            return 2;
+        }
+        std::vector<std::string> arguments(args.begin() + i + 1, args.begin() + i + 1 + found->argumentCount);
+        plan.emplace_back(found, std::move(arguments));
+        i += 1 + found->argumentCount;
+    }
+    std::string error;
+    Session session{Host::load(modulePath, &error), 0, out, err};
+    if (!session.host) {
+        err << "quillane-host: " << error << '\n';
+        return 1;
+    }
+    for (const auto& [command, arguments] : plan)
+        if (!command->run(session, arguments)) return 1;
+    return 0;
+}
+
+}  // namespace host

@@ -1,0 +1,31 @@
+#pragma once
+// The project file: the parameter values of every effect instance, as JSON.
+//
+//   {"format": "quillane-host-project", "version": 1,
+//    "instances": [{"parameters": [{"id": 8, "type": "integer", "value": 33}, ...]}]}
+//
+// Values keep their exact bytes: data blocks as hexadecimal text, doubles as
+// hexadecimal floating-point text ("0x1.8p-1", also "inf" and "nan"),
+// integers as JSON integers, strings as JSON strings, or as hexadecimal text
+// ("hex" in place of "value") when they are not valid UTF-8.
+#include <string>
+#include <vector>
+
+#include "host/Host.h"
+
+namespace host {
+
+bool writeProjectFile(const std::string& path, const std::vector<std::vector<StoredValue>>& project,
+                      std::string* error);
+// False with a reason for a file that is not a project at all; an entry that
+// cannot be read is left out and named in *warnings.
+bool readProjectFile(const std::string& path, std::vector<std::vector<StoredValue>>* project, std::string* error,
+                     std::vector<std::string>* warnings);
+
+// The value codecs, exposed for tests.
+std::string hexFromBytes(const unsigned char* bytes, std::size_t length);
+bool bytesFromHex(const std::string& text, std::vector<unsigned char>* bytes);
+std::string hexFloatFromDouble(double value);
+bool doubleFromHexFloat(const std::string& text, double* value);
+
+}  // namespace host

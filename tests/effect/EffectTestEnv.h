@@ -1,0 +1,63 @@
+#pragma once
+// Every effect test process works in a folder of its own: HOME and the
+// exchange folder point into it, so no test touches a real user's settings
+// or the real shared exchange files, and tests running side by side never
+// meet. Set up before main(), before any effect exists.
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <memory>
+
+#include "TempDir.h"
+
+namespace quillane::test {
+
+inline TempDir& effectTestFolder() {
+    static TempDir folder;
+    return folder;
+}
+
+inline bool isolateEffectTest() {
+    const std::string base = effectTestFolder().path().string();
+    ::setenv("HOME", base.c_str(), 1);
+    ::setenv("QUILLANE_EXCHANGE_DIR", base.c_str(), 1);
+    return true;
+}
+
+inline const bool effectTestIsolated = isolateEffectTest();
+
+inline const std::string kEffectModulePath = QUILLANE_BINARY_DIR "/plugin/Quillane.bundle/quillane_effect.so";
+inline const std::string kBundlePath = QUILLANE_BINARY_DIR "/plugin/Quillane.bundle";
+inline const std::string kHostProgram = QUILLANE_BINARY_DIR "/host/quillane-host";
+
+inline std::uint64_t fnv1a(const void* data, std::size_t length) {
+    std::uint64_t h = 1469598103934665603ull;
+    const auto* p = static_cast<const unsigned char*>(data);
+    for (std::size_t i = 0; i < length; ++i) h = (h ^ p[i]) * 1099511628211ull;
+    return h;
+}
+
+struct ProcessResult {
+    int status = -1;  // exit status, or -1 when it did not exit normally
+    std::string out;
+};
+
+// Runs a command line in a new process (through the shell) and collects its
+// standard output.
+inline ProcessResult runProcess(const std::string& command) {
+    ProcessResult result;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return result;
+    std::array<char, 4096> buffer;
+    std::size_t n;
+    while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) result.out.append(buffer.data(), n);
+    const int status = ::pclose(pipe);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+}  // namespace quillane::test

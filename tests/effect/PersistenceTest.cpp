@@ -1,0 +1,338 @@
+// The LUT, its name and its preset kept in the effect's hidden parameters:
+// round trips in one process, a project reopened by a new host process, and
+// projects that were damaged on the way.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "EffectTestEnv.h"
+#include "host/Host.h"
+#include "host/Project.h"
+#include "plugin/FxQuillane.h"
+#include "plugin/PluginBundle.h"
+
+namespace {
+
+using quillane::test::effectTestFolder;
+using quillane::test::kHostProgram;
+
+const bool bundleSet = [] {
+    PluginBundle::setBundlePathForTesting(quillane::test::kBundlePath);
+    return true;
+}();
+
+std::shared_ptr<host::EffectModule> linkedEffect() {
+    return host::EffectModule::linked([]() -> FxFilter* { return std::make_unique<FxQuillane>().release(); },
+                                      "linked");
+}
+
+FxQuillane& quillane(host::EffectInstance* instance) { return static_cast<FxQuillane&>(instance->effect()); }
+
+Lut randomLut(int n, float r0, float r1, unsigned seed) {
+    if (n == 0) return Lut();
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<float> value(-0.25f, 1.25f);
+    std::vector<float> nodes(static_cast<std::size_t>(n) * n * n * 4);
+    for (std::size_t i = 0; i < nodes.size(); ++i) nodes[i] = i % 4 == 3 ? 1.0f : value(random);
+    return Lut(std::move(nodes), n, r0, r1);
+}
+
+std::vector<char> randomBytes(std::size_t length, unsigned seed) {
+    std::mt19937 random(seed);
+    std::vector<char> bytes(length);
+    for (char& c : bytes) c = static_cast<char>(random());
+    return bytes;
+}
+
+bool sameNodes(const Lut& a, const Lut& b) {
+    if (a.getDimSize() != b.getDimSize()) return false;
+    const std::size_t bytes = static_cast<std::size_t>(a.totalSize()) * 16;
+    if (bytes == 0) return true;
+    return a.getData() && b.getData() && std::memcmp(a.getData(), b.getData(), bytes) == 0;
+}
+
+// Chooses a LUT in the instance the way every action ends: state, then saveLut.
+void choose(host::EffectInstance* instance, const Lut& lut, const std::string& name, const std::vector<char>& preset) {
+    FxQuillane& effect = quillane(instance);
+    effect.lut() = lut;
+    effect.name() = name;
+    effect.preset() = preset;
+    effect.saveLut();
+}
+
+std::map<std::string, std::string> stateLines(const std::string& out) {
+    std::map<std::string, std::string> lines;
+    std::istringstream in(out);
+    std::string line;
+    while (std::getline(in, line)) {
+        const auto blank = line.find(' ');
+        if (blank != std::string::npos) lines[line.substr(0, blank)] = line.substr(blank + 1);
+    }
+    return lines;
+}
+
+std::string hex64(std::uint64_t v) {
+    char text[20];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(v));
+    return text;
+}
+
+TEST(Persistence, SaveThenLoadKeepsNodesRangeNameAndPreset) {
+    auto h = host::Host::withModule(linkedEffect());
+    const std::vector<std::size_t> presetSizes = {0, 1, 2, 3, 10000};
+    unsigned seed = 1;
+    for (int n : {0, 2, 33, 65}) {
+        for (std::size_t presetSize : presetSizes) {
+            SCOPED_TRACE("N " + std::to_string(n) + ", preset " + std::to_string(presetSize));
+            host::EffectInstance* first = h->newInstance();
+            ASSERT_NE(first, nullptr);
+            const Lut lut = randomLut(n, -0.125f, 1.125f, ++seed);
+            const std::vector<char> preset = randomBytes(presetSize, ++seed);
+            const std::string name = n ? "/Users/x/My Looks/\xC3\xA9t\xC3\xA9 " + std::to_string(n) + ".cube" : "";
+            choose(first, lut, name, preset);
+            EXPECT_EQ(first->unbracketedAccesses(), 0);
+            EXPECT_EQ(first->openActions(), 0);
+
+            // What the parameters hold.
+            EXPECT_EQ(first->parameter(7)->value.dataValue().size(), static_cast<std::size_t>(n) * n * n * 16);
+            EXPECT_EQ(first->parameter(8)->value, FxValue::integer(n));
+            EXPECT_EQ(first->parameter(12)->value, FxValue::integer(static_cast<std::int64_t>(presetSize)));
+            const std::string presetText = first->parameter(11)->value.stringValue();
+            EXPECT_EQ(presetText.size(), (presetSize + 2) / 3 * 4);
+            if (presetSize == 1) {
+                EXPECT_EQ(presetText.substr(2), "==");
+            } else if (presetSize == 2) {
+                EXPECT_EQ(presetText.substr(3), "=");
+            } else if (presetSize == 3) {
+                EXPECT_EQ(presetText.find('='), std::string::npos);
+            }
+            EXPECT_EQ(first->parameter(13)->value, FxValue::string(name));
+            EXPECT_EQ(first->parameter(1)->value, FxValue::string(name));
+
+            // A second instance restored from those values alone has the same state.
+            std::string error;
+            auto second = host::EffectInstance::create(h->module(), host::kAllServices, first->storedValues(), &error);
+            ASSERT_TRUE(second) << error;
+            const FxQuillane& restored = quillane(second.get());
+            for (const FxQuillane* e : {static_cast<const FxQuillane*>(&quillane(first)), &restored}) {
+                EXPECT_EQ(e->currentLut().isLoaded(), n > 0);
+                EXPECT_TRUE(sameNodes(e->currentLut(), lut));
+                if (n > 0) {
+                    EXPECT_EQ(e->currentLut().getInputRange0(), -0.125f);
+                    EXPECT_EQ(e->currentLut().getInputRange1(), 1.125f);
+                }
+                EXPECT_EQ(e->currentName(), name);
+                EXPECT_EQ(e->currentPreset(), preset);
+            }
+            h->closeAll();
+        }
+    }
+}
+
+TEST(Persistence, ALutWithoutPresetAfterOneWithPresetClearsIt) {
+    auto h = host::Host::withModule(linkedEffect());
+    host::EffectInstance* instance = h->newInstance();
+    choose(instance, randomLut(2, 0.0f, 1.0f, 3), "a.cube", randomBytes(10, 4));
+    EXPECT_EQ(quillane(instance).currentPreset().size(), 10u);
+    choose(instance, randomLut(2, 0.0f, 0.5f, 5), "b.cube", {});
+    EXPECT_EQ(instance->parameter(11)->value, FxValue::string(""));
+    EXPECT_EQ(instance->parameter(12)->value, FxValue::integer(0));
+    EXPECT_TRUE(quillane(instance).currentPreset().empty());
+    EXPECT_EQ(quillane(instance).currentLut().getInputRange1(), 0.5f);
+    // Clearing the LUT: parameter 1 shows the empty name until the host reports it.
+    choose(instance, Lut(), "", {});
+    EXPECT_FALSE(quillane(instance).currentLut().isLoaded());
+    EXPECT_EQ(instance->parameter(1)->value, FxValue::string(""));
+    instance->notifyParameterChanged(1);
+    EXPECT_EQ(instance->parameter(1)->value, FxValue::string("No LUT loaded"));
+}
+
+TEST(Persistence, ANewHostProcessReopensTheProjectExactly) {
+    auto h = host::Host::withModule(linkedEffect());
+    struct Case {
+        int n;
+        std::size_t preset;
+        std::string name;
+    };
+    const std::vector<Case> cases = {{33, 10000, "/looks/teal orange.cube"}, {65, 3, "Quillane warm"}, {0, 0, ""}};
+    for (const Case& c : cases) {
+        host::EffectInstance* instance = h->newInstance();
+        ASSERT_NE(instance, nullptr);
+        choose(instance, randomLut(c.n, 0.0f, 0.75f, 100 + c.n), c.name, randomBytes(c.preset, 200 + c.n));
+    }
+    const std::string first = effectTestFolder().file("first.qhp");
+    const std::string second = effectTestFolder().file("second.qhp");
+    std::string error;
+    ASSERT_TRUE(h->saveProject(first, &error)) << error;
+
+    // Each instance, opened by another process, restores the same LUT, name and preset.
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE("instance " + std::to_string(i));
+        const auto run = quillane::test::runProcess(kHostProgram + " open " + first + " select " + std::to_string(i) +
+                                                    " state save " + second);
+        ASSERT_EQ(run.status, 0) << run.out;
+        const FxQuillane& original = quillane(h->instance(i));
+        const Lut& lut = original.currentLut();
+        auto lines = stateLines(run.out);
+        EXPECT_EQ(lines["name"], "\"" + cases[i].name + "\"");
+        EXPECT_EQ(lines["loaded"], cases[i].n ? "1" : "0");
+        EXPECT_EQ(lines["dimSize"], std::to_string(cases[i].n));
+        EXPECT_EQ(lines["range"], host::hexFloatFromDouble(lut.getInputRange0()) + " " +
+                                      host::hexFloatFromDouble(lut.getInputRange1()));
+        EXPECT_EQ(lines["nodes"], hex64(quillane::test::fnv1a(lut.getData(), lut.getData() ? lut.totalSize() * 16 : 0)));
+        const auto& preset = original.currentPreset();
+        EXPECT_EQ(lines["preset"], std::to_string(preset.size()) + " " +
+                                       hex64(quillane::test::fnv1a(preset.data(), preset.size())));
+    }
+    // The project it saved again holds the very same values, byte for byte.
+    std::vector<std::vector<host::StoredValue>> a, b;
+    ASSERT_TRUE(host::readProjectFile(first, &a, &error, nullptr)) << error;
+    ASSERT_TRUE(host::readProjectFile(second, &b, &error, nullptr)) << error;
+    ASSERT_EQ(a.size(), b.size());
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        ASSERT_EQ(a[i].size(), b[i].size());
+        for (std::size_t j = 0; j < a[i].size(); ++j) {
+            EXPECT_EQ(a[i][j].id, b[i][j].id);
+            EXPECT_TRUE(a[i][j].value == b[i][j].value) << "instance " << i << " parameter " << a[i][j].id;
+        }
+    }
+}
+
+TEST(Persistence, ProjectValuesKeepTheirExactBytes) {
+    const std::vector<double> doubles = {0.0, -0.0, 1.0 / 3.0, -0.125, 1e-310, 1.7976931348623157e308,
+                                         INFINITY, -INFINITY};
+    for (double d : doubles) {
+        double back = 12345.0;
+        ASSERT_TRUE(host::doubleFromHexFloat(host::hexFloatFromDouble(d), &back));
+        EXPECT_EQ(std::memcmp(&back, &d, sizeof d), 0) << d;
+    }
+    double nan = 0.0;
+    EXPECT_TRUE(host::doubleFromHexFloat(host::hexFloatFromDouble(NAN), &nan));
+    EXPECT_TRUE(std::isnan(nan));
+    double unused;
+    EXPECT_FALSE(host::doubleFromHexFloat("0x1p", &unused));
+    EXPECT_FALSE(host::doubleFromHexFloat("1.5 ", &unused));
+    EXPECT_FALSE(host::doubleFromHexFloat("", &unused));
+
+    std::vector<unsigned char> bytes;
+    EXPECT_TRUE(host::bytesFromHex("00ff7Fa0", &bytes));
+    EXPECT_EQ(bytes, (std::vector<unsigned char>{0x00, 0xFF, 0x7F, 0xA0}));
+    EXPECT_FALSE(host::bytesFromHex("abc", &bytes));
+    EXPECT_FALSE(host::bytesFromHex("zz", &bytes));
+
+    // A name that is not UTF-8 survives a project as it was.
+    const std::string path = effectTestFolder().file("bytes.qhp");
+    const std::string oddName("a\xFF\xFE\x00z", 5);
+    std::string error;
+    ASSERT_TRUE(host::writeProjectFile(
+        path, {{{13, FxValue::string(oddName)}, {9, FxValue::number(-0.0)}, {7, FxValue::data({1, 2, 3})}}}, &error));
+    std::vector<std::vector<host::StoredValue>> back;
+    ASSERT_TRUE(host::readProjectFile(path, &back, &error, nullptr)) << error;
+    ASSERT_EQ(back.size(), 1u);
+    ASSERT_EQ(back[0].size(), 3u);
+    EXPECT_EQ(back[0][0].value, FxValue::string(oddName));
+    EXPECT_TRUE(std::signbit(back[0][1].value.doubleValue()));
+    EXPECT_EQ(back[0][2].value, FxValue::data({1, 2, 3}));
+}
+
+// A project file of one instance whose parameter entries are given as JSON text.
+std::string writeProject(const std::string& file, const std::string& parameters) {
+    const std::string path = effectTestFolder().file(file);
+    std::ofstream(path) << R"({"format": "quillane-host-project", "version": 1, "instances": [{"parameters": [)"
+                        << parameters << "]}]}";
+    return path;
+}
+
+TEST(Persistence, DamagedProjectsRestoreTheEmptyLutWithoutCrashing) {
+    auto h = host::Host::load(quillane::test::kEffectModulePath, nullptr);
+    ASSERT_TRUE(h);
+    const std::string fewBytes = R"({"id": 7, "type": "data", "hex": "0000803f"})";  // one float: 1.0
+    struct Case {
+        const char* what;
+        std::string parameters;
+        int dimSize;  // what the restored LUT has
+    };
+    const std::vector<Case> cases = {
+        {"size 100000", fewBytes + R"(, {"id": 8, "type": "integer", "value": 100000})", 0},
+        {"size -1", fewBytes + R"(, {"id": 8, "type": "integer", "value": -1})", 0},
+        {"size 2^40", fewBytes + R"(, {"id": 8, "type": "integer", "value": 1099511627776})", 0},
+        {"size 257", fewBytes + R"(, {"id": 8, "type": "integer", "value": 257})", 0},
+        {"size as a huge double", fewBytes + R"(, {"id": 8, "type": "double", "value": "0x1p+70"})", 0},
+        {"size as text", fewBytes + R"(, {"id": 8, "type": "string", "value": "33"})", 0},
+        {"range not finite", fewBytes + R"(, {"id": 8, "type": "integer", "value": 2},
+                                           {"id": 9, "type": "double", "value": "nan"})", 0},
+        {"range beyond float", fewBytes + R"(, {"id": 8, "type": "integer", "value": 2},
+                                             {"id": 10, "type": "double", "value": "0x1p+200"})", 0},
+        {"nodes short", fewBytes + R"(, {"id": 8, "type": "integer", "value": 33})", 33},
+        {"nodes as text", R"({"id": 7, "type": "string", "value": "AAAA"}, {"id": 8, "type": "integer", "value": 2})",
+         2},
+        {"nodes too long", R"({"id": 7, "type": "data", "hex": ")" + std::string(2 * 16 * 9, 'f') +
+                               R"("}, {"id": 8, "type": "integer", "value": 2})", 2},
+        {"malformed entries", R"({"id": 8}, {"type": "integer"}, {"id": -3, "type": "integer", "value": 1},
+                                 {"id": 7, "type": "data", "hex": "xyz"}, 17, null)", 0},
+        {"preset size without text", R"({"id": 12, "type": "integer", "value": 999999999})", 0},
+        {"unknown ids", R"({"id": 4000000000, "type": "integer", "value": 5}, {"id": 0, "type": "none"})", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string path = writeProject("damaged.qhp", c.parameters);
+        std::string error;
+        ASSERT_TRUE(h->openProject(path, &error)) << error;
+        ASSERT_EQ(h->instances().size(), 1u);
+        const FxQuillaneInspection* state = h->instance(0)->inspection();
+        const Lut& lut = state->currentLut();
+        EXPECT_EQ(lut.getDimSize(), c.dimSize);
+        EXPECT_EQ(lut.isLoaded(), c.dimSize > 0);
+        if (c.dimSize > 0) {
+            const float* nodes = lut.getData();
+            ASSERT_NE(nodes, nullptr);
+            // Nodes beyond the stored bytes are black with alpha 1.
+            const std::size_t last = static_cast<std::size_t>(lut.totalSize() - 1) * 4;
+            if (std::string(c.what) == "nodes short") {
+                EXPECT_EQ(nodes[0], 1.0f);
+                EXPECT_EQ(nodes[1], 0.0f);
+                EXPECT_EQ(nodes[3], 1.0f);
+                EXPECT_EQ(nodes[last], 0.0f);
+                EXPECT_EQ(nodes[last + 3], 1.0f);
+            } else if (std::string(c.what) == "nodes as text") {
+                EXPECT_EQ(nodes[0], 0.0f);
+                EXPECT_EQ(nodes[3], 1.0f);
+            } else {
+                EXPECT_TRUE(std::isnan(nodes[last]));  // all bytes 0xff
+            }
+        }
+        EXPECT_TRUE(state->currentPreset().empty());
+    }
+
+    // Files that are no project at all are refused and leave the open one as it was.
+    for (const std::string& text : {std::string(""), std::string("{"), std::string("[1, 2]"),
+                                    std::string(R"({"format": "other", "instances": []})"),
+                                    std::string(R"({"format": "quillane-host-project", "instances": {}})")}) {
+        const std::string path = effectTestFolder().file("broken.qhp");
+        std::ofstream(path) << text;
+        std::string error;
+        EXPECT_FALSE(h->openProject(path, &error)) << text;
+        EXPECT_FALSE(error.empty());
+        EXPECT_EQ(h->instances().size(), 1u);
+    }
+
+    // The host process itself survives a hostile project.
+    const std::string hostile = writeProject("hostile.qhp", R"({"id": 8, "type": "integer", "value": -2147483648},
+        {"id": 7, "type": "data", "hex": "00"}, {"id": 12, "type": "integer", "value": 3},
+        {"id": 11, "type": "string", "value": "QUJD\n"})");
+    const auto run = quillane::test::runProcess(kHostProgram + " open " + hostile + " state 2>&1");
+    EXPECT_EQ(run.status, 0) << run.out;
+    auto lines = stateLines(run.out);
+    EXPECT_EQ(lines["dimSize"], "0");
+    EXPECT_EQ(lines["loaded"], "0");
+    EXPECT_EQ(lines["preset"].substr(0, 2), "3 ");  // "ABC", up to the line break
+}
+
+}  // namespace
