@@ -1,0 +1,387 @@
+#include "online/OnlineAPI.h"
+
+#include <cctype>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <memory>
+
+#include <curl/curl.h>
+
+#include <cryptopp/filters.h>
+#include <cryptopp/hex.h>
+#include <cryptopp/hmac.h>
+#include <cryptopp/sha.h>
+
+#include "lut/LutFile.h"
+
+// ---------------------------------------------------------------------------------------------
+// MemoryStruct
+
+MemoryStruct::MemoryStruct() : MemoryStruct(OnlineAPI::kMaxLutBytes) {}
+
+MemoryStruct::MemoryStruct(std::size_t limit)
+    : block_(std::make_shared<std::vector<char>>(1, '\0')), limit_(limit) {}
+
+bool MemoryStruct::append(const char* bytes, std::size_t n) {
+    if (n > limit_ || size() > limit_ - n) {
+        overflowed_ = true;
+        return false;
+    }
+    if (n == 0) return true;
+    if (block_.use_count() > 1) block_ = std::make_shared<std::vector<char>>(*block_);
+    block_->pop_back();  // the NUL
+    block_->insert(block_->end(), bytes, bytes + n);
+    block_->push_back('\0');
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Process-wide download caches
+
+std::map<int, Lut> OnlineAPI::lutsCash;
+std::map<int, MemoryStruct> OnlineAPI::presetCash;
+std::map<std::string, MemoryStruct> OnlineAPI::iconCash;
+
+void OnlineAPI::clearCash() {
+    lutsCash.clear();
+    presetCash.clear();
+    iconCash.clear();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Transport
+
+namespace {
+
+// The service's shared signing key. Its 86 characters are the key bytes as they stand.
+const char* const kHmacKey =
+    "Hq3vLw8ZtN5pRkx2YcBfJ7mQe+Ds4Wug9PaVn1TzK6oHbXy3Cr/Ei8Fj2Ml5Gq0Sd7Ut+NwA4hZk9Rv1Le/Yp6";
+
+struct CurlDeleter {
+    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+};
+using CurlHandle = std::unique_ptr<CURL, CurlDeleter>;
+
+// Options every request shares: the time-out, our user agent, https only, and the peer's
+// certificate and host name checked against the service's trust set.
+void setCommonOptions(CURL* handle, const std::string& url, const std::string& caFile) {
+    curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, OnlineAPI::kTimeoutMs);
+    curl_easy_setopt(handle, CURLOPT_USERAGENT, OnlineAPI::kUserAgent);
+    curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "https");
+    curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 2L);
+    if (!caFile.empty()) curl_easy_setopt(handle, CURLOPT_CAINFO, caFile.c_str());
+}
+
+// The transfer counts only when it ran to its end and the service said 200.
+bool performed(CURL* handle) {
+    if (curl_easy_perform(handle) != CURLE_OK) return false;
+    long status = 0;
+    if (curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK) return false;
+    return status == 200;
+}
+
+// Decimal value of a listing's id text by std::stoi's rules (leading blanks and a sign
+// allowed, text after the digits ignored), without its exceptions: false when there are no
+// digits or the value does not fit an int.
+bool parseLeadingInt(const std::string& text, int& value) {
+    std::size_t i = 0;
+    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    long long magnitude = 0;
+    std::size_t digits = 0;
+    for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i, ++digits) {
+        magnitude = magnitude * 10 + (text[i] - '0');
+        if (magnitude > static_cast<long long>(INT_MAX) + 1) return false;
+    }
+    if (digits == 0) return false;
+    long long signedValue = negative ? -magnitude : magnitude;
+    if (signedValue > INT_MAX || signedValue < INT_MIN) return false;
+    value = static_cast<int>(signedValue);
+    return true;
+}
+
+}  // namespace
+
+OnlineAPI::OnlineAPI() : OnlineAPI(quillane::online::serviceAddress()) {}
+
+OnlineAPI::OnlineAPI(quillane::online::ServiceAddress address)
+    : baseUrl(std::move(address.baseUrl)), hmacKey(kHmacKey), caFile(std::move(address.caFile)) {
+    curl_global_init(CURL_GLOBAL_ALL);
+}
+
+OnlineAPI::~OnlineAPI() { curl_global_cleanup(); }
+
+bool OnlineAPI::post(const std::string& path, const std::string& body, TextReply& reply) const {
+    CurlHandle handle(curl_easy_init());
+    if (!handle) return false;
+    std::string url = baseUrl + path;
+    setCommonOptions(handle.get(), url, caFile);
+    curl_easy_setopt(handle.get(), CURLOPT_POST, 1L);
+    curl_easy_setopt(handle.get(), CURLOPT_POSTFIELDS, body.c_str());
+    curl_easy_setopt(handle.get(), CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+    curl_easy_setopt(handle.get(), CURLOPT_WRITEFUNCTION, &OnlineAPI::writeCallback);
+    curl_easy_setopt(handle.get(), CURLOPT_WRITEDATA, &reply);
+    return performed(handle.get());
+}
+
+bool OnlineAPI::get(const std::string& pathAndQuery, void* sink, bool binary) const {
+    CurlHandle handle(curl_easy_init());
+    if (!handle) return false;
+    std::string url = baseUrl + pathAndQuery;
+    setCommonOptions(handle.get(), url, caFile);
+    curl_easy_setopt(handle.get(), CURLOPT_HTTPGET, 1L);
+    if (binary)
+        curl_easy_setopt(handle.get(), CURLOPT_WRITEFUNCTION, &OnlineAPI::writeCallbackDownload);
+    else
+        curl_easy_setopt(handle.get(), CURLOPT_WRITEFUNCTION, &OnlineAPI::writeCallback);
+    curl_easy_setopt(handle.get(), CURLOPT_WRITEDATA, sink);
+    return performed(handle.get());
+}
+
+std::size_t OnlineAPI::writeCallback(char* data, std::size_t size, std::size_t nmemb, void* userdata) {
+    auto* reply = static_cast<TextReply*>(userdata);
+    std::size_t n = size * nmemb;
+    if (n > reply->limit || reply->text.size() > reply->limit - n) {
+        reply->overflowed = true;
+        return 0;  // anything short of n makes libcurl abort the transfer
+    }
+    try {
+        reply->text.append(data, n);
+    } catch (const std::bad_alloc&) {
+        return 0;
+    }
+    return n;
+}
+
+std::size_t OnlineAPI::writeCallbackDownload(char* data, std::size_t size, std::size_t nmemb,
+                                             void* userdata) {
+    auto* buffer = static_cast<MemoryStruct*>(userdata);
+    std::size_t n = size * nmemb;
+    // No exception may cross libcurl; a short count ends the transfer instead.
+    try {
+        return buffer->append(data, n) ? n : 0;
+    } catch (const std::bad_alloc&) {
+        std::printf("not enough memory (realloc returned NULL)\n");
+        return 0;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Helpers
+
+std::string OnlineAPI::sign(std::string message) const {
+    CryptoPP::HMAC<CryptoPP::SHA512> hmac(reinterpret_cast<const CryptoPP::byte*>(hmacKey.data()),
+                                          hmacKey.size());
+    std::string digest;
+    // The pipeline owns the filters attached to it; the default hex encoder is upper-case.
+    CryptoPP::StringSource pipeline(
+        message, true,
+        new CryptoPP::HashFilter(hmac, new CryptoPP::HexEncoder(new CryptoPP::StringSink(digest))));
+    return digest;
+}
+
+char const* OnlineAPI::getRequest(int index) {
+    static const char* const paths[] = {"/lutlogin.php", "/lutbrowse.php", "/lutload.php",
+                                        "/luticon.php",  "/mobileimage.php", "/lutuse.php",
+                                        "/lutfavorite.php"};
+    if (index < 0 || index >= static_cast<int>(sizeof(paths) / sizeof(paths[0]))) return "";
+    return paths[index];
+}
+
+bool OnlineAPI::is_number(std::string const& s) {
+    std::size_t start = (!s.empty() && s[0] == '-') ? 1 : 0;
+    if (start == s.size()) return false;
+    long long value = 0;
+    for (std::size_t i = start; i < s.size(); ++i) {
+        if (s[i] < '0' || s[i] > '9') return false;
+        value = value * 10 + (s[i] - '0');
+        if (value > static_cast<long long>(INT_MAX) + 1) return false;
+    }
+    if (start == 1) value = -value;
+    return value >= INT_MIN && value <= INT_MAX;
+}
+
+std::string OnlineAPI::binary_to_hex(unsigned char const* bytes, unsigned int length) {
+    static const char digits[] = "0123456789abcdef";
+    std::string text;
+    text.reserve(static_cast<std::size_t>(length) * 2);
+    for (unsigned int i = 0; i < length; ++i) {
+        text.push_back(digits[bytes[i] >> 4]);
+        text.push_back(digits[bytes[i] & 0x0F]);
+    }
+    return text;
+}
+
+char const* OnlineAPI::getLoginError(int code) {
+    switch (code) {
+        case -4: return "Client version is outdated, please update";
+        case -3: return "Too many login attempts. Please try again in 30 minutes.";
+        case -2: return "Error: Incorrect email!";
+        case -1: return "Error: Incorrect Password!";
+        case 0:
+        case 1:
+        case 2: return "Success!";
+        default: return "Error message: Incorrect E-Mail or Password";
+    }
+}
+
+std::string replaceString(std::string s, std::string const& from, std::string const& to) {
+    if (from.empty()) return s;
+    std::size_t position = 0;
+    while ((position = s.find(from, position)) != std::string::npos) {
+        s.replace(position, from.size(), to);
+        position += to.size();
+    }
+    return s;
+}
+
+std::string encodeValue(std::string const& value) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string encoded;
+    encoded.reserve(value.size());
+    for (unsigned char c : value) {
+        if (std::isalnum(c) || std::strchr("-._~/@:", c) != nullptr) {
+            encoded.push_back(static_cast<char>(c));
+        } else {
+            encoded.push_back('%');
+            encoded.push_back(digits[c >> 4]);
+            encoded.push_back(digits[c & 0x0F]);
+        }
+    }
+    return encoded;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Log-in
+
+int OnlineAPI::login(char const* emailArg, char const* passwordArg) {
+    std::string givenEmail = emailArg != nullptr ? emailArg : "";
+    std::string password = passwordArg != nullptr ? passwordArg : "";
+    if (givenEmail.empty()) {  // guest, and the way to log out
+        email.clear();
+        session = kGuestSession;
+        return 1;
+    }
+
+    std::string body = "email=" + encodeValue(givenEmail) + "&password=" + encodeValue(password) +
+                       "&version=" + std::to_string(kClientVersion);
+    TextReply reply(kMaxTextReplyBytes);
+    if (!post("/lutlogin.php", body, reply)) {
+        session.clear();
+        return kLoginUnusable;
+    }
+
+    // Tokens are separated by single blanks; two adjacent blanks make an empty token, a final
+    // blank makes none.
+    std::vector<std::string> tokens;
+    std::size_t start = 0;
+    const std::string& text = reply.text;
+    while (start < text.size()) {
+        std::size_t blank = text.find(' ', start);
+        if (blank == std::string::npos) {
+            tokens.push_back(text.substr(start));
+            break;
+        }
+        tokens.push_back(text.substr(start, blank - start));
+        start = blank + 1;
+    }
+
+    if (tokens.size() >= 2 && is_number(tokens[0])) {
+        int code = std::stoi(tokens[0]);
+        if (code < 1) {
+            session.clear();
+        } else {
+            email = givenEmail;
+            session = tokens[1];
+            clearCash();
+        }
+        return code;
+    }
+    session.clear();
+    if (!text.empty() && is_number(text)) return std::stoi(text);
+    return kLoginUnusable;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Listings, downloads, favourites
+
+nlohmann::json OnlineAPI::lutBrowse(char const* folderArg) {
+    std::string folder = folderArg != nullptr ? folderArg : "";
+    std::string query = "/lutbrowse.php?email=" + encodeValue(email) + "&desktop=1" +
+                        "&session=" + sign(session + folder) + "&folder=" + encodeValue(folder);
+    TextReply reply(kMaxListingBytes);
+    if (!get(query, &reply, false) || reply.text.empty()) return nlohmann::json(0);
+    return nlohmann::json::parse(reply.text, nullptr, false);
+}
+
+Lut OnlineAPI::downloadLut(int id) {
+    auto cached = lutsCash.find(id);
+    if (cached != lutsCash.end()) return cached->second;
+
+    std::string ids = std::to_string(id);
+    std::string query = "/lutload.php?email=" + encodeValue(email) + "&session=" + sign(session + ids) +
+                        "&id=" + ids;
+    MemoryStruct buffer(kMaxLutBytes);
+    if (!get(query, &buffer, true)) return Lut();
+    Lut lut(reinterpret_cast<const unsigned char*>(buffer.memory()), static_cast<int>(buffer.size()));
+    return lutsCash.emplace(id, std::move(lut)).first->second;
+}
+
+MemoryStruct OnlineAPI::downloadLutPreset(int id) {
+    auto cached = presetCash.find(id);
+    if (cached != presetCash.end()) return cached->second;
+
+    std::string ids = std::to_string(id);
+    std::string query = "/lutload.php?email=" + encodeValue(email) + "&session=" + sign(session + ids) +
+                        "&id=" + ids + "&preset=1" + "&version=" + std::to_string(kClientVersion) +
+                        "KESTRAN" + "&os=mac";
+    MemoryStruct buffer(kMaxPresetBytes);
+    if (!get(query, &buffer, true)) return MemoryStruct(0);
+    return presetCash.emplace(id, std::move(buffer)).first->second;
+}
+
+MemoryStruct OnlineAPI::donwloadIconFolder(char const* folderArg) {
+    std::string folder = folderArg != nullptr ? folderArg : "";
+    auto cached = iconCash.find(folder);
+    if (cached != iconCash.end()) return cached->second;
+
+    std::string query = "/luticon.php?email=" + encodeValue(email) + "&session=" + sign(session + folder) +
+                        "&folder=" + encodeValue(folder);
+    MemoryStruct buffer(kMaxIconBytes);
+    if (!get(query, &buffer, true)) return MemoryStruct(0);
+    return iconCash.emplace(folder, std::move(buffer)).first->second;
+}
+
+bool OnlineAPI::setChangeFavorite(int id, bool favorite) {
+    if (email.empty()) return false;
+    std::string ids = std::to_string(id);
+    std::string body = "email=" + encodeValue(email) + "&lutid=" + ids + "&favorite=" +
+                       (favorite ? "1" : "0") + "&session=" + sign(session + ids);
+    TextReply reply(kMaxTextReplyBytes);
+    return post("/lutfavorite.php", body, reply) && reply.text == "ok";
+}
+
+std::vector<std::pair<std::string, int>> findFilters(std::string folder, OnlineAPI* api) {
+    std::vector<std::pair<std::string, int>> filters;
+    if (api == nullptr || ends_with(folder, ".3dl") || ends_with(folder, ".cube"))
+        return filters;
+    nlohmann::json listing = api->lutBrowse(folder.c_str());
+    if (!listing.is_array()) return filters;
+    for (const auto& entry : listing) {
+        if (!entry.is_object()) continue;
+        auto id = entry.find("id");
+        auto name = entry.find("lutname");
+        if (id == entry.end() || !id->is_string()) continue;
+        int value = 0;
+        if (!parseLeadingInt(id->get<std::string>(), value) || value < 0) continue;
+        if (name == entry.end() || !name->is_string()) continue;
+        filters.emplace_back(name->get<std::string>(), value);
+    }
+    return filters;
+}

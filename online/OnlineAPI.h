@@ -1,0 +1,135 @@
+#pragma once
+// Client of the online LUT library: log-in (or guest access), signed requests, folder
+// listings, downloads of LUTs, presets and folder icons into process-wide caches, and the
+// per-user favourite flag.
+//
+// Every request is synchronous, on the caller's thread, over HTTPS with the peer and host
+// verified, and ends after at most kTimeoutMs. A request counts only when the transfer
+// completed with HTTP status 200; anything else gives the operation's failure result and
+// nothing is cached. Replies are capped by kind (kMax*Bytes) and fail past the cap.
+//
+// Not thread-safe: the client and the caches are meant for one (the user interface's) thread.
+#include <cstddef>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "lut/Lut.h"
+#include "online/ServiceAddress.h"
+
+// A block of received bytes, always followed by one NUL that size() does not count.
+// Copies share the bytes (a copy stays valid after the caches are cleared); appending to a
+// shared block first makes it private, so a copy never changes under its holder.
+class MemoryStruct {
+public:
+    MemoryStruct();
+    explicit MemoryStruct(std::size_t limit);
+
+    const char* memory() const { return block_->data(); }
+    std::size_t size() const { return block_->size() - 1; }
+
+    // Appends n bytes unless that would pass the limit; false (and nothing added) then.
+    bool append(const char* bytes, std::size_t n);
+    std::size_t limit() const { return limit_; }
+    bool overflowed() const { return overflowed_; }
+
+private:
+    std::shared_ptr<std::vector<char>> block_;
+    std::size_t limit_;
+    bool overflowed_ = false;
+};
+
+// A text reply with its cap; the receive buffer of writeCallback.
+struct TextReply {
+    explicit TextReply(std::size_t limit_) : limit(limit_) {}
+    std::string text;
+    std::size_t limit;
+    bool overflowed = false;
+};
+
+class OnlineAPI {
+public:
+    static constexpr long kTimeoutMs = 5000;
+    static constexpr const char* kUserAgent = "QuillaneOFX";
+    static constexpr int kClientVersion = 1;
+    static constexpr const char* kGuestSession = "OpenVisitor";
+    static constexpr int kLoginUnusable = -5;
+
+    // Caps on reply sizes, generous for what the service serves.
+    static constexpr std::size_t kMaxTextReplyBytes = 64 * 1024;          // log-in, favourite
+    static constexpr std::size_t kMaxListingBytes = 8 * 1024 * 1024;
+    static constexpr std::size_t kMaxLutBytes = 32 * 1024 * 1024;         // N up to about 220
+    static constexpr std::size_t kMaxPresetBytes = 16 * 1024 * 1024;
+    static constexpr std::size_t kMaxIconBytes = 8 * 1024 * 1024;
+
+    // The service of serviceAddress(): the built-in origin or the one the environment names.
+    OnlineAPI();
+    // A given origin and trust file (empty: the system's trust store).
+    explicit OnlineAPI(quillane::online::ServiceAddress address);
+    ~OnlineAPI();
+    OnlineAPI(const OnlineAPI&) = delete;
+    OnlineAPI& operator=(const OnlineAPI&) = delete;
+
+    // Result codes: 1 guest (empty e-mail, no request), >= 1 signed in, < 1 refused
+    // (-1 password, -2 e-mail, -3 too many attempts, -4 old client), -5 no usable answer.
+    int login(char const* email, char const* password);
+    static char const* getLoginError(int code);
+    bool isAuth() const { return !session.empty() && !email.empty(); }
+
+    // HMAC-SHA512 of message under hmacKey: 128 upper-case hexadecimal digits.
+    std::string sign(std::string message) const;
+
+    static char const* getRequest(int index);
+    static std::size_t writeCallback(char* data, std::size_t size, std::size_t nmemb, void* userdata);
+    static std::size_t writeCallbackDownload(char* data, std::size_t size, std::size_t nmemb,
+                                             void* userdata);
+    static bool is_number(std::string const& s);
+    static std::string binary_to_hex(unsigned char const* bytes, unsigned int length);
+
+    // The parsed listing; a discarded value for text that is not JSON; the number 0 when
+    // the request failed or the reply was empty.
+    nlohmann::json lutBrowse(char const* folder);
+    // The empty Lut on failure.
+    Lut downloadLut(int id);
+    // Size 0 on failure.
+    MemoryStruct downloadLutPreset(int id);
+    MemoryStruct donwloadIconFolder(char const* folder);
+    // True when the service answered exactly "ok"; false for a guest, without a request.
+    bool setChangeFavorite(int id, bool favorite);
+    // Empties the three download caches, shared by every client of the process.
+    static void clearCash();
+
+    const std::string& getBaseUrl() const { return baseUrl; }
+    const std::string& getEmail() const { return email; }
+    const std::string& getSession() const { return session; }
+
+private:
+    bool post(const std::string& path, const std::string& body, TextReply& reply) const;
+    bool get(const std::string& pathAndQuery, void* sink, bool binary) const;
+
+    std::string baseUrl;
+    std::string hmacKey;
+    std::string email;
+    std::string session;
+    std::string caFile;
+
+    static std::map<int, Lut> lutsCash;
+    static std::map<int, MemoryStruct> presetCash;
+    static std::map<std::string, MemoryStruct> iconCash;
+};
+
+// The LUTs of an online folder as (lutname, id) pairs in the service's order; entries with a
+// negative id (sub-folders, links) and malformed entries are skipped. Empty for a LUT file
+// path (.cube/.3dl), a missing client, or a listing that is not an array.
+std::vector<std::pair<std::string, int>> findFilters(std::string folder, OnlineAPI* api);
+
+// s with every occurrence of from replaced by to; inserted text is not searched again.
+std::string replaceString(std::string s, std::string const& from, std::string const& to);
+
+// A request value made safe for a query or form body: unreserved characters, "/", "@" and
+// ":" stay, everything else becomes %XX (a blank becomes "%20").
+std::string encodeValue(std::string const& value);
