@@ -1,0 +1,123 @@
+// Frames per second through the whole effect: the host's textures in a
+// headless OpenGL context, renderOutput grading through the filter into the
+// output texture, glFinish. Beside it, the CPU applier on the same frames.
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <random>
+
+#include "TempDir.h"
+#include "host/Host.h"
+#include "host/HostRender.h"
+#include "lut/LutFile.h"
+#include "lut/MathClass.h"
+#include "platform/cgl/CGL.h"
+#include "platform/cgl/GLObjects.h"
+
+namespace {
+
+namespace gl = quillane::gl;
+
+struct Setup {
+    quillane::test::TempDir dir;
+    std::unique_ptr<HeadlessGLContext> context;
+    std::unique_ptr<host::Host> host;
+    host::EffectInstance* instance = nullptr;
+    Lut lut;
+
+    Setup() {
+        ::setenv("QUILLANE_EXCHANGE_DIR", dir.path().c_str(), 1);
+        ::setenv("HOME", dir.path().c_str(), 1);
+        std::string error;
+        context = HeadlessGLContext::create(&error);
+        host = host::Host::load(QUILLANE_EFFECT_MODULE_PATH, &error);
+        if (!context || !host) {
+            std::fprintf(stderr, "gpu bench: %s\n", error.c_str());
+            std::exit(1);
+        }
+        const std::string cube = dir.file("look.cube");
+        std::ofstream out(cube);
+        out << "LUT_3D_SIZE 33\n";
+        std::mt19937 rng(1);
+        std::uniform_real_distribution<float> u(0.0f, 1.0f);
+        for (int i = 0; i < 33 * 33 * 33; ++i) out << u(rng) << ' ' << u(rng) << ' ' << u(rng) << '\n';
+        out.close();
+        instance = host->newInstance();
+        if (!instance || !host::chooseLutFile(*instance, cube, &error)) std::exit(1);
+        std::string path = cube;
+        std::vector<char> preset;
+        lutFromFile(&path, &lut, &preset);
+    }
+};
+
+Setup& setup() {
+    static Setup s;
+    return s;
+}
+
+void BM_EffectRender(benchmark::State& state) {
+    Setup& s = setup();
+    s.context->makeCurrent();
+    const int w = static_cast<int>(state.range(0)), h = static_cast<int>(state.range(1));
+    const bool isFloat = state.range(2) != 0;
+    const GLenum internal = isFloat ? GL_RGBA32F : GL_RGBA8, type = isFloat ? GL_FLOAT : GL_UNSIGNED_BYTE;
+    std::vector<float> px(static_cast<std::size_t>(w) * h * 4, 0.4f);
+    gl::Texture input = gl::makeTexture(), output = gl::makeTexture();
+    glBindTexture(GL_TEXTURE_2D, input.get());
+    glTexImage2D(GL_TEXTURE_2D, 0, internal, w, h, 0, GL_RGBA, GL_FLOAT, px.data());
+    glBindTexture(GL_TEXTURE_2D, output.get());
+    glTexImage2D(GL_TEXTURE_2D, 0, internal, w, h, 0, GL_RGBA, type, nullptr);
+    gl::Framebuffer fbo = gl::makeFramebuffer();
+    glBindFramebuffer(GL_FRAMEBUFFER, fbo.get());
+    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, output.get(), 0);
+    const unsigned depth = isFloat ? kFxDepth_FLOAT32 : kFxDepth_UINT8;
+    FxTexture in(input.get(), GL_TEXTURE_2D, w, h, depth), out(output.get(), GL_TEXTURE_2D, w, h, depth);
+    FxRenderInfo info;
+    info.depth = depth;
+    // The driver builds its code for each new combination of texture and
+    // target formats on first use: that is set-up, not a frame.
+    s.instance->callback([&](FxFilter& effect) { return effect.renderOutput(out, in, info); });
+    glFinish();
+    for (auto _ : state) {
+        bool ok = s.instance->callback([&](FxFilter& effect) { return effect.renderOutput(out, in, info); });
+        glFinish();
+        if (!ok) state.SkipWithError("render failed");
+    }
+    state.counters["fps"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+void BM_CpuApplier(benchmark::State& state) {
+    Setup& s = setup();
+    const int w = static_cast<int>(state.range(0)), h = static_cast<int>(state.range(1));
+    const bool isFloat = state.range(2) != 0;
+    const std::size_t n = static_cast<std::size_t>(w) * h * 4;
+    std::vector<float> src(n, 0.4f), dst(n);
+    std::vector<unsigned char> bytes(n, 100);
+    for (auto _ : state) {
+        if (isFloat)
+            applyLutCPUTrilinear(src.data(), dst.data(), s.lut.getData(), 0.0f, 1.0f, false, 33, w * h, 4);
+        else
+            applyLutCPUTrilinear(bytes.data(), dst.data(), s.lut.getData(), 0.0f, 1.0f, false, 33, w * h, 4);
+        benchmark::DoNotOptimize(dst.data());
+    }
+    state.counters["fps"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+void frameSizes(benchmark::internal::Benchmark* b) {
+    for (int isFloat : {0, 1}) {
+        b->Args({512, 288, isFloat});
+        b->Args({1920, 1080, isFloat});
+        b->Args({3840, 2160, isFloat});
+    }
+    b->ArgNames({"w", "h", "float"})->Unit(benchmark::kMillisecond)->UseRealTime();
+}
+
+BENCHMARK(BM_EffectRender)->Apply(frameSizes);
+// The fixed cost of a frame: no shader compile, LUT upload or context creation after the first.
+BENCHMARK(BM_EffectRender)->Args({4, 4, 0})->ArgNames({"w", "h", "float"})->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_CpuApplier)->Apply(frameSizes);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,202 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "lut/Lut.h"
+#include "lut/MathClass.h"
+#include "lut/reference/PlainLut.h"
+
+namespace {
+
+std::vector<float> randomNodes(int n, std::mt19937& rng) {
+    std::uniform_real_distribution<float> u(-0.2f, 1.2f);
+    std::vector<float> v(4 * std::size_t(n) * n * n);
+    for (std::size_t k = 0; k < v.size(); ++k) v[k] = k % 4 == 3 ? 1.0f : u(rng);
+    return v;
+}
+
+std::vector<float> identity(int n) {
+    std::vector<float> v(4 * std::size_t(n) * n * n);
+    for (int b = 0; b < n; ++b)
+        for (int g = 0; g < n; ++g)
+            for (int r = 0; r < n; ++r) {
+                float* p = &v[lutNodeOffset(n, r, g, b)];
+                p[0] = float(r) / (n - 1);
+                p[1] = float(g) / (n - 1);
+                p[2] = float(b) / (n - 1);
+                p[3] = 1.0f;
+            }
+    return v;
+}
+
+// Independent trilinear interpolation in double precision.
+void trilinear(const std::vector<float>& lut, int n, const double in[3], double rangeMin, double rangeMax,
+               bool useRange, double out[3]) {
+    int lo[3], hi[3];
+    double f[3];
+    for (int c = 0; c < 3; ++c) {
+        double x = useRange ? (in[c] + rangeMin) / (rangeMax - rangeMin) : in[c];
+        if (std::isnan(x)) x = 0;
+        const double clamped = x < 0 ? 0 : x > 1 ? 1 : x;
+        lo[c] = int(std::floor(clamped * (n - 1)));
+        hi[c] = std::min(lo[c] + 1, n - 1);
+        f[c] = x * (n - 1) - lo[c];
+    }
+    for (int c = 0; c < 3; ++c) {
+        out[c] = 0;
+        for (int corner = 0; corner < 8; ++corner) {
+            const int ur = corner & 1, ug = (corner >> 1) & 1, ub = (corner >> 2) & 1;
+            const double w = (ur ? f[0] : 1 - f[0]) * (ug ? f[1] : 1 - f[1]) * (ub ? f[2] : 1 - f[2]);
+            out[c] += w * lut[lutNodeOffset(n, ur ? hi[0] : lo[0], ug ? hi[1] : lo[1], ub ? hi[2] : lo[2]) + c];
+        }
+    }
+}
+
+TEST(LutApply, MatchesDoublePrecisionTrilinear) {
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<float> in(-0.3f, 1.3f);  // includes extrapolation and clipping
+    for (int n : {2, 3, 17, 33}) {
+        const std::vector<float> lut = randomNodes(n, rng);
+        for (bool useRange : {false, true}) {
+            const float lo = useRange ? -0.125f : 0.0f, hi = useRange ? 1.125f : 1.0f;
+            for (int channels : {3, 4}) {
+                const int pixels = 2000;
+                std::vector<float> src(std::size_t(pixels) * channels), dst(src.size(), -7.0f);
+                for (float& v : src) v = in(rng);
+                std::vector<unsigned char> bytes(src.size());
+                for (std::size_t k = 0; k < bytes.size(); ++k) bytes[k] = static_cast<unsigned char>(rng());
+                std::vector<float> dst8(src.size(), -7.0f);
+                // Exact node positions and the ends, where index rounding matters most.
+                for (int p = 0; p < 3 * n && p < pixels; ++p) src[p * channels] = float(p % n) / (n - 1);
+                src[0] = 1.0f;
+                applyLutCPUTrilinear(src.data(), dst.data(), lut.data(), lo, hi, useRange, n, pixels, channels);
+                applyLutCPUTrilinear(bytes.data(), dst8.data(), lut.data(), lo, hi, useRange, n, pixels, channels);
+                for (int p = 0; p < pixels; ++p) {
+                    double x[3], x8[3], want[3], want8[3];
+                    for (int c = 0; c < 3; ++c) {
+                        x[c] = src[p * channels + c];
+                        x8[c] = bytes[p * channels + c] / 255.0;
+                    }
+                    trilinear(lut, n, x, lo, hi, useRange, want);
+                    trilinear(lut, n, x8, lo, hi, useRange, want8);
+                    for (int c = 0; c < 3; ++c) {
+                        ASSERT_NEAR(dst[p * channels + c], want[c], 2e-5 * (1 + std::fabs(want[c])) * n)
+                            << "n=" << n << " p=" << p << " c=" << c;
+                        ASSERT_NEAR(dst8[p * channels + c], want8[c], 2e-5 * (1 + std::fabs(want8[c])) * n);
+                    }
+                    if (channels == 4) {
+                        ASSERT_EQ(dst[p * 4 + 3], 1.0f);
+                        ASSERT_EQ(dst8[p * 4 + 3], 1.0f);
+                    }
+                }
+            }
+        }
+    }
+}
+
+// The library's vector code gives exactly the plain per-pixel loop's bits.
+TEST(LutApply, EqualsPlainLoopBitForBit) {
+    std::mt19937 rng(99);
+    const float specials[] = {0.0f, -0.0f, 1.0f, -0.1f, 1e30f, -1e30f, std::numeric_limits<float>::quiet_NaN(),
+                              std::numeric_limits<float>::infinity(), 1e-40f, 0.99999994f, 0.5f};
+    std::uniform_real_distribution<float> in(-2.0f, 3.0f);
+    for (int n : {1, 2, 5, 33, 65, 255}) {
+        const std::vector<float> lut = randomNodes(n, rng);
+        for (int mode = 0; mode < 3; ++mode) {
+            const bool useRange = mode > 0;
+            const float lo = mode == 2 ? 0.5f : -0.1f, hi = mode == 2 ? 0.5f : 4.0f;  // mode 2 divides by 0
+            for (int channels : {3, 4}) {
+                const int pixels = 3000;
+                std::vector<float> src(std::size_t(pixels) * channels);
+                for (std::size_t k = 0; k < src.size(); ++k)
+                    src[k] = k % 5 == 0 ? specials[rng() % (sizeof specials / sizeof *specials)] : in(rng);
+                std::vector<unsigned char> bytes(src.size());
+                for (std::size_t k = 0; k < bytes.size(); ++k) bytes[k] = static_cast<unsigned char>(k < 768 ? k / 3 : rng());
+                std::vector<float> a(src.size()), b(src.size()), a8(src.size()), b8(src.size());
+                applyLutCPUTrilinear(src.data(), a.data(), lut.data(), lo, hi, useRange, n, pixels, channels);
+                quillane::plain::applyLut(src.data(), b.data(), lut.data(), lo, hi, useRange, n, pixels, channels);
+                applyLutCPUTrilinear(bytes.data(), a8.data(), lut.data(), lo, hi, useRange, n, pixels, channels);
+                quillane::plain::applyLut(bytes.data(), b8.data(), lut.data(), lo, hi, useRange, n, pixels, channels);
+                ASSERT_EQ(0, std::memcmp(a.data(), b.data(), a.size() * sizeof(float))) << n << " " << mode;
+                ASSERT_EQ(0, std::memcmp(a8.data(), b8.data(), a8.size() * sizeof(float))) << n << " " << mode;
+            }
+        }
+    }
+}
+
+TEST(LutApply, IdentityEdgesAndRange) {
+    const int n = 33;
+    const std::vector<float> id = identity(n);
+    // Float inputs come out unchanged, bytes as value / 255, 1.0 and 255 give the top node.
+    const float src[] = {0.0f, 0.3f, 1.0f, 0.77f, 0.5f, 0.123f};
+    float dst[6];
+    applyLutCPUTrilinear(src, dst, id.data(), 0, 1, false, n, 2, 3);
+    for (int k = 0; k < 6; ++k) EXPECT_NEAR(dst[k], src[k], 1e-6f);
+    EXPECT_EQ(dst[2], 1.0f);
+    unsigned char bytes[256 * 3];
+    for (int v = 0; v < 256; ++v) bytes[3 * v] = bytes[3 * v + 1] = bytes[3 * v + 2] = static_cast<unsigned char>(v);
+    std::vector<float> out(256 * 3);
+    applyLutCPUTrilinear(bytes, out.data(), id.data(), 0, 1, false, n, 256, 3);
+    for (int v = 0; v < 256; ++v) ASSERT_NEAR(out[3 * v + 1], v / 255.0f, 1e-6f) << v;
+    EXPECT_EQ(out[255 * 3], 1.0f);
+
+    // -0.1 with 33 nodes extrapolates along nodes 0 and 1 with weights 4.2 and -3.2.
+    std::vector<float> ramp(4 * n * n * n, 0.0f);
+    ramp[0] = 1.0f;
+    ramp[4] = 10.0f;
+    const float below[] = {-0.1f, 0.0f, 0.0f};
+    applyLutCPUTrilinear(below, dst, ramp.data(), 0, 1, false, n, 1, 3);
+    EXPECT_NEAR(dst[0], 4.2 * 1 - 3.2 * 10, 1e-4);
+
+    // The range maps x to (x + min) / (max - min): 0.5 becomes 0.3, not 0.5.
+    const float mid[] = {0.5f, 0.5f, 0.5f};
+    applyLutCPUTrilinear(mid, dst, id.data(), -0.125f, 1.125f, true, n, 1, 3);
+    EXPECT_NEAR(dst[0], 0.3f, 1e-6f);
+
+    // One node: every pixel takes its colour.
+    const std::vector<float> one = {0.25f, 0.5f, 0.75f, 1.0f};
+    const float any[] = {3.0f, -2.0f, 0.4f, 0.1f};
+    float four[4] = {9, 9, 9, 9};
+    applyLutCPUTrilinear(any, four, one.data(), 0, 1, false, 1, 1, 4);
+    EXPECT_EQ(four[0], 0.25f);
+    EXPECT_EQ(four[2], 0.75f);
+    EXPECT_EQ(four[3], 1.0f);
+}
+
+TEST(LutApply, HostileInputsStayInsideTheNodes) {
+    const int n = 3;
+    const std::vector<float> id = identity(n);  // exact size: ASan catches any read past it
+    const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+    const float src[] = {nan, nan, nan, 0, inf, -inf, 0, 0, 0, 0, 0, 0};
+    float dst[12];
+    applyLutCPUTrilinear(src, dst, id.data(), 0, 1, false, n, 3, 4);
+    EXPECT_EQ(dst[0], 0.0f);  // NaN counts as 0
+    EXPECT_EQ(dst[3], 1.0f);
+    // A range of zero width makes every input infinite or NaN; still no stray read.
+    applyLutCPUTrilinear(src, dst, id.data(), 0.5f, 0.5f, true, n, 3, 4);
+    unsigned char b[6] = {0, 128, 255, 255, 0, 128};
+    applyLutCPUTrilinear(b, dst, id.data(), 0.5f, 0.5f, true, n, 2, 3);
+
+    // Nothing written: no nodes, N = 0, no pixels, a channel count other than 3 or 4.
+    float sentinel[8];
+    std::fill(sentinel, sentinel + 8, -5.0f);
+    applyLutCPUTrilinear(src, sentinel, nullptr, 0, 1, false, n, 2, 4);
+    applyLutCPUTrilinear(src, sentinel, id.data(), 0, 1, false, 0, 2, 4);
+    applyLutCPUTrilinear(src, sentinel, id.data(), 0, 1, false, n, 0, 4);
+    applyLutCPUTrilinear(src, sentinel, id.data(), 0, 1, false, n, -4, 4);
+    applyLutCPUTrilinear(src, sentinel, id.data(), 0, 1, false, n, 2, 2);
+    applyLutCPUTrilinear(b, sentinel, id.data(), 0, 1, false, n, 2, 1);
+    for (float v : sentinel) EXPECT_EQ(v, -5.0f);
+
+    // With three channels exactly three floats per pixel are written.
+    std::fill(sentinel, sentinel + 8, -5.0f);
+    applyLutCPUTrilinear(b, sentinel, id.data(), 0, 1, false, n, 2, 3);
+    EXPECT_EQ(sentinel[6], -5.0f);
+    EXPECT_EQ(sentinel[2], 1.0f);
+}
+
+}  // namespace

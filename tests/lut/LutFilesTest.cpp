@@ -1,0 +1,322 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "TempDir.h"
+#include "lut/Lut.h"
+#include "lut/LutFile.h"
+#include "lut/reference/PlainLut.h"
+
+namespace {
+
+using quillane::test::TempDir;
+
+std::string write(const TempDir& dir, const std::string& name, const std::string& text) {
+    const std::string path = dir.file(name);
+    std::ofstream(path, std::ios::binary) << text;
+    return path;
+}
+
+Lut cube(const std::string& path, std::string* preset = nullptr, bool skip = false) {
+    std::string ignored;
+    return Lut().loadFromFileCUBE(path, preset ? *preset : ignored, skip);
+}
+
+Lut threeDl(const std::string& path, std::string* preset = nullptr, bool skip = false) {
+    std::string ignored;
+    return Lut().loadFromFile3DLC(path, preset ? *preset : ignored, skip);
+}
+
+// Same record, bit for bit (NaN payloads included).
+void expectSame(const Lut& a, const Lut& b, const std::string& what) {
+    ASSERT_EQ(a.isLoaded(), b.isLoaded()) << what;
+    ASSERT_EQ(a.getDimSize(), b.getDimSize()) << what;
+    EXPECT_EQ(a.getFilePath(), b.getFilePath()) << what;
+    float r[4] = {a.getInputRange0(), b.getInputRange0(), a.getInputRange1(), b.getInputRange1()};
+    EXPECT_EQ(0, std::memcmp(&r[0], &r[1], sizeof(float))) << what;
+    EXPECT_EQ(0, std::memcmp(&r[2], &r[3], sizeof(float))) << what;
+    if (a.getDimSize() > 0) {
+        ASSERT_EQ(0, std::memcmp(a.getData(), b.getData(), 16 * std::size_t(a.totalSize()))) << what;
+    }
+}
+
+// Data lines of a .cube with n nodes per axis, every value distinct.
+std::string cubeData(int n) {
+    std::string t;
+    for (int k = 0; k < n * n * n; ++k)
+        t += std::to_string(k / 100.0) + " " + std::to_string(k / 50.0) + " " + std::to_string(-k / 10.0) + "\n";
+    return t;
+}
+
+// A complete 10-bit .3dl with 6 nodes per axis, then whatever follows.
+std::string full3dl(const std::string& tail) {
+    std::string t = "0 64 128 256 512 1023\n";
+    for (int k = 0; k < 216; ++k) t += std::to_string(k * 4) + " " + std::to_string(k) + " 1023\n";
+    return t + tail;
+}
+
+TEST(LutFiles, CubeBasicsAndHeaders) {
+    TempDir dir;
+    std::string preset = "keep";
+    Lut lut = cube(write(dir, "a.cube",
+                         "TITLE \"x\"\r\nDOMAIN_MIN 0 0 0\r\nLUT_3D_SIZE 2\r\nLUT_3D_INPUT_RANGE -0.125 1.125\r\n"
+                         "0 0 0\r\n1 0 0\r\n0 1 0\r\n1 1 0\r\n0 0 1\r\n1 0 1\r\n0 1 1\r\n1 1e-3 1\r\n"),
+                   &preset);
+    ASSERT_TRUE(lut.isLoaded());
+    EXPECT_EQ(lut.getDimSize(), 2);
+    EXPECT_EQ(lut.getInputRange0(), -0.125f);
+    EXPECT_EQ(lut.getInputRange1(), 1.125f);
+    EXPECT_EQ(lut.getFilePath(), dir.file("a.cube"));
+    EXPECT_EQ(lut.getIndexedColor(0, 0, 1).r, 1.0f);  // second line: red index 1
+    EXPECT_EQ(lut.getIndexedColor(1, 1, 1).g, 1e-3f);
+    EXPECT_EQ(lut.getData()[4 * 7 + 3], 1.0f);
+    EXPECT_EQ(preset, "");  // assigned even when there is no preset
+
+    // "33\r" and "33 " are taken; two blanks make three pieces and are not.
+    EXPECT_EQ(cube(write(dir, "b.cube", "LUT_3D_SIZE 2\r\n")).getDimSize(), 2);
+    EXPECT_EQ(cube(write(dir, "c.cube", "LUT_3D_SIZE 2 \n")).getDimSize(), 2);
+    EXPECT_FALSE(cube(write(dir, "d.cube", "LUT_3D_SIZE  2\n0 0 0\n")).isLoaded());
+    // No size at all: empty, whatever data follows. A later size wins, even after the data.
+    EXPECT_FALSE(cube(write(dir, "e.cube", "0 0 0\n1 1 1\n")).isLoaded());
+    Lut late = cube(write(dir, "f.cube", "LUT_3D_SIZE 5\n0.5 0.5 0.5\nLUT_3D_SIZE 1\n"));
+    ASSERT_EQ(late.getDimSize(), 1);
+    EXPECT_EQ(late.getData()[0], 0.5f);
+    // A short file still loads; unreached nodes are (0, 0, 0, 1).
+    Lut shortOne = cube(write(dir, "g.cube", "LUT_3D_SIZE 2\n0.5 0.5 0.5\n"));
+    ASSERT_TRUE(shortOne.isLoaded());
+    EXPECT_EQ(shortOne.getIndexedColor(1, 1, 1).r, 0.0f);
+    EXPECT_EQ(shortOne.getData()[31], 1.0f);
+    // A path in double quotes is opened and stored without them.
+    Lut quoted = cube("\"" + dir.file("a.cube") + "\"");
+    EXPECT_TRUE(quoted.isLoaded());
+    EXPECT_EQ(quoted.getFilePath(), dir.file("a.cube"));
+    EXPECT_FALSE(cube(dir.file("missing.cube"), &preset).isLoaded());
+    EXPECT_FALSE(Lut().loadFromFile(dir.file("a.cube"), preset, false, 2).isLoaded());
+}
+
+TEST(LutFiles, CubeDataLineRules) {
+    TempDir dir;
+    // Skipped: leading blank, tab, '+', double blank, trailing blank, comment. Read: exponent.
+    Lut lut = cube(write(dir, "a.cube",
+                         "LUT_3D_SIZE 1\n 0.1 0.1 0.1\n0.2\t0.2 0.2\n+0.3 0.3 0.3\n0.4  0.4  0.4\n0.5 0.5 0.5 \n"
+                         "#1 1 1\n2e-1 0.25 1e1\n"));
+    ASSERT_TRUE(lut.isLoaded());
+    EXPECT_EQ(lut.getData()[0], 0.2f);
+    EXPECT_EQ(lut.getData()[1], 0.25f);
+    EXPECT_EQ(lut.getData()[2], 10.0f);
+}
+
+TEST(LutFiles, CubeHostileHeaders) {
+    TempDir dir;
+    // 4*812^3 floats would be 8.5 GB: anything above 256 nodes is refused whole.
+    for (const char* size : {"812", "257", "2000000000", "99999999999", "-3", "0", "abc", "", "0x10"}) {
+        std::string preset = "keep";
+        const std::string path = write(dir, "h.cube", std::string("LUT_3D_SIZE ") + size + "\n0 0 0\n");
+        EXPECT_FALSE(cube(path, &preset).isLoaded()) << size;
+        EXPECT_FALSE(quillane::plain::loadCube(path, preset, false).isLoaded()) << size;
+    }
+    // A size without a number refuses the file and leaves the preset alone.
+    std::string preset = "keep";
+    EXPECT_FALSE(cube(write(dir, "i.cube", "#64BLOB\n#QUJD\nLUT_3D_SIZE x1\n"), &preset).isLoaded());
+    EXPECT_EQ(preset, "keep");
+    // Large header values that are not sizes are harmless.
+    Lut odd = cube(write(dir, "j.cube", "LUT_3D_INPUT_RANGE 1e400 nan\nLUT_3D_SIZE 1\n1 1 1\n"));
+    ASSERT_TRUE(odd.isLoaded());
+    EXPECT_TRUE(std::isinf(odd.getInputRange0()));
+    // Binary junk with embedded zero bytes.
+    const char raw[] = "LUT_3D_SIZE 2\0\xff\n\0\0\0\n1 1\0 1\n";
+    const std::string junk(raw, sizeof raw - 1);
+    EXPECT_EQ(cube(write(dir, "k.cube", junk)).getDimSize(), 2);
+}
+
+TEST(LutFiles, CubePresetText) {
+    TempDir dir;
+    // Preset lines before the data: data lines join the text and still fill the nodes.
+    const std::string text = "LUT_3D_SIZE 1\n#64BLOB\n#QUJD\r\n\nRUZH\n0.5 0.25 1\n";
+    const std::string path = write(dir, "p.cube", text);
+    std::string preset;
+    Lut lut = cube(path, &preset);
+    EXPECT_EQ(preset, "QUJD\rRUZH0.5 0.25 1");
+    ASSERT_TRUE(lut.isLoaded());
+    EXPECT_EQ(lut.getData()[1], 0.25f);
+
+    // Skipping: the text is untouched and sizes after the marker are not seen.
+    preset = "keep";
+    lut = cube(write(dir, "q.cube", "LUT_3D_SIZE 1\n#64BLOB\n#QUJD\nLUT_3D_SIZE 2\n0.5 0.5 0.5\n"), &preset, true);
+    EXPECT_EQ(preset, "keep");
+    EXPECT_EQ(lut.getDimSize(), 1);
+    EXPECT_EQ(lut.getData()[0], 0.5f);
+    lut = cube(dir.file("q.cube"), &preset, false);
+    EXPECT_EQ(lut.getDimSize(), 2);
+    EXPECT_EQ(preset, "QUJDLUT_3D_SIZE 20.5 0.5 0.5");
+}
+
+// The one-pass reader against the two-pass getline + sscanf reader on
+// random files made of valid, odd and hostile lines.
+TEST(LutFiles, CubeOnePassEqualsTwoPassReader) {
+    TempDir dir;
+    const std::vector<std::string> tokens = {
+        "0",  "1",     "0.5",  "-0.25", "-0",    ".5",     "1.",      "0.123456789", "16777217", "16777216",
+        "1e", "1e-3",  "2e5",  "1e99",  "1e-50", "1e-40",  "-",       ".",           "1-2",      "--1",
+        "e5", "0.1e1", "1ee2", "3.4028235e38",   "123456789012345678901234567890", "0.0000000001234",
+        "7e-46", "00000000000000000000001", "1.5e-", "1.2.3"};
+    const std::vector<std::string> headers = {
+        "LUT_3D_SIZE 2", "LUT_3D_SIZE 3",  "LUT_3D_SIZE 1\r", "LUT_3D_INPUT_RANGE -0.1 1.2", "#64BLOB",
+        "#QUJD",         "TITLE \"t\"",    "",                "\r",                          "# c",
+        "LUT_1D_SIZE 4", "LUT_3D_SIZE 2 ", "LUT_3D_INPUT_RANGE 0 2\r"};
+    std::mt19937 rng(1234);
+    auto pick = [&](std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng); };
+    for (int round = 0; round < 400; ++round) {
+        std::string text;
+        const int lines = 1 + static_cast<int>(pick(60));
+        for (int l = 0; l < lines; ++l) {
+            if (pick(4) == 0) {
+                text += headers[pick(headers.size())];
+            } else {
+                const int count = pick(8) == 0 ? 2 + static_cast<int>(pick(3)) : 3;
+                for (int t = 0; t < count; ++t) {
+                    if (t) text += pick(12) == 0 ? "  " : " ";
+                    text += pick(3) == 0 ? tokens[pick(tokens.size())] : std::to_string(pick(1000) / 999.0);
+                }
+                if (pick(6) == 0) text += "\r";
+            }
+            if (l + 1 < lines || pick(2)) text += "\n";
+        }
+        const std::string path = write(dir, "r.cube", text);
+        for (bool skip : {false, true}) {
+            std::string fastPreset = "x", plainPreset = "x";
+            Lut fast = cube(path, &fastPreset, skip);
+            Lut plain = quillane::plain::loadCube(path, plainPreset, skip);
+            expectSame(fast, plain, text);
+            EXPECT_EQ(fastPreset, plainPreset) << text;
+        }
+    }
+}
+
+TEST(LutFiles, TruncationSweep) {
+    TempDir dir;
+    const std::string cubeText =
+        "TITLE x\nLUT_3D_SIZE 3\nLUT_3D_INPUT_RANGE 0 1\n" + cubeData(3) + "#64BLOB\n#QUJD\n#RUZH\n";
+    const std::string threeText = full3dl("#64BLOB\n#QUJD\n");
+    for (std::size_t len = 0; len <= cubeText.size(); ++len) {
+        const std::string path = write(dir, "t.cube", cubeText.substr(0, len));
+        std::string a, b;
+        expectSame(cube(path, &a), quillane::plain::loadCube(path, b, false), std::to_string(len));
+        EXPECT_EQ(a, b);
+    }
+    for (std::size_t len = 0; len <= threeText.size(); ++len) {
+        std::string preset;
+        Lut lut = threeDl(write(dir, "t.3dl", threeText.substr(0, len)), &preset);
+        // Loaded as soon as the mesh line has its sixth value.
+        EXPECT_EQ(lut.isLoaded(), len >= 18) << len;
+        if (lut.isLoaded()) {
+            EXPECT_EQ(lut.getDimSize(), 6);
+        }
+    }
+}
+
+TEST(LutFiles, ThreeDl) {
+    TempDir dir;
+    // 17 mesh values give N = 17; values up to 1023 are 10-bit.
+    std::string mesh;
+    for (int k = 0; k < 17; ++k) mesh += std::to_string(k * 64) + (k < 16 ? " " : "\n");
+    std::string text = "# header\n3DMESH\nMesh 4 10\n" + mesh;
+    for (int k = 0; k < 17 * 17 * 17; ++k) text += std::to_string(k % 1024) + " 0 1023\n";
+    Lut ten = threeDl(write(dir, "a.3dl", text));
+    ASSERT_EQ(ten.getDimSize(), 17);
+    // The file runs blue fastest: line 1 is blue index 1, at float offset 4*N^2.
+    EXPECT_EQ(ten.getData()[4 * 17 * 17], 1 / 1023.0f);
+    EXPECT_EQ(ten.getData()[2], 1.0f);
+    EXPECT_EQ(ten.getInputRange0(), 0.0f);
+    // A value above 1023 makes it a 12-bit file.
+    Lut twelve = threeDl(write(dir, "b.3dl", mesh + "4095 2048 1024\n"));
+    ASSERT_EQ(twelve.getDimSize(), 17);
+    EXPECT_EQ(twelve.getData()[0], 1.0f);
+    EXPECT_EQ(twelve.getData()[2], 1024 / 4095.0f);
+    EXPECT_EQ(twelve.getData()[4 * 17 * 17 * 17 - 1], 1.0f);
+
+    // Carriage-return pieces do not count; a short line is no mesh; more than 256 refused.
+    EXPECT_EQ(threeDl(write(dir, "c.3dl", "0 1 2\n0 1 2 3 4 \r\n")).getDimSize(), 0);
+    EXPECT_EQ(threeDl(write(dir, "d.3dl", "0 1 2 3 4 5\r\n1 1 1\r\n")).getDimSize(), 6);
+    std::string huge;
+    for (int k = 0; k < 300; ++k) huge += "1 ";
+    std::string preset = "keep";
+    EXPECT_FALSE(threeDl(write(dir, "e.3dl", huge + "\n"), &preset).isLoaded());
+    EXPECT_EQ(preset, "keep");
+
+    // Preset after the data; with skipping the text stays untouched.
+    const std::string withPreset = write(dir, "f.3dl", full3dl("#64BLOB\n#QUJD\n"));
+    Lut lut = threeDl(withPreset, &preset);
+    EXPECT_EQ(preset, "QUJD");
+    EXPECT_EQ(lut.getIndexedColor(0, 0, 1).r, 4 * 36 / 1023.0f);  // red index 1 is line 36
+    preset = "keep";
+    threeDl(withPreset, &preset, true);
+    EXPECT_EQ(preset, "keep");
+    // Until the last node is read, a marker line is just passed over.
+    lut = threeDl(write(dir, "g.3dl", "0 1 2 3 4 5 6\n#64BLOB\n#QUJD\n1 1 1\n"), &preset);
+    EXPECT_EQ(preset, "");
+    EXPECT_EQ(lut.getData()[0], 1 / 1023.0f);
+    const std::string before = write(dir, "h.3dl", "#64BLOB\n#QUJD\n0 1 2 3 4 5\n1 2 3\n");
+    lut = threeDl(before, &preset);
+    EXPECT_EQ(preset, "QUJD1 2 3");
+    EXPECT_EQ(lut.getDimSize(), 6);
+}
+
+TEST(LutFiles, LutFromFileDecodesPreset) {
+    TempDir dir;
+    const std::string c = write(dir, "look.cube", "LUT_3D_SIZE 1\n1 0 0\n#64BLOB\n#QUJD\n#RA==\n");
+    const std::string t = write(dir, "LOOK.3DL", full3dl("#64BLOB\n#QUJD\n"));
+    std::string path = c;
+    Lut lut;
+    std::vector<char> preset = {'z'};
+    lutFromFile(&path, &lut, &preset);
+    EXPECT_EQ(lut.getDimSize(), 1);
+    EXPECT_EQ(std::string(preset.begin(), preset.end()), "ABCD");
+    path = t;
+    lutFromFile(&path, &lut, &preset);
+    EXPECT_EQ(lut.getDimSize(), 6);
+    EXPECT_EQ(lut.getData()[2], 1.0f);
+    EXPECT_EQ(std::string(preset.begin(), preset.end()), "ABC");
+    path = dir.file("none.cube");
+    lutFromFile(&path, &lut, &preset);
+    EXPECT_FALSE(lut.isLoaded());
+    EXPECT_TRUE(preset.empty());
+    lutFromFile(nullptr, &lut, &preset);  // no crash
+}
+
+TEST(LutFiles, Base64AndStringHelpers) {
+    auto str = [](const std::vector<char>& v) { return std::string(v.begin(), v.end()); };
+    EXPECT_EQ(str(decodeBase64("QUJDRA==")), "ABCD");
+    EXPECT_EQ(str(decodeBase64("QUJDREU=")), "ABCDE");
+    EXPECT_EQ(decodeBase64("////").size(), 3u);
+    EXPECT_EQ(decodeBase64("-_-_"), decodeBase64("+/+/"));
+    EXPECT_EQ(decodeBase64("*\x80~!"), decodeBase64("////"));  // unmapped counts as 63
+    EXPECT_EQ(str(decodeBase64("QUJ")), "AB");                  // incomplete last group
+    EXPECT_EQ(str(decodeBase64("QQ")), "A");
+    EXPECT_TRUE(decodeBase64("Q").empty());
+    EXPECT_TRUE(decodeBase64("").empty());
+
+    EXPECT_TRUE(ends_with("/a/LOOK.3DL", ".3dl"));
+    EXPECT_FALSE(ends_with("3dl", ".3dl"));
+    EXPECT_TRUE(ends_with("x", ""));
+    EXPECT_FALSE(ends_with("a.cube", ".3dl"));
+
+    using V = std::vector<std::string>;
+    EXPECT_EQ(split("a  b", ' '), (V{"a", "", "b"}));
+    EXPECT_EQ(split(" a ", ' '), (V{"", "a"}));
+    EXPECT_EQ(split("", ' '), V{});
+    EXPECT_EQ(split(",", ','), V{""});
+
+    std::string s = "\"a\"b\"c-d";
+    removeCharsFromString(s, "\"-");
+    EXPECT_EQ(s, "abcd");
+    removeCharsFromString(s, "");
+    removeCharsFromString(s, nullptr);
+    EXPECT_EQ(s, "abcd");
+}
+
+}  // namespace
