@@ -283,6 +283,10 @@ void lutFromFile(std::string* path, Lut* lut, std::vector<char>* preset) {
     const int type = ends_with(*path, ".3dl") ? 1 : 0;
     std::string text;
     *lut = Lut().loadFromFile(*path, text, false, type);
+    // A file saved with CRLF line ends keeps each line's carriage return in the
+    // gathered text; decoded as a character it would shift every later group and
+    // garble the preset, so it is dropped here.
+    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
     *preset = decodeBase64(text);
 }
 

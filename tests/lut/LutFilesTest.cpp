@@ -281,6 +281,10 @@ TEST(LutFiles, LutFromFileDecodesPreset) {
     EXPECT_EQ(lut.getDimSize(), 6);
     EXPECT_EQ(lut.getData()[2], 1.0f);
     EXPECT_EQ(std::string(preset.begin(), preset.end()), "ABC");
+    // CRLF line ends must not garble the preset.
+    path = write(dir, "crlf.cube", "LUT_3D_SIZE 1\r\n1 0 0\r\n#64BLOB\r\n#QUJD\r\n#RA==\r\n");
+    lutFromFile(&path, &lut, &preset);
+    EXPECT_EQ(std::string(preset.begin(), preset.end()), "ABCD");
     path = dir.file("none.cube");
     lutFromFile(&path, &lut, &preset);
     EXPECT_FALSE(lut.isLoaded());
