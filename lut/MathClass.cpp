@@ -13,6 +13,9 @@
 // The arithmetic is fixed so that every build gives the same bits:
 //   lower index i = floor(min(max(x, 0), 1) * (N - 1)) in float,
 //   upper weight f = float(double(x) * (N - 1) - i) from the unclamped x,
+//   or 0 where i is the top node (lower and upper corner are then the same
+//   node: weights f and 1 - f would only cancel, and for x far above 1 their
+//   products across three axes lose every significant digit),
 //   corner weight (wR * wG) * wB, and the eight corners summed in the order
 //   blue, green, red (red fastest), starting from 0.
 // The vector code below does exactly these operations lane by lane.
@@ -31,7 +34,7 @@ inline Axis axisOf(float x, int n) {
     Axis a;
     a.i = static_cast<int>(std::floor(c * static_cast<float>(n - 1)));
     a.up = a.i < n - 1 ? 1 : 0;
-    a.f = static_cast<float>(static_cast<double>(x) * (n - 1) - a.i);
+    a.f = a.up ? static_cast<float>(static_cast<double>(x) * (n - 1) - a.i) : 0.0f;
     return a;
 }
 
@@ -107,6 +110,7 @@ void applyLutCPUTrilinear(const float* src, float* dst, const float* lut, float 
     const __m128i stepR = _mm_set1_epi32(sR), stepG = _mm_set1_epi32(sG), stepB = _mm_set1_epi32(sB);
     struct Ax {
         __m128i i;
+        __m128i below;  // all ones where the upper node is the next one
         __m128 w0, w1;
     };
     auto axis4 = [&](__m128 x) {
@@ -117,7 +121,8 @@ void applyLutCPUTrilinear(const float* src, float* dst, const float* lut, float 
         const __m128d lo = _mm_sub_pd(_mm_mul_pd(_mm_cvtps_pd(x), topD), _mm_cvtepi32_pd(a.i));
         const __m128d hi = _mm_sub_pd(_mm_mul_pd(_mm_cvtps_pd(_mm_movehl_ps(x, x)), topD),
                                       _mm_cvtepi32_pd(_mm_shuffle_epi32(a.i, _MM_SHUFFLE(3, 2, 3, 2))));
-        a.w1 = _mm_movelh_ps(_mm_cvtpd_ps(lo), _mm_cvtpd_ps(hi));
+        a.below = _mm_cmplt_epi32(a.i, topI);
+        a.w1 = _mm_and_ps(_mm_movelh_ps(_mm_cvtpd_ps(lo), _mm_cvtpd_ps(hi)), _mm_castsi128_ps(a.below));
         a.w0 = _mm_sub_ps(one, a.w1);
         return a;
     };
@@ -140,9 +145,9 @@ void applyLutCPUTrilinear(const float* src, float* dst, const float* lut, float 
             _mm_cvtepi32_ps(ar.i));
         alignas(16) int base[4], dR[4], dG[4], dB[4];
         _mm_store_si128(reinterpret_cast<__m128i*>(base), _mm_slli_epi32(_mm_cvttps_epi32(index), 2));
-        _mm_store_si128(reinterpret_cast<__m128i*>(dR), _mm_and_si128(_mm_cmplt_epi32(ar.i, topI), stepR));
-        _mm_store_si128(reinterpret_cast<__m128i*>(dG), _mm_and_si128(_mm_cmplt_epi32(ag.i, topI), stepG));
-        _mm_store_si128(reinterpret_cast<__m128i*>(dB), _mm_and_si128(_mm_cmplt_epi32(ab.i, topI), stepB));
+        _mm_store_si128(reinterpret_cast<__m128i*>(dR), _mm_and_si128(ar.below, stepR));
+        _mm_store_si128(reinterpret_cast<__m128i*>(dG), _mm_and_si128(ag.below, stepG));
+        _mm_store_si128(reinterpret_cast<__m128i*>(dB), _mm_and_si128(ab.below, stepB));
         // Corner weights (wR * wG) * wB, then one vector per pixel.
         const __m128 c00 = _mm_mul_ps(ar.w0, ag.w0), c10 = _mm_mul_ps(ar.w1, ag.w0);
         const __m128 c01 = _mm_mul_ps(ar.w0, ag.w1), c11 = _mm_mul_ps(ar.w1, ag.w1);
@@ -170,7 +175,8 @@ void applyLutCPUTrilinear(const float* src, float* dst, const float* lut, float 
         const __m128d fLo = _mm_sub_pd(_mm_mul_pd(_mm_cvtps_pd(x), topD), _mm_cvtepi32_pd(iv));
         const __m128d fHi = _mm_sub_pd(_mm_mul_pd(_mm_cvtps_pd(_mm_movehl_ps(x, x)), topD),
                                        _mm_cvtepi32_pd(_mm_shuffle_epi32(iv, _MM_SHUFFLE(3, 2, 3, 2))));
-        const __m128 f = _mm_movelh_ps(_mm_cvtpd_ps(fLo), _mm_cvtpd_ps(fHi));
+        const __m128 f = _mm_and_ps(_mm_movelh_ps(_mm_cvtpd_ps(fLo), _mm_cvtpd_ps(fHi)),
+                                    _mm_castsi128_ps(_mm_cmplt_epi32(iv, topI)));
         const __m128 w0 = _mm_sub_ps(one, f);
         const __m128 lo = _mm_unpacklo_ps(w0, f);  // r0 r1 g0 g1
         const __m128 hi = _mm_unpackhi_ps(w0, f);  // b0 b1 .. ..
@@ -213,9 +219,9 @@ void applyLutCPUTrilinear(const unsigned char* src, float* dst, const float* lut
                           float rangeMax, bool useRange, unsigned char dimSize, int pixels,
                           unsigned char channels) {
     if (nothingToDo(src, dst, lut, dimSize, pixels, channels)) return;
+#ifdef QUILLANE_SSE2
     const int n = dimSize;
     const float span = rangeMax - rangeMin;
-#ifdef QUILLANE_SSE2
     ByteAxis tab[3][256];
     const int stride[3] = {4, 4 * n, 4 * n * n};
     for (int v = 0; v < 256; ++v) {

@@ -90,7 +90,9 @@ void applyPlain(Read read, float* dst, const float* lut, float rangeMin, float r
             if (std::isnan(x)) x = 0.0f;
             lo[c] = static_cast<int>(std::floor(std::min(std::max(x, 0.0f), 1.0f) * static_cast<float>(n - 1)));
             hi[c] = lo[c] > n - 2 ? n - 1 : lo[c] + 1;
-            f[c] = static_cast<float>(static_cast<double>(x) * (n - 1) - lo[c]);
+            // Above the range both corners are the top node; their weights
+            // would only cancel, losing every digit once x is far above 1.
+            f[c] = lo[c] == hi[c] ? 0.0f : static_cast<float>(static_cast<double>(x) * (n - 1) - lo[c]);
         }
         float* out = dst + p * channels;
         for (int c = 0; c < 3; ++c) {

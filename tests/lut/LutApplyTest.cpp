@@ -44,7 +44,7 @@ void trilinear(const std::vector<float>& lut, int n, const double in[3], double 
         const double clamped = x < 0 ? 0 : x > 1 ? 1 : x;
         lo[c] = int(std::floor(clamped * (n - 1)));
         hi[c] = std::min(lo[c] + 1, n - 1);
-        f[c] = x * (n - 1) - lo[c];
+        f[c] = lo[c] == hi[c] ? 0 : x * (n - 1) - lo[c];  // above the range: the top node alone
     }
     for (int c = 0; c < 3; ++c) {
         out[c] = 0;
@@ -124,6 +124,46 @@ TEST(LutApply, EqualsPlainLoopBitForBit) {
                 ASSERT_EQ(0, std::memcmp(a.data(), b.data(), a.size() * sizeof(float))) << n << " " << mode;
                 ASSERT_EQ(0, std::memcmp(a8.data(), b8.data(), a8.size() * sizeof(float))) << n << " " << mode;
             }
+        }
+    }
+}
+
+// Far above the range an axis sits on its top node, exactly as at 1.0: the
+// weights must not grow with x (x = 100 with 33 nodes makes them ~3000 each).
+TEST(LutApply, FarAboveTheRangeIsTheTopNode) {
+    std::mt19937 rng(3);
+    const int n = 33;
+    const std::vector<float> lut = randomNodes(n, rng);
+    const float* topNode = &lut[lutNodeOffset(n, n - 1, n - 1, n - 1)];
+    for (int axis = 0; axis < 3; ++axis) {
+        // Float, range 0..1, x = 100; and range 0..0.5 with x = 1 (mapped to 2).
+        for (float hi : {1.0f, 0.5f}) {
+            const float above = hi == 1.0f ? 100.0f : 1.0f, top = hi;  // `top` maps to exactly 1
+            float src[6] = {0.3f * hi, 0.71f * hi, 0.45f * hi, 0.3f * hi, 0.71f * hi, 0.45f * hi};
+            src[axis] = above;
+            src[3 + axis] = top;
+            float dst[6];
+            applyLutCPUTrilinear(src, dst, lut.data(), 0.0f, hi, hi != 1.0f, n, 2, 3);
+            double x[3] = {src[0], src[1], src[2]}, want[3];
+            trilinear(lut, n, x, 0.0, hi, hi != 1.0f, want);
+            for (int c = 0; c < 3; ++c) {
+                EXPECT_NEAR(dst[c], want[c], 1e-5) << "axis " << axis << " hi " << hi;
+                EXPECT_EQ(dst[c], dst[3 + c]) << "axis " << axis << " hi " << hi;
+            }
+            const float all[3] = {above, above, above};
+            applyLutCPUTrilinear(all, dst, lut.data(), 0.0f, hi, hi != 1.0f, n, 1, 3);
+            for (int c = 0; c < 3; ++c) EXPECT_EQ(dst[c], topNode[c]);
+        }
+        // 8-bit, range 0..0.5: 255 maps to 2, every byte from 128 up lies above the range.
+        unsigned char bytes[3 * 3] = {40, 90, 120, 40, 90, 120, 255, 200, 128};
+        bytes[axis] = 255;
+        float dst[9];
+        applyLutCPUTrilinear(bytes, dst, lut.data(), 0.0f, 0.5f, true, n, 3, 3);
+        double x[3] = {bytes[0] / 255.0, bytes[1] / 255.0, bytes[2] / 255.0}, want[3];
+        trilinear(lut, n, x, 0.0, 0.5, true, want);
+        for (int c = 0; c < 3; ++c) {
+            EXPECT_NEAR(dst[c], want[c], 1e-5) << "axis " << axis;
+            EXPECT_EQ(dst[6 + c], topNode[c]);
         }
     }
 }
