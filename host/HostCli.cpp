@@ -3,14 +3,17 @@
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <sstream>
 
 #include "host/Host.h"
 #include "host/HostRender.h"
 #include "host/Project.h"
+#include "platform/nfd/nfd.h"
 #include "plugin/FxQuillaneInspection.h"
 
 #ifndef QUILLANE_DEFAULT_EFFECT_MODULE
@@ -148,6 +151,23 @@ bool state(Session& s, const std::vector<std::string>&) {
     return true;
 }
 
+// The dialog lives in the effect module, which has its own copy of the dialog
+// code: the scripted answer reaches it through the environment.
+bool chooseFileThroughDialog(Session& s, const std::string& path) {
+    EffectInstance* instance = s.current();
+    if (!instance) return false;
+    const char* before = std::getenv(nfd::kAnswerVariable);
+    const std::optional<std::string> previous = before ? std::optional<std::string>(before) : std::nullopt;
+    ::setenv(nfd::kAnswerVariable, nfd::scriptedOkay(path).c_str(), 1);
+    const bool pressed = instance->pressButton(4);
+    if (previous)
+        ::setenv(nfd::kAnswerVariable, previous->c_str(), 1);
+    else
+        ::unsetenv(nfd::kAnswerVariable);
+    if (!pressed) s.err << "quillane-host: the effect has no Choose LUT File button\n";
+    return pressed;
+}
+
 const std::vector<Command>& commands() {
     static const std::vector<Command> table = {
         {"new", 0, "new                add an instance of the effect and select it",
@@ -225,6 +245,8 @@ const std::vector<Command>& commands() {
              if (instance) s.err << "quillane-host: " << error << '\n';
              return false;
          }},
+        {"choose-file", 1, "choose-file FILE   answer the file dialog with FILE and press Choose LUT File (4)",
+         [](Session& s, const std::vector<std::string>& a) { return chooseFileThroughDialog(s, a[0]); }},
         {"render", 2, "render IN OUT      render PNG frame IN (8- or 16-bit) through the effect into OUT",
          [](Session& s, const std::vector<std::string>& a) {
              EffectInstance* instance = s.current();

@@ -1,8 +1,11 @@
 #include "lut/Lut.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdint>
-#include <cstdio>
-#include <memory>
 
 #include "lut/LutFile.h"
 
@@ -22,20 +25,34 @@ void fitNodes(std::vector<float>& data, int dimSize) {
     for (std::size_t k = had + 3; k < want; k += 4) data[k] = 1.0f;
 }
 
-// Whole-file read; false when the file cannot be opened. A read error part way
-// keeps what was read, as a line reader would stop there.
+// Largest LUT file read: a 256-node .cube (the format's limit) of long
+// data lines stays far below it.
+constexpr std::size_t kMaxLutFileBytes = std::size_t(1) << 30;
+
+// Whole-file read; false when the path is not a regular file that can be
+// opened (a folder or a pipe named like a LUT must neither throw nor block) or
+// when it is larger than any LUT file. A read error part way keeps what was
+// read, as a line reader would stop there.
 bool readWholeFile(const std::string& path, std::string& out) {
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "rb"), &std::fclose);
-    if (!f) return false;
+    struct Fd {
+        int fd;
+        ~Fd() { if (fd >= 0) ::close(fd); }
+    } file{::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
+    const int fd = file.fd;
+    if (fd < 0) return false;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    if (static_cast<unsigned long long>(st.st_size) > kMaxLutFileBytes) return false;
     out.clear();
-    if (std::fseek(f.get(), 0, SEEK_END) == 0) {
-        long size = std::ftell(f.get());
-        if (size > 0) out.reserve(static_cast<std::size_t>(size));
-        std::fseek(f.get(), 0, SEEK_SET);
-    }
+    out.reserve(static_cast<std::size_t>(st.st_size));
     char buf[1 << 16];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f.get())) > 0) out.append(buf, n);
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        if (out.size() + static_cast<std::size_t>(n) > kMaxLutFileBytes) return false;
+        out.append(buf, static_cast<std::size_t>(n));
+    }
     return true;
 }
 

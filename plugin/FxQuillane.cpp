@@ -44,10 +44,6 @@ bool narrowRange(double stored, float* range) {
     return true;
 }
 
-void notBuiltYet(const char* what) {
-    std::cerr << "Quillane: " << what << " is not available in this build\n";
-}
-
 }  // namespace
 
 FxQuillane::FxQuillane() = default;
@@ -269,13 +265,5 @@ void FxQuillane::loadLut() {
     }
 }
 
-// The actions below arrive with their own issues; until then a press is
-// accepted and reported, and nothing changes.
-void FxQuillane::openLutGallery() { notBuiltYet("the LUT Manager"); }
-void FxQuillane::choseFileLut() { notBuiltYet("choosing a LUT file"); }
-void FxQuillane::changeNextLut() { selectNextPrevLut(true); }
-void FxQuillane::changePrevLut() { selectNextPrevLut(false); }
-void FxQuillane::selectNextPrevLut(bool next) { notBuiltYet(next ? "the next LUT" : "the previous LUT"); }
-void FxQuillane::openAbout() { notBuiltYet("the About box"); }
-void FxQuillane::openQuillane() { notBuiltYet("the exchange with the desktop application"); }
-void FxQuillane::checkLutMapping() {}
+// The LUT choice actions live in FxQuillaneActions.cpp, the exchange with the
+// desktop application (openQuillane, checkLutMapping) in FxQuillaneExchange.cpp.

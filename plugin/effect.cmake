@@ -14,8 +14,9 @@ add_library(quillane_plugin STATIC
   ${CMAKE_CURRENT_LIST_DIR}/Base64.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PluginBundle.cpp
   ${CMAKE_CURRENT_LIST_DIR}/FxQuillane.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/FxQuillaneRender.cpp)
-target_link_libraries(quillane_plugin PUBLIC quillane_fxplug quillane_lut quillane_desktop
+  ${CMAKE_CURRENT_LIST_DIR}/FxQuillaneRender.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/FxQuillaneActions.cpp)
+target_link_libraries(quillane_plugin PUBLIC quillane_fxplug quillane_lut quillane_desktop quillane_online quillane_nfd
   PRIVATE nlohmann_json::nlohmann_json ${CMAKE_DL_LIBS})
 
 add_library(quillane_effect MODULE ${CMAKE_CURRENT_LIST_DIR}/QuillaneModule.cpp)

@@ -1,11 +1,32 @@
 #!/usr/bin/env bash
 # The main job: installs what is missing, builds, and grades a sample frame
-# with a sample LUT, both generated here, writing the result as a PNG.
+# with a sample LUT, both generated here, through the effect on the GPU: the
+# host loads the effect module, chooses the LUT, renders the frame on a
+# headless OpenGL context (no display needed), saves the project, and a second
+# host process reopens it and renders the same frame again.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build/release -j "$(nproc)" --target quillane-cpu-preview
+cmake --build build/release -j "$(nproc)" --target quillane-cpu-preview quillane-host quillane_effect
 mkdir -p out
-build/release/host/quillane-cpu-preview out
+# The sample frame and LUT (and the CPU's grading of it, for comparison).
+build/release/host/quillane-cpu-preview out >/dev/null
+# The shared exchange files go to a folder of this run, not the system's.
+export QUILLANE_EXCHANGE_DIR="$PWD/out/exchange"
+mkdir -p "$QUILLANE_EXCHANGE_DIR"
+build/release/host/quillane-host lut out/sample-look.cube \
+  render out/sample-frame.png out/sample-gpu-graded.png save out/sample-project.json
+build/release/host/quillane-host open out/sample-project.json \
+  render out/sample-frame.png out/sample-gpu-reopened.png
+if cmp -s out/sample-gpu-graded.png out/sample-gpu-reopened.png; then
+  reopened="renders the same"
+else
+  reopened="renders DIFFERENTLY"
+fi
+echo "Sample frame:        $PWD/out/sample-frame.png"
+echo "Sample LUT:          $PWD/out/sample-look.cube"
+echo "Graded on the GPU:   $PWD/out/sample-gpu-graded.png"
+echo "Project:             $PWD/out/sample-project.json (reopened, it $reopened)"
+echo "CPU grading:         $PWD/out/sample-graded.png"

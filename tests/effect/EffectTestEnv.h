@@ -25,6 +25,12 @@ inline bool isolateEffectTest() {
     const std::string base = effectTestFolder().path().string();
     ::setenv("HOME", base.c_str(), 1);
     ::setenv("QUILLANE_EXCHANGE_DIR", base.c_str(), 1);
+    // The buttons' actions open dialogs and message boxes: without a display
+    // they answer at once (boxes go to standard error) instead of waiting for
+    // a user. Next and previous of an online LUT ask a dead local address.
+    ::unsetenv("DISPLAY");
+    ::unsetenv("WAYLAND_DISPLAY");
+    ::setenv("QUILLANE_SERVICE_URL", "https://127.0.0.1:1", 1);
     return true;
 }
 

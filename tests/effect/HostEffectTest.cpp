@@ -171,9 +171,10 @@ TEST(HostEffect, ParameterChangedResetsButtonsAndKeepsTheShownName) {
         const std::string sid = std::to_string(id);
         if (id >= 2 && id <= 6) {
             // The trigger is read and put back at NO, then the button's action runs.
-            EXPECT_EQ(calls, (std::vector<std::string>{"getBoolValue " + sid, "setBoolValue " + sid}));
+            ASSERT_GE(calls.size(), 2u);
+            EXPECT_EQ(std::vector<std::string>(calls.begin(), calls.begin() + 2),
+                      (std::vector<std::string>{"getBoolValue " + sid, "setBoolValue " + sid}));
             EXPECT_EQ(instance->parameter(id)->value, FxValue::integer(0));
-            EXPECT_NE(said.find("not available"), std::string::npos);
         } else if (id == 1) {
             // Already showing "No LUT loaded": read, nothing written.
             EXPECT_EQ(calls, (std::vector<std::string>{"getStringParameterValue 1"}));
@@ -192,7 +193,7 @@ TEST(HostEffect, ParameterChangedResetsButtonsAndKeepsTheShownName) {
     for (FxParameterId id : kButtonIds) {
         testing::internal::CaptureStderr();
         EXPECT_TRUE(instance->pressButton(id)) << id;
-        EXPECT_NE(testing::internal::GetCapturedStderr().find("not available"), std::string::npos) << id;
+        testing::internal::GetCapturedStderr();
     }
     EXPECT_FALSE(instance->pressButton(1));  // a label, not a button
     EXPECT_FALSE(instance->pressButton(7));
@@ -215,7 +216,7 @@ TEST(HostEffect, WorksWithoutEachService) {
     noRetrieval->clearCalls();
     testing::internal::CaptureStderr();
     EXPECT_TRUE(noRetrieval->notifyParameterChanged(3));
-    EXPECT_NE(testing::internal::GetCapturedStderr().find("not available"), std::string::npos);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("The LUT Manager is not built yet."), std::string::npos);
     EXPECT_TRUE(noRetrieval->calls().empty());
 
     // No setting service: the shown name and the LUT cannot be read; no crash.
@@ -287,7 +288,7 @@ TEST(HostEffect, CommandLineListsPressesAndRejectsBadInput) {
 
     const auto press = quillane::test::runProcess(kHostProgram + " press 14 2>&1");
     EXPECT_EQ(press.status, 0);
-    EXPECT_NE(press.out.find("About box"), std::string::npos);
+    EXPECT_NE(press.out.find("For more info visit"), std::string::npos) << press.out;
 
     EXPECT_EQ(quillane::test::runProcess(kHostProgram + " press 7 2>&1").status, 1);
     EXPECT_EQ(quillane::test::runProcess(kHostProgram + " frobnicate 2>&1").status, 2);

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <string>
@@ -131,6 +133,17 @@ TEST(LutFiles, CubeHostileHeaders) {
     const char raw[] = "LUT_3D_SIZE 2\0\xff\n\0\0\0\n1 1\0 1\n";
     const std::string junk(raw, sizeof raw - 1);
     EXPECT_EQ(cube(write(dir, "k.cube", junk)).getDimSize(), 2);
+}
+
+TEST(LutFiles, OnlyRegularFilesAreRead) {
+    TempDir dir;
+    std::string preset = "kept";
+    // A folder or a pipe named like a LUT: empty Lut, no throw, no block.
+    std::filesystem::create_directory(dir.file("folder.cube"));
+    EXPECT_FALSE(cube(dir.file("folder.cube"), &preset).isLoaded());
+    ASSERT_EQ(::mkfifo(dir.file("pipe.3dl").c_str(), 0600), 0);
+    EXPECT_FALSE(threeDl(dir.file("pipe.3dl"), &preset).isLoaded());
+    EXPECT_EQ(preset, "kept");
 }
 
 TEST(LutFiles, CubePresetText) {

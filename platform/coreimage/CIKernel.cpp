@@ -1,0 +1,387 @@
+#include "platform/coreimage/KernelProgram.h"
+
+#include <cctype>
+#include <map>
+#include <mutex>
+
+namespace quillane::ci {
+namespace {
+
+struct Token {
+    enum Kind { Space, Comment, Identifier, Other } kind;
+    std::string text;
+};
+
+std::vector<Token> tokenize(const std::string& s) {
+    std::vector<Token> out;
+    std::size_t i = 0;
+    while (i < s.size()) {
+        const char c = s[i];
+        std::size_t j = i + 1;
+        Token::Kind kind = Token::Other;
+        if (std::isspace(static_cast<unsigned char>(c))) {
+            while (j < s.size() && std::isspace(static_cast<unsigned char>(s[j]))) ++j;
+            kind = Token::Space;
+        } else if (c == '/' && i + 1 < s.size() && s[i + 1] == '/') {
+            j = s.find('\n', i);
+            if (j == std::string::npos) j = s.size();
+            kind = Token::Comment;
+        } else if (c == '/' && i + 1 < s.size() && s[i + 1] == '*') {
+            j = s.find("*/", i + 2);
+            j = j == std::string::npos ? s.size() : j + 2;
+            kind = Token::Comment;
+        } else if (std::isalpha(static_cast<unsigned char>(c)) || c == '_') {
+            while (j < s.size() && (std::isalnum(static_cast<unsigned char>(s[j])) || s[j] == '_')) ++j;
+            kind = Token::Identifier;
+        } else if (std::isdigit(static_cast<unsigned char>(c)) || c == '.') {
+            while (j < s.size() && (std::isalnum(static_cast<unsigned char>(s[j])) || s[j] == '.')) ++j;
+        }
+        out.push_back({kind, s.substr(i, j - i)});
+        i = j;
+    }
+    return out;
+}
+
+const std::map<std::string, std::string>& renames() {
+    static const std::map<std::string, std::string> table = {
+        {"sampler", "int"},
+        {"__sample", "vec4"},
+        {"__color", "vec4"},
+        {"sample", "_qs_sample"},
+        {"samplerCoord", "_qs_samplerCoord"},
+        {"samplerExtent", "_qs_samplerExtent"},
+        {"samplerSize", "_qs_samplerSize"},
+        {"samplerTransform", "_qs_samplerTransform"},
+        {"destCoord", "_qs_destCoord"},
+        {"premultiply", "_qs_premultiply"},
+        {"unpremultiply", "_qs_unpremultiply"},
+    };
+    return table;
+}
+
+bool paramType(const std::string& name, ParamType& type) {
+    static const std::map<std::string, ParamType> types = {
+        {"sampler", ParamType::Sampler}, {"float", ParamType::Float}, {"vec2", ParamType::Vec2},
+        {"vec3", ParamType::Vec3},       {"vec4", ParamType::Vec4},
+    };
+    auto found = types.find(name);
+    if (found == types.end()) return false;
+    type = found->second;
+    return true;
+}
+
+const char* glslType(ParamType t) {
+    switch (t) {
+        case ParamType::Float: return "float";
+        case ParamType::Vec2: return "vec2";
+        case ParamType::Vec3: return "vec3";
+        case ParamType::Vec4: return "vec4";
+        case ParamType::Sampler: break;
+    }
+    return "int";
+}
+
+// Everything a kernel may call besides plain GLSL. Reads go through
+// texelFetch: filtering and edges are done here so that they are exact and
+// the same on every driver, and so that a texture's own sampling state
+// (mipmaps, wrap) cannot change what a kernel sees.
+const char* const kPrelude = R"GLSL(
+uniform vec4 _qs_extent[_QS_N];   // x, y, width, height of each sampler's image
+uniform ivec4 _qs_mode[_QS_N];    // linear?, black outside?, mirrored in x?, mirrored in y?
+uniform ivec4 _qs_layout[_QS_N];  // rows per tile (0: one tile), image width
+uniform vec4 _qs_from;            // source rectangle in working space
+uniform vec4 _qs_in;              // destination rectangle in framebuffer pixels
+out vec4 _qs_fragColor;
+vec2 _qs_dest;
+
+vec4 _qs_texel(sampler2D t, int i, ivec2 p) {
+    ivec4 m = _qs_mode[i];
+    ivec2 size = ivec2(_qs_extent[i].zw);
+    if (p.x < 0 || p.y < 0 || p.x >= size.x || p.y >= size.y) {
+        if (m.y == 1) return vec4(0.0);
+        p = clamp(p, ivec2(0), size - ivec2(1));
+    }
+    if (m.z == 1) p.x = size.x - 1 - p.x;
+    if (m.w == 1) p.y = size.y - 1 - p.y;
+    ivec4 l = _qs_layout[i];
+    if (l.x > 0) {
+        int tile = p.y / l.x;
+        p = ivec2(p.x + tile * l.y, p.y - tile * l.x);
+    }
+    return texelFetch(t, p, 0);
+}
+
+vec4 _qs_read(sampler2D t, int i, vec2 p) {
+    vec2 local = p - _qs_extent[i].xy;
+    if (_qs_mode[i].x == 0) return _qs_texel(t, i, ivec2(floor(local)));
+    vec2 q = local - vec2(0.5);
+    vec2 b = floor(q);
+    vec2 f = q - b;
+    ivec2 c = ivec2(b);
+    // On texel centres (a frame drawn at its own size) one read gives the same.
+    if (f.x == 0.0 && f.y == 0.0) return _qs_texel(t, i, c);
+    vec4 bottom = mix(_qs_texel(t, i, c), _qs_texel(t, i, c + ivec2(1, 0)), f.x);
+    vec4 top = mix(_qs_texel(t, i, c + ivec2(0, 1)), _qs_texel(t, i, c + ivec2(1, 1)), f.x);
+    return mix(bottom, top, f.y);
+}
+
+vec2 _qs_destCoord() { return _qs_dest; }
+vec2 _qs_samplerCoord(int s) { return _qs_dest; }
+vec2 _qs_samplerTransform(int s, vec2 p) { return p; }
+vec4 _qs_samplerExtent(int s) { return _qs_extent[s]; }
+vec2 _qs_samplerSize(int s) { return _qs_extent[s].zw; }
+vec4 _qs_premultiply(vec4 c) { return vec4(c.rgb * c.a, c.a); }
+vec4 _qs_unpremultiply(vec4 c) { return c.a > 0.0 ? vec4(c.rgb / c.a, c.a) : vec4(0.0); }
+)GLSL";
+
+void replaceAll(std::string& s, const std::string& what, const std::string& with) {
+    for (std::size_t at = s.find(what); at != std::string::npos; at = s.find(what, at + with.size()))
+        s.replace(at, what.size(), with);
+}
+
+}  // namespace
+
+const char* const kFullViewVertexShader = R"GLSL(#version 330 core
+void main() {
+    vec2 p = vec2(float((gl_VertexID << 1) & 2), float(gl_VertexID & 2));
+    gl_Position = vec4(p * 2.0 - 1.0, 0.0, 1.0);
+}
+)GLSL";
+
+bool translateKernel(const std::string& text, KernelProgram& out, std::string& error) {
+    std::vector<Token> tokens = tokenize(text);
+    // The signature of the first kernel: kernel <type> <name> ( <type> <name>, ... )
+    std::vector<std::size_t> meaningful;
+    for (std::size_t i = 0; i < tokens.size(); ++i)
+        if (tokens[i].kind != Token::Space && tokens[i].kind != Token::Comment) meaningful.push_back(i);
+    auto at = [&](std::size_t k) -> const std::string& {
+        static const std::string none;
+        return k < meaningful.size() ? tokens[meaningful[k]].text : none;
+    };
+    std::size_t k = 0;
+    while (k < meaningful.size() && at(k) != "kernel") ++k;
+    if (k == meaningful.size()) {
+        error = "no kernel function in the text";
+        return false;
+    }
+    const std::string& returnType = at(k + 1);
+    if (returnType != "vec4" && returnType != "__color") {
+        error = "a kernel must return vec4";
+        return false;
+    }
+    out.name = at(k + 2);
+    if (out.name.empty() || !(std::isalpha(static_cast<unsigned char>(out.name[0])) || out.name[0] == '_') ||
+        at(k + 3) != "(") {
+        error = "malformed kernel signature";
+        return false;
+    }
+    out.params.clear();
+    std::size_t p = k + 4;
+    if (at(p) == ")") {
+        ++p;
+    } else {
+        while (true) {
+            ParamType type;
+            if (at(p) == "__table") ++p;  // a table is a sampler read with exact values
+            if (!paramType(at(p), type)) {
+                error = "unsupported kernel parameter type '" + at(p) + "'";
+                return false;
+            }
+            if (at(p + 1).empty() || !std::isalpha(static_cast<unsigned char>(at(p + 1)[0]))) {
+                error = "kernel parameter without a name";
+                return false;
+            }
+            out.params.push_back(type);
+            p += 2;
+            if (at(p) == ",") { ++p; continue; }
+            if (at(p) == ")") { ++p; break; }
+            error = "malformed kernel parameter list";
+            return false;
+        }
+    }
+
+    std::string body;
+    for (const Token& t : tokens) {
+        if (t.kind == Token::Identifier) {
+            if (t.text.rfind("_qs_", 0) == 0) {
+                error = "names beginning with _qs_ are reserved";
+                return false;
+            }
+            if (t.text == "kernel" || t.text == "__table") continue;
+            auto found = renames().find(t.text);
+            body += found == renames().end() ? t.text : found->second;
+        } else if (t.kind == Token::Comment) {
+            body += ' ';
+        } else {
+            body += t.text;
+        }
+    }
+
+    const int samplers = out.samplerCount();
+    std::string shader = "#version 330 core\n";
+    for (int s = 0; s < samplers; ++s) shader += "uniform sampler2D _qs_tex" + std::to_string(s) + ";\n";
+    std::string prelude = kPrelude;
+    replaceAll(prelude, "_QS_N", std::to_string(samplers > 0 ? samplers : 1));
+    shader += prelude;
+    for (std::size_t a = 0; a < out.params.size(); ++a)
+        if (out.params[a] != ParamType::Sampler)
+            shader += std::string("uniform ") + glslType(out.params[a]) + " _qs_arg" + std::to_string(a) + ";\n";
+    shader += "vec4 _qs_sample(int s, vec2 p) {\n";
+    for (int s = 0; s < samplers; ++s)
+        shader += "    if (s == " + std::to_string(s) + ") return _qs_read(_qs_tex" + std::to_string(s) + ", " +
+                  std::to_string(s) + ", p);\n";
+    shader += "    return vec4(0.0);\n}\n";
+    shader += "#line 1\n" + body + "\n";
+    shader += "void main() {\n"
+              "    _qs_dest = _qs_from.xy + (gl_FragCoord.xy - _qs_in.xy) * (_qs_from.zw / _qs_in.zw);\n"
+              "    _qs_fragColor = " + out.name + "(";
+    int samplerIndex = 0;
+    for (std::size_t a = 0; a < out.params.size(); ++a) {
+        if (a) shader += ", ";
+        shader += out.params[a] == ParamType::Sampler ? std::to_string(samplerIndex++) : "_qs_arg" + std::to_string(a);
+    }
+    shader += ");\n}\n";
+    out.fragmentShader = std::move(shader);
+    return true;
+}
+
+namespace {
+
+GLuint compileShader(GLenum type, const char* source, std::string& log) {
+    GLuint shader = glCreateShader(type);
+    glShaderSource(shader, 1, &source, nullptr);
+    glCompileShader(shader);
+    GLint ok = GL_FALSE;
+    glGetShaderiv(shader, GL_COMPILE_STATUS, &ok);
+    if (!ok) {
+        char text[2048] = {};
+        glGetShaderInfoLog(shader, sizeof text - 1, nullptr, text);
+        log = text;
+        glDeleteShader(shader);
+        return 0;
+    }
+    return shader;
+}
+
+}  // namespace
+
+GLuint buildProgram(const std::string& fragmentSource, std::string& log) {
+    gl::Shader vertex(compileShader(GL_VERTEX_SHADER, kFullViewVertexShader, log));
+    if (!vertex) return 0;
+    gl::Shader fragment(compileShader(GL_FRAGMENT_SHADER, fragmentSource.c_str(), log));
+    if (!fragment) return 0;
+    gl::Program program(glCreateProgram());
+    glAttachShader(program.get(), vertex.get());
+    glAttachShader(program.get(), fragment.get());
+    glLinkProgram(program.get());
+    GLint ok = GL_FALSE;
+    glGetProgramiv(program.get(), GL_LINK_STATUS, &ok);
+    if (!ok) {
+        char text[2048] = {};
+        glGetProgramInfoLog(program.get(), sizeof text - 1, nullptr, text);
+        log = text;
+        return 0;
+    }
+    glDetachShader(program.get(), vertex.get());
+    glDetachShader(program.get(), fragment.get());
+    return program.release();
+}
+
+}  // namespace quillane::ci
+
+using quillane::ci::KernelApplication;
+using quillane::ci::KernelProgram;
+using quillane::ci::ParamType;
+
+namespace {
+
+// Kernel texts are translated once per process; whether the result compiles is
+// learned the first time a context is current when the text is used.
+struct KernelCacheEntry {
+    std::shared_ptr<const KernelProgram> program;
+    bool checked = false;
+    bool broken = false;
+};
+
+std::mutex& kernelCacheMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+std::map<std::string, KernelCacheEntry>& kernelCache() {
+    static std::map<std::string, KernelCacheEntry> cache;
+    return cache;
+}
+
+}  // namespace
+
+CIKernelPtr CIKernel::kernelWithString(const std::string& text) {
+    std::lock_guard<std::mutex> lock(kernelCacheMutex());
+    KernelCacheEntry& entry = kernelCache()[text];
+    if (entry.broken) return nullptr;
+    if (!entry.program) {
+        auto program = std::make_shared<KernelProgram>();
+        std::string error;
+        if (!quillane::ci::translateKernel(text, *program, error)) {
+            entry.broken = true;
+            return nullptr;
+        }
+        entry.program = std::move(program);
+    }
+    if (!entry.checked && CGLGetCurrentContext() != nullptr) {
+        std::string log;
+        quillane::gl::Program probe(quillane::ci::buildProgram(entry.program->fragmentShader, log));
+        entry.checked = true;
+        if (!probe) {
+            entry.broken = true;
+            return nullptr;
+        }
+    }
+    auto kernel = std::make_shared<CIKernel>();
+    kernel->program_ = entry.program;
+    return kernel;
+}
+
+const std::string& CIKernel::name() const { return program_->name; }
+
+CIImagePtr CIKernel::applyWithArguments(const std::vector<CIKernelArgument>& arguments,
+                                        const CIKernelApplyOptions& options) const {
+    const auto& params = program_->params;
+    if (arguments.size() != params.size()) return nullptr;
+    CGRect extent = options.extent;
+    bool haveUnion = false;
+    for (std::size_t i = 0; i < params.size(); ++i) {
+        const CIKernelArgument& a = arguments[i];
+        switch (params[i]) {
+            case ParamType::Sampler: {
+                auto s = std::get_if<CISamplerPtr>(&a);
+                if (!s || !*s || !(*s)->image()) return nullptr;
+                if (options.extent.isEmpty()) {
+                    CGRect e = (*s)->extent();
+                    if (!haveUnion) {
+                        extent = e;
+                        haveUnion = true;
+                    } else {
+                        double x0 = std::min(extent.origin.x, e.origin.x), y0 = std::min(extent.origin.y, e.origin.y);
+                        double x1 = std::max(extent.origin.x + extent.size.width, e.origin.x + e.size.width);
+                        double y1 = std::max(extent.origin.y + extent.size.height, e.origin.y + e.size.height);
+                        extent = CGRectMake(x0, y0, x1 - x0, y1 - y0);
+                    }
+                }
+                break;
+            }
+            case ParamType::Float:
+                if (!std::holds_alternative<double>(a)) return nullptr;
+                break;
+            default: {
+                auto v = std::get_if<std::vector<double>>(&a);
+                std::size_t want = params[i] == ParamType::Vec2 ? 2 : params[i] == ParamType::Vec3 ? 3 : 4;
+                if (!v || v->size() != want) return nullptr;
+            }
+        }
+    }
+    auto application = std::make_shared<KernelApplication>();
+    application->program = program_;
+    application->arguments = arguments;
+    application->roi = roi_;
+    return CIImage::fromKernel(std::move(application), extent, options.colorSpace);
+}

@@ -1,0 +1,202 @@
+// The actions behind the LUT choice buttons: a LUT file from the file dialog,
+// the next or previous LUT of the current LUT's folder (a local folder, or a
+// folder of the online library), and the About box.
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <iostream>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "desktop/Settings.h"
+#include "desktop/boxer_osx.h"
+#include "lut/LutFile.h"
+#include "online/OnlineAPI.h"
+#include "platform/nfd/nfd.h"
+#include "plugin/FxQuillane.h"
+
+namespace {
+
+constexpr int kPluginVersion = 1;
+const char* const kMakerWebAddress = "https://quillane.example";
+const char* const kErrorTitle = "Error in Quillane Plug-in";
+
+// Where the current LUT came from, read off its name: a file path, or an
+// online folder and LUT name ("Folder/Sub/Look", "Look" at the root).
+struct LutLocation {
+    std::string separator;
+    std::string folder;  // before the last separator; empty without one
+    std::string leaf;    // after the last separator; the whole name without one
+    bool isFile = false;
+};
+
+bool isRegularFile(const std::string& path) {
+    struct stat info;
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// Reads a LUT file with its preset. Only regular files are opened: a folder
+// or a pipe named like a LUT is no LUT (and a pipe would block the host).
+// The empty Lut when there is no LUT to read.
+Lut readLutFile(const std::string& path, std::vector<char>* preset) {
+    Lut lut;
+    if (!isRegularFile(path)) return lut;
+    std::string name = path;
+    lutFromFile(&name, &lut, preset);
+    if (!lut.isLoaded() || lut.getDimSize() < 1) return Lut();
+    return lut;
+}
+
+LutLocation locate(const std::string& name) {
+    LutLocation at;
+    at.separator = name.find('/') != std::string::npos ? "/" : "\\";
+    const std::size_t last = name.rfind(at.separator);
+    if (last == std::string::npos) {
+        at.leaf = name;
+    } else {
+        at.folder = name.substr(0, last);
+        at.leaf = name.substr(last + 1);
+    }
+    // The kind ignores case, the candidate test below does not: a current
+    // LOOK.CUBE is a file, but a LOOK.CUBE beside it is no candidate.
+    at.isFile = ends_with(at.leaf, ".3dl") || ends_with(at.leaf, ".cube");
+    // Stepping can land on a file such as look.cube.bak: it stays a file, so
+    // the next step goes on in its folder instead of sending the local folder
+    // to the online library (where it would find nothing, and stop there).
+    if (!at.isFile && at.separator == "/" && name[0] == '/') at.isFile = isRegularFile(name);
+    return at;
+}
+
+struct DirCloser {
+    void operator()(DIR* dir) const { ::closedir(dir); }
+};
+
+// The LUT files of a folder in the order the directory gives them: names that
+// hold ".cube" or ".3dl" anywhere, hidden names left out. Empty when the
+// folder cannot be read.
+std::vector<std::string> lutFilesOf(const std::string& folder) {
+    std::vector<std::string> names;
+    std::unique_ptr<DIR, DirCloser> dir(folder.empty() ? nullptr : ::opendir(folder.c_str()));
+    if (!dir) return names;
+    while (const dirent* entry = ::readdir(dir.get())) {
+        const std::string name = entry->d_name;
+        if (name.empty() || name[0] == '.') continue;  // ".", ".." and hidden files
+        if (name.find(".cube") != std::string::npos || name.find(".3dl") != std::string::npos)
+            names.push_back(name);
+    }
+    return names;
+}
+
+// The client made for one step lives only for it; it signs in with the stored
+// account when there is one.
+std::vector<std::pair<std::string, int>> onlineLutsOf(const std::string& folder, OnlineAPI& api) {
+    if (api.getEmail().empty()) {
+        const std::string email = getValueFromReg("email", true);
+        const std::string password = getValueFromReg("PersonalAccountPassword", true);
+        if (!email.empty() && !password.empty()) api.login(email.c_str(), password.c_str());
+    }
+    return findFilters(folder, &api);
+}
+
+void errorBox(const std::string& message, const char* title = kErrorTitle) {
+    showBox(message.c_str(), title, BoxStyle::Error, BoxButtons::OK);
+}
+
+}  // namespace
+
+void FxQuillane::openLutGallery() {
+    errorBox("The LUT Manager is not built yet.", "LUT Manager");
+}
+
+void FxQuillane::choseFileLut() {
+    std::string path;
+    const nfdresult_t result = NFD_OpenDialog("3dl;cube;", nullptr, &path);
+    if (result == NFD_CANCEL) return;
+    if (result != NFD_OKAY) {
+        std::cerr << "Quillane: the file dialog failed: " << NFD_GetError() << '\n';
+        return;
+    }
+    std::vector<char> preset;
+    Lut lut = readLutFile(path, &preset);
+    // An unreadable file must not replace the user's LUT by nothing.
+    if (!lut.isLoaded()) {
+        errorBox("Cannot read a LUT from the file " + path + "\nThe current LUT is kept.");
+        return;
+    }
+    _name = path;
+    _lut = std::move(lut);
+    _preset = std::move(preset);
+    saveLut();
+}
+
+void FxQuillane::changeNextLut() { selectNextPrevLut(true); }
+
+void FxQuillane::changePrevLut() { selectNextPrevLut(false); }
+
+void FxQuillane::selectNextPrevLut(bool next) {
+    const LutLocation at = locate(_name);
+
+    std::unique_ptr<OnlineAPI> api;
+    std::vector<std::pair<std::string, int>> onlineLuts;
+    std::vector<std::string> names;
+    if (at.isFile) {
+        names = lutFilesOf(at.folder);
+    } else {
+        api = std::make_unique<OnlineAPI>();
+        onlineLuts = onlineLutsOf(at.folder, *api);
+        for (const auto& lut : onlineLuts) names.push_back(lut.first);
+    }
+    if (names.empty()) return;
+
+    // The first entry that begins with the leaf is where we are.
+    std::size_t current = names.size();
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (names[i].compare(0, at.leaf.size(), at.leaf) == 0) {
+            current = i;
+            break;
+        }
+    }
+    if (current == names.size()) return;
+
+    const std::size_t count = names.size();
+    const std::size_t position = next ? (current + 1) % count : (current + count - 1) % count;
+    const std::string& entry = names[position];
+    const std::string newName = at.folder.empty() ? entry : at.folder + at.separator + entry;
+
+    if (at.isFile) {
+        std::vector<char> preset;
+        Lut lut = readLutFile(newName, &preset);
+        if (!lut.isLoaded()) {
+            errorBox("Cannot read a LUT from the file " + newName + "\nThe current LUT is kept.");
+            return;
+        }
+        _lut = std::move(lut);
+        _preset = std::move(preset);
+    } else {
+        // Names may repeat in a listing: the last one of that name counts.
+        int id = -1;
+        for (const auto& [lutName, lutId] : onlineLuts)
+            if (lutName == entry) id = lutId;
+        if (id >= 0) {
+            const MemoryStruct presetBytes = api->downloadLutPreset(id);
+            Lut lut = api->downloadLut(id);
+            if (!lut.isLoaded() || lut.getDimSize() < 1) {
+                errorBox("Cannot download the LUT " + newName +
+                         " from the online library: the service sent no LUT.\nThe current LUT is kept.");
+                return;
+            }
+            _lut = std::move(lut);
+            _preset.assign(presetBytes.memory(), presetBytes.memory() + presetBytes.size());
+        }
+    }
+    _name = newName;
+    saveLut();
+}
+
+void FxQuillane::openAbout() {
+    const std::string message = "Quillane Plug-in for Final Cut Pro version " + std::to_string(kPluginVersion) +
+                                "\nFor more info visit " + kMakerWebAddress;
+    showBox(message.c_str(), "About", BoxStyle::Error, BoxButtons::OK);
+}

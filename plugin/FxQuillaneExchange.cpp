@@ -1,0 +1,50 @@
+// Button 2 and the answer that comes back: the effect's side of the exchange
+// with the Quillane desktop application (plugin/DesktopExchange.h does the
+// record and file work).
+#include <syslog.h>
+
+#include "plugin/DesktopExchange.h"
+#include "plugin/FxQuillane.h"
+
+void FxQuillane::openQuillane() {
+    FxCustomParameterActionAPI* actions = _apiManager ? _apiManager->api<FxCustomParameterActionAPI>() : nullptr;
+    FxTemporalImageAPI* images = _apiManager ? _apiManager->api<FxTemporalImageAPI>() : nullptr;
+
+    // The frame at the time of the last render, as 32-bit floats.
+    FxRenderInfo info;
+    info.time = actions ? actions->currentTime() : _currentTime;
+    info.qualityLevel = kFxQuality_HIGH;
+    info.scaleX = 1.0;
+    info.scaleY = 1.0;
+    info.depth = kFxDepth_FLOAT32;
+    std::unique_ptr<FxBitmap> bitmap;
+    if (!images || !images->getInputBitmap(&bitmap, info, _currentTime) || !bitmap) {
+        syslog(LOG_ERR, "bitmap not exist");
+        return;
+    }
+
+    ImageMapping* image = _fileMapping ? _fileMapping->data : nullptr;
+    LutMapping* lut = _lutFileMapping ? _lutFileMapping->data : nullptr;
+    switch (desktop_exchange::sendToDesktop(image, lut, static_cast<std::uint32_t>(_currentPluginID), *bitmap,
+                                            _preset, _name, _lutSavePresetFilePath)) {
+    case desktop_exchange::SendResult::NotSent: break;
+    case desktop_exchange::SendResult::Modal: checkLutMapping(); break;
+    case desktop_exchange::SendResult::NonModal: _isRunCheck = true; break;
+    }
+}
+
+void FxQuillane::checkLutMapping() {
+    ImageMapping* image = _fileMapping ? _fileMapping->data : nullptr;
+    LutMapping* lut = _lutFileMapping ? _lutFileMapping->data : nullptr;
+    desktop_exchange::DesktopAnswer answer;
+    const auto result = desktop_exchange::takeAnswer(image, lut, static_cast<std::uint32_t>(_currentPluginID),
+                                                     _lutPresetFilePath, &answer);
+    if (result == desktop_exchange::AnswerResult::None) return;
+    _isRunCheck = false;  // an answer came, usable or not
+    if (result != desktop_exchange::AnswerResult::Taken) return;
+
+    _lut = std::move(answer.lut);
+    if (answer.preset) _preset = std::move(*answer.preset);
+    _name = std::move(answer.name);
+    saveLut();
+}

@@ -1,0 +1,171 @@
+// Next and previous through a folder of the online library, against the fake
+// service on 127.0.0.1, with the effect linked into the test.
+#include <nlohmann/json.hpp>
+
+#include "ActionsTestEnv.h"
+#include "FakeService.h"
+#include "desktop/Settings.h"
+#include "online/OnlineAPI.h"
+
+namespace {
+
+using namespace quillane::test;
+using nlohmann::json;
+
+json entry(const std::string& id, const std::string& name, const std::string& folder) {
+    return {{"id", id}, {"url", ""}, {"lutname", name}, {"folder", folder}, {"favorite", "0"}};
+}
+
+std::string presetOf(int id) { return "PRESET:" + std::to_string(id) + std::string("\x00\x01\xfe\xff", 4); }
+
+std::vector<json> requestsTo(const FakeService& service, const std::string& path) {
+    std::vector<json> found;
+    for (const auto& r : service.requests())
+        if (r.value("path", "") == path) found.push_back(r);
+    return found;
+}
+
+std::string field(const json& request, const std::string& name) {
+    for (const auto& f : request["fields"])
+        if (f[0] == name) return f[1].get<std::string>();
+    return "<none>";
+}
+
+class ActionsOnline : public ActionsTest {
+protected:
+    ActionsOnline() : url_("QUILLANE_SERVICE_URL", service.url()), ca_("QUILLANE_SERVICE_CA", service.caFile()) {
+        OnlineAPI::clearCash();  // the caches are the process's; start each test empty
+        const json listings = {
+            {"", json::array({entry("1", "Alpha", ""), entry("-2", "Film", "Film"), entry("2", "Beta", ""),
+                              entry("3", "Gamma", "")})},
+            {"Film", json::array({entry("-1", "Sub", "Film/Sub"), entry("11", "Warm", "Film"),
+                                  entry("12", "Cold", "Film"), entry("13", "Teal", "Film")})}};
+        service.setControl(json{{"accounts", {{"user@example.com", "pw 1<2"}}}, {"token", "T0K"},
+                                {"listings", listings}, {"lutSize", 3}}
+                               .dump());
+    }
+    ~ActionsOnline() override { OnlineAPI::clearCash(); }
+
+    FakeService service;
+
+private:
+    ScopedEnv url_;
+    ScopedEnv ca_;
+};
+
+TEST_F(ActionsOnline, TheStoredAccountSignsInAndTheNextLutArrivesWithItsPreset) {
+    saveLoginPassword("user@example.com", "pw 1<2");
+    fx().name() = "Film/Warm";
+    boxes.boxes.clear();
+    service.clearLog();
+
+    fx().changeNextLut();
+    EXPECT_EQ(fx().currentName(), "Film/Cold");
+    EXPECT_EQ(storedName(), "Film/Cold");
+    EXPECT_EQ(fx().currentLut().getDimSize(), 3);
+    EXPECT_FLOAT_EQ(firstRed(fx().currentLut()), 12.0f / 255.0f);
+    EXPECT_EQ(presetText(), presetOf(12));
+    EXPECT_EQ(instance->parameter(12)->value.integerValue(), static_cast<long long>(presetOf(12).size()));
+
+    const auto requests = service.requests();
+    ASSERT_GE(requests.size(), 4u);
+    EXPECT_EQ(requests[0]["path"], "/lutlogin.php");
+    EXPECT_EQ(field(requests[0], "email"), "user@example.com");
+    EXPECT_EQ(field(requests[0], "password"), "pw 1<2");
+    const auto listing = requestsTo(service, "/lutbrowse.php");
+    ASSERT_EQ(listing.size(), 1u);
+    EXPECT_EQ(field(listing[0], "folder"), "Film");
+    EXPECT_EQ(field(listing[0], "email"), "user@example.com");
+    EXPECT_EQ(listing[0]["session"], "T0K");  // signed with the account's session
+    const auto loads = requestsTo(service, "/lutload.php");
+    ASSERT_EQ(loads.size(), 2u);
+    for (const auto& load : loads) {
+        EXPECT_EQ(field(load, "id"), "12");
+        EXPECT_EQ(load["sigOk"], true);
+    }
+
+    // Previous twice: back to Warm, then around to the last LUT; folders and
+    // links (negative ids) are not stepped to.
+    fx().changePrevLut();
+    EXPECT_EQ(fx().currentName(), "Film/Warm");
+    EXPECT_FLOAT_EQ(firstRed(fx().currentLut()), 11.0f / 255.0f);
+    fx().changePrevLut();
+    EXPECT_EQ(fx().currentName(), "Film/Teal");
+    EXPECT_EQ(presetText(), presetOf(13));
+    fx().changeNextLut();
+    EXPECT_EQ(fx().currentName(), "Film/Warm");
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
+TEST_F(ActionsOnline, WithoutAnAccountTheRootListingIsUsedForAnEmptyName) {
+    // No settings file yet: reading the account makes it (and says once that
+    // it could not be opened).
+    fx().changeNextLut();
+    EXPECT_EQ(fx().currentName(), "Beta");  // the second entry: the empty leaf matches the first
+    EXPECT_EQ(presetText(), presetOf(2));
+    EXPECT_TRUE(requestsTo(service, "/lutlogin.php").empty());
+    const auto listing = requestsTo(service, "/lutbrowse.php");
+    ASSERT_EQ(listing.size(), 1u);
+    EXPECT_EQ(field(listing[0], "folder"), "");
+    EXPECT_EQ(field(listing[0], "email"), "");
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].messageText, "getValueFromReg");
+    EXPECT_EQ(getLoginPassword(), (std::vector<std::string>{"", ""}));
+
+    fx().name().clear();
+    fx().changePrevLut();
+    EXPECT_EQ(fx().currentName(), "Gamma");  // previous from the first wraps to the last
+    EXPECT_EQ(boxes.boxes.size(), 1u);
+}
+
+TEST_F(ActionsOnline, AServiceThatIsDownOrSendsNoLutChangesNothing) {
+    const std::string dir = folder("kept");
+    writeCube(dir + "/kept.cube", 0.5f, "kept preset");
+    choose(dir + "/kept.cube");
+    const Lut kept = fx().currentLut();
+
+    // The download of the next LUT fails: the box says so, everything stays.
+    service.setControl(json{{"listings", {{"Film", json::array({entry("11", "Warm", "Film"),
+                                                                entry("12", "Cold", "Film")})}}},
+                            {"faults", json::array({{{"path", "/lutload.php"}, {"mode", "status"}, {"status", 500}}})}}
+                           .dump());
+    fx().name() = "Film/Warm";
+    boxes.boxes.clear();
+    fx().changeNextLut();
+    EXPECT_EQ(fx().currentName(), "Film/Warm");
+    EXPECT_FLOAT_EQ(firstRed(fx().currentLut()), 0.5f);
+    EXPECT_EQ(presetText(), "kept preset");
+    EXPECT_FALSE(saved());
+    EXPECT_EQ(storedName(), dir + "/kept.cube");
+    ASSERT_FALSE(boxes.boxes.empty());
+    EXPECT_NE(boxes.boxes.back().informativeText.find("Film/Cold"), std::string::npos)
+        << boxes.boxes.back().informativeText;
+    EXPECT_NE(boxes.boxes.back().informativeText.find("kept"), std::string::npos);
+
+    // A service that cannot be reached lists nothing: nothing happens.
+    service.stop();
+    boxes.boxes.clear();
+    fx().changeNextLut();
+    fx().changePrevLut();
+    EXPECT_EQ(fx().currentName(), "Film/Warm");
+    EXPECT_FLOAT_EQ(firstRed(fx().currentLut()), 0.5f);
+    EXPECT_EQ(presetText(), "kept preset");
+    EXPECT_FALSE(saved());
+    for (const auto& box : boxes.boxes) EXPECT_EQ(box.messageText, "getValueFromReg");
+}
+
+TEST_F(ActionsOnline, LocalFilesNeverAskTheService) {
+    const std::string dir = folder("local");
+    writeCube(dir + "/LOOK.CUBE", 0.5f);
+    writeCube(dir + "/a.cube", 0.1f);
+    writeCube(dir + "/look.cube.bak", 0.2f);
+    for (const std::string current : {"LOOK.CUBE", "look.cube.bak"}) {
+        choose(dir + "/" + current);
+        fx().changeNextLut();
+        fx().changePrevLut();
+    }
+    EXPECT_EQ(service.requestCount(), 0u);
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
+}  // namespace
