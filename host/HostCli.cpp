@@ -151,23 +151,6 @@ bool state(Session& s, const std::vector<std::string>&) {
     return true;
 }
 
-// The dialog lives in the effect module, which has its own copy of the dialog
-// code: the scripted answer reaches it through the environment.
-bool chooseFileThroughDialog(Session& s, const std::string& path) {
-    EffectInstance* instance = s.current();
-    if (!instance) return false;
-    const char* before = std::getenv(nfd::kAnswerVariable);
-    const std::optional<std::string> previous = before ? std::optional<std::string>(before) : std::nullopt;
-    ::setenv(nfd::kAnswerVariable, nfd::scriptedOkay(path).c_str(), 1);
-    const bool pressed = instance->pressButton(4);
-    if (previous)
-        ::setenv(nfd::kAnswerVariable, previous->c_str(), 1);
-    else
-        ::unsetenv(nfd::kAnswerVariable);
-    if (!pressed) s.err << "quillane-host: the effect has no Choose LUT File button\n";
-    return pressed;
-}
-
 const std::vector<Command>& commands() {
     static const std::vector<Command> table = {
         {"new", 0, "new                add an instance of the effect and select it",
@@ -237,7 +220,7 @@ const std::vector<Command>& commands() {
              return instance->notifyParameterChanged(id);
          }},
         {"state", 0, "state              the LUT, name and preset the effect holds", state},
-        {"lut", 1, "lut FILE           choose a .cube or .3dl file as the instance's LUT",
+        {"choose-file", 1, "choose-file FILE   answer the file dialog with FILE and press Choose LUT File (4)",
          [](Session& s, const std::vector<std::string>& a) {
              EffectInstance* instance = s.current();
              std::string error;
@@ -245,8 +228,6 @@ const std::vector<Command>& commands() {
              if (instance) s.err << "quillane-host: " << error << '\n';
              return false;
          }},
-        {"choose-file", 1, "choose-file FILE   answer the file dialog with FILE and press Choose LUT File (4)",
-         [](Session& s, const std::vector<std::string>& a) { return chooseFileThroughDialog(s, a[0]); }},
         {"render", 2, "render IN OUT      render PNG frame IN (8- or 16-bit) through the effect into OUT",
          [](Session& s, const std::vector<std::string>& a) {
              EffectInstance* instance = s.current();

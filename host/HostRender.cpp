@@ -3,11 +3,14 @@
 #include <lodepng.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <optional>
 
-#include "lut/LutFile.h"
 #include "platform/cgl/CGL.h"
 #include "platform/cgl/GLObjects.h"
+#include "platform/nfd/nfd.h"
+#include "plugin/FxQuillaneInspection.h"
 
 namespace host {
 namespace {
@@ -159,31 +162,25 @@ bool Renderer::render(EffectInstance& instance, const Frame& in, Frame* out, std
 }
 
 bool chooseLutFile(EffectInstance& instance, const std::string& path, std::string* error) {
-    std::string name = path;
-    Lut lut;
-    std::vector<char> preset;
-    lutFromFile(&name, &lut, &preset);
-    if (!lut.isLoaded() || !lut.getData()) {
-        if (error) *error = path + ": not a LUT file this effect reads";
+    // The effect module carries its own copy of the dialog code: the scripted
+    // answer reaches it through the environment, which is restored afterwards.
+    const char* before = std::getenv(nfd::kAnswerVariable);
+    const std::optional<std::string> previous = before ? std::optional<std::string>(before) : std::nullopt;
+    ::setenv(nfd::kAnswerVariable, nfd::scriptedOkay(path).c_str(), 1);
+    const bool pressed = instance.pressButton(4);
+    if (previous)
+        ::setenv(nfd::kAnswerVariable, previous->c_str(), 1);
+    else
+        ::unsetenv(nfd::kAnswerVariable);
+    if (!pressed) {
+        if (error) *error = "the effect has no Choose LUT File button";
         return false;
     }
-    const std::size_t bytes = static_cast<std::size_t>(lut.totalSize()) * 4 * sizeof(float);
-    // The effect's stored form of a LUT: nodes, N, range, preset (none here), name.
-    const std::pair<FxParameterId, FxValue> values[] = {
-        {7, FxValue::data(lut.getData(), bytes)},
-        {8, FxValue::integer(lut.getDimSize())},
-        {9, FxValue::number(lut.getInputRange0())},
-        {10, FxValue::number(lut.getInputRange1())},
-        {11, FxValue::string("")},
-        {12, FxValue::integer(0)},
-        {13, FxValue::string(path)},
-        {1, FxValue::string(path)},
-    };
-    for (const auto& [id, value] : values) {
-        if (!instance.changeParameter(id, value)) {
-            if (error) *error = "the effect has no parameter " + std::to_string(id);
-            return false;
-        }
+    // The effect keeps its current LUT when the file gives none.
+    const FxQuillaneInspection* state = instance.inspection();
+    if (state && (!state->currentLut().isLoaded() || state->currentName() != path)) {
+        if (error) *error = path + ": not a LUT file this effect reads";
+        return false;
     }
     return true;
 }

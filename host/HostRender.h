@@ -46,9 +46,9 @@ private:
     std::unique_ptr<HeadlessGLContext> context_;
 };
 
-// Stands for the user choosing a LUT file: reads it (with its preset line)
-// and keeps it in the instance's parameters the way the effect stores a LUT,
-// so the effect restores it at its first render and a saved project carries it.
+// The user choosing a LUT file: answers the effect's file dialog with the path
+// and presses its Choose LUT File button. False, with the reason, when the
+// effect did not take the file as its LUT.
 bool chooseLutFile(EffectInstance& instance, const std::string& path, std::string* error);
 
 }  // namespace host

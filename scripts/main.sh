@@ -16,7 +16,7 @@ build/release/host/quillane-cpu-preview out >/dev/null
 # The shared exchange files go to a folder of this run, not the system's.
 export QUILLANE_EXCHANGE_DIR="$PWD/out/exchange"
 mkdir -p "$QUILLANE_EXCHANGE_DIR"
-build/release/host/quillane-host lut out/sample-look.cube \
+build/release/host/quillane-host choose-file out/sample-look.cube \
   render out/sample-frame.png out/sample-gpu-graded.png save out/sample-project.json
 build/release/host/quillane-host open out/sample-project.json \
   render out/sample-frame.png out/sample-gpu-reopened.png

@@ -137,7 +137,7 @@ TEST(GpuRenderProcess, AReopenedProjectRendersByteIdenticalOutput) {
         const std::string first = dir.file("first.png"), second = dir.file("second.png");
         const std::string project = dir.file("project.json");
         const std::string prefix = "env -u DISPLAY '" + kHostProgram + "' ";
-        ProcessResult a = runProcess(prefix + "lut '" + cube + "' render '" + frame + "' '" + first + "' save '" +
+        ProcessResult a = runProcess(prefix + "choose-file '" + cube + "' render '" + frame + "' '" + first + "' save '" +
                                      project + "' 2>&1");
         ASSERT_EQ(a.status, 0) << a.out;
         ProcessResult b = runProcess(prefix + "open '" + project + "' render '" + frame + "' '" + second + "' 2>&1");

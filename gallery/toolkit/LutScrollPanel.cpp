@@ -1,0 +1,112 @@
+#include "gallery/toolkit/Toolkit.h"
+#include "gallery/toolkit/ToolkitGeometry.h"
+
+#include <stdexcept>
+
+namespace nanogui {
+
+using namespace geometry;
+
+void LutScrollPanel::performLayout(NVGcontext* ctx) {
+    Widget::performLayout(ctx);
+    if (mChildren.empty()) return;
+    if (mChildren.size() > 1) throw std::runtime_error("VScrollPanel should have one child.");
+
+    Widget* child = mChildren[0];
+    mChildPreferredHeight = child->preferredSize(ctx).y();
+    if (mChildPreferredHeight > mSize.y()) {
+        child->setPosition(Vector2i(0, contentOffsetY(mScroll, mChildPreferredHeight, mSize.y())));
+        child->setSize(Vector2i(mSize.x() - kScrollGutter, mChildPreferredHeight));
+    } else {
+        child->setPosition(Vector2i(0, 0));
+        child->setSize(mSize);
+        mScroll = 0;
+    }
+    child->performLayout(ctx);
+}
+
+Vector2i LutScrollPanel::preferredSize(NVGcontext* ctx) const {
+    if (mChildren.empty()) return Vector2i(0, 0);
+    return mChildren[0]->preferredSize(ctx) + Vector2i(kScrollGutter, 0);
+}
+
+bool LutScrollPanel::mouseDragEvent(const Vector2i& p, const Vector2i& rel, int button,
+                                    int modifiers) {
+    if (mChildren.empty() || mChildPreferredHeight <= mSize.y())
+        return Widget::mouseDragEvent(p, rel, button, modifiers);
+    mScroll = dragScroll(mScroll, mSize.y(), mChildPreferredHeight, float(rel.y()));
+    mUpdateLayout = true;
+    return true;
+}
+
+bool LutScrollPanel::scrollEvent(const Vector2i& p, const Vector2f& rel) {
+    if (mChildren.empty() || mChildPreferredHeight <= mSize.y()) return Widget::scrollEvent(p, rel);
+    mScroll = wheelScroll(mScroll, mSize.y(), mChildPreferredHeight, rel.y());
+    mUpdateLayout = true;
+    return true;
+}
+
+void LutScrollPanel::draw(NVGcontext* ctx) {
+    if (mChildren.empty()) return;
+
+    // The panel takes its height from the native window on every frame.
+    Window* win = window();
+    if (auto* screen = dynamic_cast<Screen*>(win->parent()); screen && screen->glfwWindow()) {
+        int winW = 0, winH = 0;
+        glfwGetWindowSize(screen->glfwWindow(), &winW, &winH);
+        setHeight(panelHeightForWindow(winH));
+    }
+
+    Widget* child = mChildren[0];
+    child->setPosition(Vector2i(0, contentOffsetY(mScroll, mChildPreferredHeight, mSize.y())));
+    mChildPreferredHeight = child->preferredSize(ctx).y();
+    if (mUpdateLayout) child->performLayout(ctx);
+
+    nvgSave(ctx);
+    nvgTranslate(ctx, mPos.x(), mPos.y());
+    nvgIntersectScissor(ctx, 0, 0, mSize.x(), mSize.y());
+    if (child->visible()) child->draw(ctx);
+    nvgRestore(ctx);
+
+    if (mChildPreferredHeight <= mSize.y()) return;
+
+    const float x = float(mPos.x()), y = float(mPos.y());
+    const float w = float(mSize.x()), h = float(mSize.y());
+    const float thumb = drawnThumbFraction(mSize.y(), mChildPreferredHeight) * h;
+    const float along = (h - 8 - thumb) * mScroll;
+
+    NVGpaint track = nvgBoxGradient(ctx, x + w - 11, y + 5, 8, h - 8, 3, 4, Color(0, 32),
+                                    Color(0, 92));
+    nvgBeginPath(ctx);
+    nvgRoundedRect(ctx, x + w - 12, y + 4, 8, h - 8, 3);
+    nvgFillPaint(ctx, track);
+    nvgFill(ctx);
+
+    NVGpaint knob = nvgBoxGradient(ctx, x + w - 13, y + 4 + along - 1, 8, thumb, 3, 4,
+                                   Color(220, 100), Color(128, 100));
+    nvgBeginPath(ctx);
+    nvgRoundedRect(ctx, x + w - 11, y + 5 + along, 6, thumb - 2, 2);
+    nvgFillPaint(ctx, knob);
+    nvgFill(ctx);
+}
+
+bool LutScrollPanel::scrollToCurrent() {
+    if (mChildren.empty()) return false;
+    Widget* grid = mChildren[0];
+    const int count = grid->childCount();
+    if (count < 12) return false;
+    for (int i = 0; i < count; ++i) {
+        Widget* item = grid->childAt(i);
+        if (item->childCount() == 0) continue;
+        auto* view = dynamic_cast<LutImageView*>(item->childAt(0));
+        if (!view || !view->mPicked) continue;
+        if (auto scroll = scrollForPickedItem(count, i)) {
+            mScroll = *scroll;
+            return true;
+        }
+        return false;
+    }
+    return false;
+}
+
+}  // namespace nanogui

@@ -1,0 +1,220 @@
+#pragma once
+// The LUT Manager's widgets. The toolkit is used as Debian ships it (a shared
+// library we cannot edit), so each changed widget is our own class derived
+// from the toolkit's:
+//   LutScreen      <- nanogui::Screen       (drawn by nanogui::drawall, keys to every widget)
+//   LutWindow      <- nanogui::Window       (fills its native window, no shadow, no drag)
+//   LutScrollPanel <- nanogui::VScrollPanel (20 px gutter, scaled wheel, scrollToCurrent)
+//   LutButton      <- nanogui::Button       (Shift-click callback)
+//   LutTextBox     <- nanogui::TextBox      (password mask, own fill colours)
+//   LutImageView   <- nanogui::Widget, after nanogui::ImageView (the gallery thumbnail)
+#include "gallery/toolkit/GlTexture.h"
+
+#include <nanogui/button.h>
+#include <nanogui/glutil.h>
+#include <nanogui/screen.h>
+#include <nanogui/textbox.h>
+#include <nanogui/vscrollpanel.h>
+#include <nanogui/window.h>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <utility>
+
+namespace nanogui {
+
+// Draws every LutScreen once, in the order they were made. False when there
+// is none, or when a screen is hidden or its native window was asked to close
+// (that screen is then hidden). A call made while one runs returns true and
+// draws nothing.
+bool drawall();
+
+// Hands a key event to every widget below root (root itself excluded), in
+// child order, whatever their focus or visibility. The tree may change under
+// a handler: each level walks a referenced copy of its child list.
+void broadcastKey(Widget* root, int key, int scancode, int action, int modifiers);
+
+// Removes children of parent, the last first, until `keep` are left. The
+// screen's focus path is cleared first, so that it never points at a removed
+// widget.
+void removeTrailingChildren(Widget* parent, int keep);
+
+class LutScreen : public Screen {
+public:
+    LutScreen(const Vector2i& size, const std::string& caption, bool resizable = true,
+              bool fullscreen = false, int colorBits = 8, int alphaBits = 8, int depthBits = 24,
+              int stencilBits = 8, int nSamples = 0, unsigned int glMajor = 3,
+              unsigned int glMinor = 3);
+    // Releases the widgets (and their textures) with this screen's context
+    // current, before the toolkit destroys that context.
+    ~LutScreen() override;
+
+    // Every key to every widget; always false.
+    bool keyboardEvent(int key, int scancode, int action, int modifiers) override;
+
+    // Unfocuses and forgets the focus path. Call before removing widgets that
+    // may be on it.
+    void clearFocusPath();
+
+    // The LutScreen that widget belongs to, or null.
+    static LutScreen* of(Widget* widget);
+};
+
+class LutWindow : public Window {
+public:
+    explicit LutWindow(Widget* parent, const std::string& title = "") : Window(parent, title) {}
+
+    void draw(NVGcontext* ctx) override;
+    bool mouseButtonEvent(const Vector2i& p, int button, bool down, int modifiers) override;
+    bool mouseDragEvent(const Vector2i& p, const Vector2i& rel, int button, int modifiers) override;
+
+protected:
+    void refreshRelativePlacement() override {}
+};
+
+class LutScrollPanel : public VScrollPanel {
+public:
+    explicit LutScrollPanel(Widget* parent) : VScrollPanel(parent) {}
+
+    void performLayout(NVGcontext* ctx) override;
+    Vector2i preferredSize(NVGcontext* ctx) const override;
+    bool mouseDragEvent(const Vector2i& p, const Vector2i& rel, int button, int modifiers) override;
+    bool scrollEvent(const Vector2i& p, const Vector2f& rel) override;
+    void draw(NVGcontext* ctx) override;
+
+    // Scrolls the grid (the panel's only child, items three to a row whose
+    // first child is a LutImageView) to the item built as the current one.
+    // True when it set the scroll position.
+    bool scrollToCurrent();
+
+    int childPreferredHeight() const { return mChildPreferredHeight; }
+};
+
+class LutButton : public Button {
+public:
+    explicit LutButton(Widget* parent, const std::string& caption = "Untitled", int icon = 0)
+        : Button(parent, caption, icon) {}
+
+    void setShiftCallback(const std::function<void()>& callback) { mShiftCallback = callback; }
+    std::function<void()> shiftCallback() const { return mShiftCallback; }
+    bool shiftPressed() const { return mShiftPressed; }
+
+    bool keyboardEvent(int key, int scancode, int action, int modifiers) override;
+    bool mouseButtonEvent(const Vector2i& p, int button, bool down, int modifiers) override;
+
+protected:
+    bool mShiftPressed = false;
+    std::function<void()> mShiftCallback;
+};
+
+class LutTextBox : public TextBox {
+public:
+    LutTextBox(Widget* parent, const std::string& value, bool password);
+
+    bool password() const { return mPassword; }
+    void draw(NVGcontext* ctx) override;
+
+protected:
+    const bool mPassword;
+
+private:
+    float glyphX(int index, float lastx, const NVGglyphPosition* glyphs, int count) const;
+};
+
+// One item of the gallery grid: a picture (a graded frame or an icon) with an
+// optional favourite mark, a frame when picked, and click actions.
+class LutImageView : public Widget {
+public:
+    // Takes ownership of both textures, which must have level 0 defined in the
+    // current context (the screen's).
+    LutImageView(Widget* parent, GLuint imageID, GLuint overlayID, std::string caption, int kind,
+                 bool picked);
+    ~LutImageView() override;
+
+    // Item kinds that a single click activates.
+    static constexpr int kFolder = 2;
+    static constexpr int kIconLink = -2;
+
+    bool mouseButtonEvent(const Vector2i& p, int button, bool down, int modifiers) override;
+    Vector2i preferredSize(NVGcontext* ctx) const override;
+    void performLayout(NVGcontext* ctx) override;
+    void draw(NVGcontext* ctx) override;
+
+    // Whether this view carries the pick frame now.
+    bool isPicked() const;
+
+    // The clock that times double clicks (microseconds). Tests inject theirs;
+    // setting it also forgets the previous click.
+    using Clock = std::function<std::int64_t()>;
+    static void setClock(Clock clock);
+    static std::int64_t systemClockUs();
+
+    // Image-view operations kept from the toolkit's ImageView.
+    void bindImage(GLuint imageId);
+    const Vector2i& imageSize() const { return mImageSize; }
+    const Vector2i& overlaySize() const { return mOverlaySize; }
+    float scale() const { return mScale; }
+    void setScale(float scale) { mScale = scale > 0.01f ? scale : 0.01f; }
+    const Vector2f& offset() const { return mOffset; }
+    void setOffset(const Vector2f& offset) { mOffset = offset; }
+    Vector2f imageCoordinateAt(const Vector2f& position) const;
+    Vector2f clampedImageCoordinateAt(const Vector2f& position) const;
+    Vector2f positionForCoordinate(const Vector2f& imageCoordinate) const;
+    void setImageCoordinateAt(const Vector2f& position, const Vector2f& imageCoordinate);
+    void center();
+    void fit();
+    void setScaleCentered(float scale);
+    void moveOffset(const Vector2f& delta);
+    void zoom(int amount, const Vector2f& focusPosition);
+    bool gridVisible() const;
+    bool pixelInfoVisible() const;
+    bool helpersVisible() const;
+
+    // Assigned by the gallery.
+    std::function<void()> mDoubleClickCallback;
+    std::function<void(std::string)> mSelectCallback;
+    std::function<void()> mRightClickCallback;
+    bool mFavorite = false;
+
+    bool mPicked = false;  // built as the current selection; read by scrollToCurrent
+    int mKind;
+    std::string mCaption;
+
+    float mZoomSensitivity = 1.1f;
+    float mGridThreshold = -1;
+    float mPixelInfoThreshold = -1;
+    std::function<std::pair<std::string, Color>(const Vector2i&)> mPixelInfoCallback;
+    float mFontScaleFactor = 0.2f;
+    bool mFixedScale = false;
+    bool mFixedOffset = false;
+
+private:
+    void updateImageParameters();
+    void drawImageBorder(NVGcontext* ctx) const;
+    void drawWidgetBorder(NVGcontext* ctx) const;
+    void drawHelpers(NVGcontext* ctx) const;
+    static void drawPixelGrid(NVGcontext* ctx, const Vector2f& upperLeftCorner,
+                              const Vector2f& lowerRightCorner, float stride);
+    void drawPixelInfo(NVGcontext* ctx, float stride) const;
+    void writePixelInfo(NVGcontext* ctx, const Vector2f& cellPosition, const Vector2i& pixel,
+                        float stride, float fontSize) const;
+    void drawQuad(GLuint texture, int unit, const Vector2f& scaledSize, const Vector2f& position,
+                  const Vector2i& screenSize);
+
+    GLShader mShader;
+    GlTexture mImage;
+    GlTexture mOverlay;
+    Vector2i mImageSize{0, 0};
+    Vector2i mOverlaySize{0, 0};
+    float mScale = 1.0f;
+    Vector2i mLastSize{0, 0};
+    Vector2f mOffset{0, 0};
+    Vector2f mOverlayOffset{5, 5};
+
+public:
+    EIGEN_MAKE_ALIGNED_OPERATOR_NEW
+};
+
+}  // namespace nanogui
