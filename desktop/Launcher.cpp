@@ -41,12 +41,14 @@ std::string resolveProgram(const std::string& program) {
     return program;
 }
 
-// The host may block or ignore signals; the application starts with a clean slate.
+// The host may block or ignore these; the application starts with a clean slate.
+constexpr int kSignalsToReset[] = {SIGPIPE, SIGINT, SIGQUIT, SIGCHLD, SIGHUP, SIGTERM};
+
 void resetSignalsForChild() {
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
-    for (int sig : {SIGPIPE, SIGINT, SIGQUIT, SIGCHLD, SIGHUP, SIGTERM}) signal(sig, SIG_DFL);
+    for (int sig : kSignalsToReset) signal(sig, SIG_DFL);
 }
 
 void waitFor(pid_t pid) {
@@ -60,7 +62,7 @@ void startAndWait(const std::string& program, char* const argv[]) {
     sigset_t none, defaults;
     sigemptyset(&none);
     sigemptyset(&defaults);
-    for (int sig : {SIGPIPE, SIGINT, SIGQUIT, SIGCHLD, SIGHUP, SIGTERM}) sigaddset(&defaults, sig);
+    for (int sig : kSignalsToReset) sigaddset(&defaults, sig);
     posix_spawnattr_setsigmask(&attr, &none);
     posix_spawnattr_setsigdefault(&attr, &defaults);
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);

@@ -110,12 +110,19 @@ public:
         : size(size_), noLock(noLock_) {
         const std::string path = exchangeDirectory() + name;
         const bool readWrite = create || writable;
+        if (size < 0 || static_cast<std::size_t>(size) < sizeof(T)) {
+            // A shorter mapping would let the record run past its end.
+            fail("MemoryMappingFile fail! Error mapping file to buffer:", path);
+            return;
+        }
 
-        fd = ::open(path.c_str(), (readWrite ? O_RDWR : O_RDONLY) | (create ? O_CREAT : 0) | O_NOFOLLOW | O_CLOEXEC,
+        // O_NONBLOCK: a FIFO planted under the name must not hang the host in open().
+        fd = ::open(path.c_str(),
+                    (readWrite ? O_RDWR : O_RDONLY) | (create ? O_CREAT : 0) | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
                     0600);
         struct stat st {};
         if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() ||
-            (create && (::fchmod(fd, 0600) != 0 || ::ftruncate(fd, 0) != 0))) {
+            (create && (::fchmod(fd, 0600) != 0 || !emptyKeepingMappings(static_cast<std::uint64_t>(st.st_size))))) {
             fail("MemoryMappingFile fail! Could not open file:", path);
             return;
         }
@@ -123,11 +130,12 @@ public:
             fail("MemoryMappingFile fail! Could not fstat file:", path);
             return;
         }
-        fileSize = static_cast<std::uint64_t>(st.st_size);
+        // With create the old contents are gone: nothing of the file counts.
+        fileSize = create ? 0 : static_cast<std::uint64_t>(st.st_size);
 
         if (create) {
             // Writing the last byte makes the file size bytes long; the rest reads as zeros.
-            if (size < 1 || ::lseek(fd, static_cast<off_t>(size) - 1, SEEK_SET) < 0) {
+            if (::lseek(fd, static_cast<off_t>(size) - 1, SEEK_SET) < 0) {
                 fail("MemoryMappingFile fail! Error calling lseek() to 'stretch' the file:", path);
                 return;
             }
@@ -136,12 +144,8 @@ public:
                 fail("MemoryMappingFile fail! Error writing last byte of the file:", path);
                 return;
             }
-        } else if (size < 1 || fileSize < static_cast<std::uint64_t>(size)) {
+        } else if (fileSize < static_cast<std::uint64_t>(size)) {
             // Touching a page past the end of a shorter file would end the process.
-            fail("MemoryMappingFile fail! Error mapping file to buffer:", path);
-            return;
-        }
-        if (static_cast<std::size_t>(size) < sizeof(T)) {
             fail("MemoryMappingFile fail! Error mapping file to buffer:", path);
             return;
         }
@@ -194,6 +198,19 @@ public:
     }
 
 private:
+    // Every instance of the process and the desktop application keep the same
+    // file mapped while a new instance empties it. Cutting it to 0 bytes, even
+    // for a moment, would end whichever of them touched a page then, so the
+    // contents are zeroed in place (a punched hole reads as zeros) and only a
+    // surplus beyond size is cut. Where the file system cannot punch holes,
+    // the file is cut to 0 and stretched again as before.
+    bool emptyKeepingMappings(std::uint64_t length) {
+        if (length == 0) return true;
+        if (::fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(length)) != 0)
+            return ::ftruncate(fd, 0) == 0;
+        return length <= static_cast<std::uint64_t>(size) || ::ftruncate(fd, size) == 0;
+    }
+
     void fail(const char* message, const std::string& path) {
         std::fprintf(stderr, "%s%s\n", message, path.c_str());
         std::fflush(stderr);

@@ -11,6 +11,7 @@
 #include <fstream>
 
 #include "desktop/boxer_osx.h"
+#include "lut/LutFile.h"
 
 namespace {
 
@@ -129,17 +130,15 @@ std::string unescapeXml(const std::string& text) {
 enum class LineResult { NoMatch, Found, Stop };
 
 // A line names the key when the key stands in double quotes anywhere in it.
-// Its value is the text between the first '>' and the next '<' (or the next
-// '>' or the end of the line). A line without a value after its first '>'
-// ends the lookup; an empty piece between two adjacent '>' is passed over.
+// Its value is the first '<'-piece of the second '>'-piece; a line with no
+// second piece ends the lookup, an empty second piece is passed over.
 LineResult lookupLine(const std::string& line, const std::string& quotedKey, std::string& value) {
     if (line.find(quotedKey) == std::string::npos) return LineResult::NoMatch;
-    const std::size_t gt = line.find('>');
-    if (gt == std::string::npos || gt + 1 == line.size()) return LineResult::Stop;
-    const std::size_t pieceEnd = line.find('>', gt + 1);
-    const std::string piece = line.substr(gt + 1, pieceEnd == std::string::npos ? std::string::npos : pieceEnd - gt - 1);
-    if (piece.empty()) return LineResult::NoMatch;
-    value = piece.substr(0, piece.find('<'));
+    const std::vector<std::string> pieces = split(line, '>');
+    if (pieces.size() < 2) return LineResult::Stop;
+    const std::vector<std::string> inner = split(pieces[1], '<');
+    if (inner.empty()) return LineResult::NoMatch;
+    value = inner.front();
     return LineResult::Found;
 }
 
@@ -281,10 +280,8 @@ void setValuesInReg(const std::vector<std::pair<std::string, std::string>>& valu
 }
 
 void saveLoginPassword(std::string email, std::string password) {
-    if (std::getenv("HOME") == nullptr) {
-        getValueFromReg("email", true);  // tells the user why nothing is stored
-        return;
-    }
+    // The lookups make sure the file and both lines exist (and tell the user
+    // when HOME is unset, in which case the rewrite touches nothing).
     getValueFromReg("email", true);
     getValueFromReg("PersonalAccountPassword", true);
     setValuesInReg({{"email", std::move(email)}, {"PersonalAccountPassword", std::move(password)}});

@@ -60,15 +60,16 @@ BoxSelection showBox(const char* message, const char* title, BoxStyle style, Box
     return getSelection(alert.runModal(), buttons);
 }
 
-void enableWindowMAC(GLFWwindow* window, bool stop, std::function<bool()> step) {
+void enableWindowMAC(GLFWwindow* /*window: every window's events are handled*/, bool stop,
+                     std::function<bool()> step) {
     if (stop) {
         appkit::abortModal();
         return;
     }
+    // An empty step would throw on the first turn with the session still open.
     if (!step) return;
-    appkit::ModalSession session(window);
     do {
-        session.runTurn();
+        appkit::runModalSessionTurn();
     } while (step());
 }
 

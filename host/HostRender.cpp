@@ -99,6 +99,12 @@ bool Renderer::render(EffectInstance& instance, const Frame& in, Frame* out, std
         if (error) *error = "the OpenGL context cannot be made current";
         return false;
     }
+    GLint maxSize = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSize);
+    if (in.width > maxSize || in.height > maxSize) {
+        if (error) *error = "the frame is larger than the driver's textures";
+        return false;
+    }
     const GLenum internal = in.isFloat ? GL_RGBA32F : GL_RGBA8;
     const GLenum type = in.isFloat ? GL_FLOAT : GL_UNSIGNED_BYTE;
     const unsigned depth = in.isFloat ? kFxDepth_FLOAT32 : kFxDepth_UINT8;

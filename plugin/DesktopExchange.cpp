@@ -243,9 +243,13 @@ AnswerResult takeAnswer(ImageMapping* image, LutMapping* lut, std::uint32_t inst
 
     answer->preset.reset();
     if (image && loadWord(image->presetReady) == 1) {
-        storeWord(image->busy, 1);
-        answer->preset = readIncomingPreset(presetPath);
-        storeWord(image->busy, 0);
+        // busy tells the application that its file is being read, so it is
+        // raised only for a file that is there to read.
+        if (filesize(presetPath.c_str()) >= 0) {
+            storeWord(image->busy, 1);
+            answer->preset = readIncomingPreset(presetPath);
+            storeWord(image->busy, 0);
+        }
         storeWord(image->presetReady, 0);
     }
 

@@ -1,9 +1,9 @@
 #include "plugin/FxQuillane.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstring>
-#include <iostream>
 
 #include "plugin/Base64.h"
 #include "plugin/PluginBundle.h"
@@ -87,7 +87,7 @@ FxProperties FxQuillane::properties() {
 }
 
 bool FxQuillane::addParameters() {
-    FxParameterCreationAPI* create = _apiManager ? _apiManager->api<FxParameterCreationAPI>() : nullptr;
+    FxParameterCreationAPI* create = service<FxParameterCreationAPI>();
     if (!create) return false;
     const std::string name = PluginBundle::bundleForClass().localizedStringForKey(kParameterNameKey);
     const FxValue noText = FxValue::string("");
@@ -112,14 +112,14 @@ bool FxQuillane::parameterChanged(FxParameterId parmId) {
     const bool isButton = parmId >= OpenQuillane && parmId <= PrevLut;
     if (isButton) {
         // A push button's value is only a trigger: read it and put it back.
-        if (auto* retrieve = _apiManager ? _apiManager->api<FxParameterRetrievalAPI>() : nullptr) {
+        if (auto* retrieve = service<FxParameterRetrievalAPI>()) {
             bool pressed = false;
             retrieve->getBoolValue(&pressed, parmId, fxTimeAtFrame(0));
             retrieve->setBoolValue(false, parmId, fxTimeAtFrame(0));
         }
     }
     if (parmId == SelectLut) {
-        if (auto* settings = _apiManager ? _apiManager->api<FxParameterSettingAPI>() : nullptr) {
+        if (auto* settings = service<FxParameterSettingAPI>()) {
             std::string shown;
             settings->getStringParameterValue(&shown, SelectLut);
             if (shown != shownName()) settings->setStringParameterValue(shownName(), SelectLut);
@@ -197,10 +197,10 @@ bool FxQuillane::frameSetup(FxRenderInfo, const FxImageInfo&, bool* canRenderHar
 bool FxQuillane::frameCleanup() { return true; }
 
 void FxQuillane::saveLut() {
-    FxParameterSettingAPI* settings = _apiManager ? _apiManager->api<FxParameterSettingAPI>() : nullptr;
+    FxParameterSettingAPI* settings = service<FxParameterSettingAPI>();
     if (!settings) return;  // nowhere to keep it: leave the instance as it is
     {
-        ParameterAction action(_apiManager->api<FxCustomParameterActionAPI>(), this);
+        ParameterAction action(service<FxCustomParameterActionAPI>(), this);
         const int n = _lut.getDimSize();
         const float* nodes = _lut.getData();
         const std::size_t bytes = nodes && n > 0 ? static_cast<std::size_t>(_lut.totalSize()) * 16 : 0;
@@ -223,10 +223,10 @@ void FxQuillane::saveLut() {
 }
 
 void FxQuillane::loadLut() {
-    FxParameterSettingAPI* settings = _apiManager ? _apiManager->api<FxParameterSettingAPI>() : nullptr;
+    FxParameterSettingAPI* settings = service<FxParameterSettingAPI>();
     if (!settings) return;  // nothing to read: keep what the instance has
     {
-        ParameterAction action(_apiManager->api<FxCustomParameterActionAPI>(), this);
+        ParameterAction action(service<FxCustomParameterActionAPI>(), this);
         FxValue data, dimSize, range0, range1, presetSize, name;
         settings->getCustomParameterValue(&data, LutData);
         settings->getCustomParameterValue(&dimSize, LutDimSize);

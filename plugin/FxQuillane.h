@@ -110,6 +110,13 @@ private:
 
     const std::string& shownName() const { return _name.empty() ? kNoLutLoaded : _name; }
 
+    // A host service, fetched at the moment of use; nullptr when the host
+    // does not offer it.
+    template <class Api>
+    Api* service() const {
+        return _apiManager ? _apiManager->api<Api>() : nullptr;
+    }
+
     PROAPIAccessing* _apiManager = nullptr;
     int _currentPluginID = 0;
     bool _lutLoaded = false;

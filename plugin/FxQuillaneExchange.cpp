@@ -7,8 +7,8 @@
 #include "plugin/FxQuillane.h"
 
 void FxQuillane::openQuillane() {
-    FxCustomParameterActionAPI* actions = _apiManager ? _apiManager->api<FxCustomParameterActionAPI>() : nullptr;
-    FxTemporalImageAPI* images = _apiManager ? _apiManager->api<FxTemporalImageAPI>() : nullptr;
+    FxCustomParameterActionAPI* actions = service<FxCustomParameterActionAPI>();
+    FxTemporalImageAPI* images = service<FxTemporalImageAPI>();
 
     // The frame at the time of the last render, as 32-bit floats.
     FxRenderInfo info;

@@ -22,7 +22,6 @@ enum class AlertStyle : int {
 
 constexpr int kAlertFirstButtonReturn = 1000;
 constexpr int kAlertSecondButtonReturn = 1001;
-constexpr int kAlertThirdButtonReturn = 1002;
 
 class Alert {
 public:

@@ -4,7 +4,7 @@
 
 namespace appkit {
 
-void ModalSession::runTurn() {
+void runModalSessionTurn() {
     // Without an initialised GLFW this only records a GLFW error; nothing to handle then.
     glfwPollEvents();
 }

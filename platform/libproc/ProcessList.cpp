@@ -7,14 +7,6 @@
 #include <memory>
 
 namespace libproc {
-namespace {
-
-bool readFirstLine(const std::string& path, std::string& line) {
-    std::ifstream in(path);
-    return in && std::getline(in, line);
-}
-
-}  // namespace
 
 std::vector<ProcessInfo> listProcesses() {
     std::vector<ProcessInfo> result;
@@ -24,17 +16,19 @@ std::vector<ProcessInfo> listProcesses() {
         char* end = nullptr;
         const long pid = std::strtol(entry->d_name, &end, 10);
         if (pid <= 0 || *end != '\0') continue;
-        const std::string base = std::string("/proc/") + entry->d_name;
 
+        // "pid (name) state ...": the name may itself hold blanks and
+        // parentheses, so it runs from the first '(' to the last ')'.
+        std::ifstream in(std::string("/proc/") + entry->d_name + "/stat");
+        std::string stat;
+        if (!std::getline(in, stat)) continue;  // ended meanwhile
+        const auto open = stat.find('(');
+        const auto close = stat.rfind(')');
+        if (open == std::string::npos || close == std::string::npos || close < open || close + 2 >= stat.size())
+            continue;
         ProcessInfo info;
         info.pid = static_cast<pid_t>(pid);
-        if (!readFirstLine(base + "/comm", info.name)) continue;
-        // The stat line is "pid (name) state ..."; the name may hold blanks and
-        // parentheses, so the state is found after the last ')'.
-        std::string stat;
-        if (!readFirstLine(base + "/stat", stat)) continue;
-        const auto close = stat.rfind(')');
-        if (close == std::string::npos || close + 2 >= stat.size()) continue;
+        info.name = stat.substr(open + 1, close - open - 1);
         info.state = stat[close + 2];
         result.push_back(std::move(info));
     }

@@ -3,14 +3,9 @@
 // a second host process; cancel, error and unreadable files change nothing.
 #include <gtest/gtest.h>
 
-#include <array>
 #include <cmath>
 #include <random>
-#include <cstdio>
-#include <map>
-#include <sstream>
 #include <string>
-#include <sys/wait.h>
 
 #include "ActionsTestEnv.h"
 #include "host/HostRender.h"
@@ -20,10 +15,7 @@ namespace {
 
 using namespace quillane::test;
 
-struct HostRun {
-    int status = -1;
-    std::string out;  // standard output and error together
-};
+using HostRun = ProcessResult;  // out: standard output and error together
 
 class ActionsHostCli : public ::testing::Test {
 protected:
@@ -31,31 +23,10 @@ protected:
     // go to standard error, the dialog has nothing to show on) and a dead
     // service address.
     HostRun host(const std::string& arguments, const std::string& extraEnv = "") {
-        const std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY -u " + std::string(nfd::kAnswerVariable) +
-                                    " HOME='" + sandbox.home() + "' QUILLANE_EXCHANGE_DIR='" + sandbox.exchange() +
-                                    "' QUILLANE_SERVICE_URL=https://127.0.0.1:1 " + extraEnv + " '" + kHostProgram +
-                                    "' " + arguments + " 2>&1";
-        HostRun run;
-        FILE* pipe = ::popen(command.c_str(), "r");
-        if (!pipe) return run;
-        std::array<char, 4096> buffer;
-        std::size_t n;
-        while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) run.out.append(buffer.data(), n);
-        const int status = ::pclose(pipe);
-        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        return run;
-    }
-
-    // The "state" lines of a run, by their first word.
-    static std::map<std::string, std::string> state(const std::string& out) {
-        std::map<std::string, std::string> lines;
-        std::istringstream in(out);
-        std::string line;
-        while (std::getline(in, line)) {
-            const auto blank = line.find(' ');
-            if (blank != std::string::npos) lines[line.substr(0, blank)] = line.substr(blank + 1);
-        }
-        return lines;
+        return runProcess("env -u DISPLAY -u WAYLAND_DISPLAY -u " + std::string(nfd::kAnswerVariable) + " HOME='" +
+                          sandbox.home() + "' QUILLANE_EXCHANGE_DIR='" + sandbox.exchange() +
+                          "' QUILLANE_SERVICE_URL=https://127.0.0.1:1 " + extraEnv + " '" + kHostProgram + "' " +
+                          arguments + " 2>&1");
     }
 
     std::string lutDir() {
@@ -75,7 +46,7 @@ TEST_F(ActionsHostCli, AChosenFileIsKeptInTheProjectAndStepsOnInTheNextProcess) 
 
     const HostRun first = host("choose-file '" + dir + "/a.cube' state save '" + project + "'");
     ASSERT_EQ(first.status, 0) << first.out;
-    const auto chosen = state(first.out);
+    const auto chosen = keyedLines(first.out);
     EXPECT_EQ(chosen.at("name"), "\"" + dir + "/a.cube\"");
     EXPECT_EQ(chosen.at("loaded"), "1");
     EXPECT_EQ(chosen.at("dimSize"), "2");
@@ -84,15 +55,15 @@ TEST_F(ActionsHostCli, AChosenFileIsKeptInTheProjectAndStepsOnInTheNextProcess) 
     // A new process restores the same LUT, name and preset from the project.
     const HostRun reopened = host("open '" + project + "' state");
     ASSERT_EQ(reopened.status, 0) << reopened.out;
-    const auto restored = state(reopened.out);
+    const auto restored = keyedLines(reopened.out);
     for (const char* key : {"name", "loaded", "dimSize", "range", "nodes", "preset"})
         EXPECT_EQ(restored.at(key), chosen.at(key)) << key;
 
     // Next, from the restored name, reaches the other file of the folder.
     const HostRun stepped = host("open '" + project + "' press 5 state");
     ASSERT_EQ(stepped.status, 0) << stepped.out;
-    EXPECT_EQ(state(stepped.out).at("name"), "\"" + dir + "/b.cube\"");
-    EXPECT_EQ(state(stepped.out).at("preset").substr(0, 2), "0 ");
+    EXPECT_EQ(keyedLines(stepped.out).at("name"), "\"" + dir + "/b.cube\"");
+    EXPECT_EQ(keyedLines(stepped.out).at("preset").substr(0, 2), "0 ");
 }
 
 TEST_F(ActionsHostCli, CancelErrorAndUnreadableFilesChangeNothing) {
@@ -101,7 +72,7 @@ TEST_F(ActionsHostCli, CancelErrorAndUnreadableFilesChangeNothing) {
     writeFile(dir + "/broken.cube", "no LUT here\n");
     const std::string project = sandbox.dir.file("project.json");
     ASSERT_EQ(host("choose-file '" + dir + "/a.cube' save '" + project + "'").status, 0);
-    const auto before = state(host("open '" + project + "' state").out);
+    const auto before = keyedLines(host("open '" + project + "' state").out);
 
     // No display and nothing scripted: the dialog fails, and says so.
     const HostRun failed = host("open '" + project + "' press 4 state");
@@ -115,7 +86,7 @@ TEST_F(ActionsHostCli, CancelErrorAndUnreadableFilesChangeNothing) {
     EXPECT_NE(broken.out.find("Cannot read a LUT from the file " + dir + "/broken.cube"), std::string::npos)
         << broken.out;
     for (const HostRun* run : {&failed, &cancelled}) {
-        const auto after = state(run->out);
+        const auto after = keyedLines(run->out);
         for (const char* key : {"name", "loaded", "dimSize", "nodes", "preset"})
             EXPECT_EQ(after.at(key), before.at(key)) << key << "\n" << run->out;
     }

@@ -24,7 +24,6 @@ TEST_F(ActionsLocal, TwoCandidatesWrapAroundBothWaysAndBringTheirPreset) {
     EXPECT_EQ(fx().currentName(), dir + "/a.cube");
     EXPECT_FLOAT_EQ(firstRed(fx().currentLut()), 0.25f);
     EXPECT_EQ(presetText(), "preset of a");
-    EXPECT_EQ(storedName(), dir + "/a.cube");
     EXPECT_EQ(shownName(), dir + "/a.cube");
 
     EXPECT_TRUE(instance->pressButton(PrevLut));  // wraps the other way
@@ -32,7 +31,6 @@ TEST_F(ActionsLocal, TwoCandidatesWrapAroundBothWaysAndBringTheirPreset) {
     EXPECT_EQ(fx().currentLut().getDimSize(), 6);
     EXPECT_FLOAT_EQ(firstRed(fx().currentLut()), 512.0f / 1023.0f);
     EXPECT_TRUE(fx().preset().empty());
-    EXPECT_EQ(instance->parameter(LutPresetSize)->value.integerValue(), 0);
     fx().changePrevLut();  // from b.3dl previous is a.cube too
     EXPECT_EQ(fx().currentName(), dir + "/a.cube");
     EXPECT_TRUE(boxes.boxes.empty());

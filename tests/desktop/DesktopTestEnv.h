@@ -9,34 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "ProcessTools.h"
 #include "TempDir.h"
 #include "platform/appkit/Alert.h"
 
 namespace quillane::test {
-
-// Sets (or, with nullopt, unsets) an environment variable and restores it.
-class ScopedEnv {
-public:
-    ScopedEnv(std::string name, std::optional<std::string> value) : name_(std::move(name)) {
-        if (const char* old = std::getenv(name_.c_str())) old_ = old;
-        if (value)
-            ::setenv(name_.c_str(), value->c_str(), 1);
-        else
-            ::unsetenv(name_.c_str());
-    }
-    ~ScopedEnv() {
-        if (old_)
-            ::setenv(name_.c_str(), old_->c_str(), 1);
-        else
-            ::unsetenv(name_.c_str());
-    }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
-    std::string name_;
-    std::optional<std::string> old_;
-};
 
 struct ShownBox {
     std::string messageText;      // the headline

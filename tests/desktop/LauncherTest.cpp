@@ -6,59 +6,45 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <chrono>
 #include <filesystem>
 #include <thread>
 
 #include "DesktopTestEnv.h"
 #include "desktop/Launcher.h"
-#include "platform/libproc/ProcessList.h"
 
 extern char** environ;
 
 using namespace quillane::test;
 using namespace std::chrono_literals;
+using Args = std::vector<std::string>;
 
 namespace {
 
 const std::string kStandIn = QUILLANE_TEST_QUILLANEMAC;
 
-template <typename Condition>
-bool waitUntil(Condition condition, std::chrono::milliseconds limit = 10s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
-}
-
-std::vector<std::string> recordedArguments(const std::string& record) {
-    std::vector<std::string> args;
-    const std::string bytes = readFile(record);
-    std::size_t start = 0;
-    for (std::size_t nul; (nul = bytes.find('\0', start)) != std::string::npos; start = nul + 1)
-        args.push_back(bytes.substr(start, nul - start));
-    return args;
-}
-
 bool exists(const std::string& path) { return std::filesystem::exists(path); }
+bool quillaneMacRuns() { return libproc::isProcessRunning("QuillaneMac"); }
 
 class LauncherTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(waitUntil([] { return !libproc::isProcessRunning("QuillaneMac"); }, 60s))
-            << "a QuillaneMac from elsewhere keeps running";
+        ASSERT_TRUE(waitForNoQuillaneMac()) << "a QuillaneMac from elsewhere keeps running";
         setProgramPath(kStandIn);
     }
     void setProgramPath(const std::string& program) {
-        writeFile(sandbox.settingsFile(),
-                  "<XMLReg>\n<Key Name=\"Quillane\">\n"
-                  "<Value Name=\"ProgramPath\" Type=\"2\">" + program + "</Value>\n</Key>\n</XMLReg>\n");
+        writeFile(sandbox.settingsFile(), "<XMLReg>\n<Key Name=\"Quillane\">\n<Value Name=\"ProgramPath\" Type=\"2\">" +
+                                              program + "</Value>\n</Key>\n</XMLReg>\n");
     }
-    // Starts the stand-in (under another name when given) outside the launcher;
-    // it stays until the file go exists.
-    pid_t startWaitingStandIn(const std::string& program, const std::string& go) {
+    // The arguments the stand-in recorded, each ended by a NUL byte.
+    Args recorded() const {
+        Args args;
+        const std::string bytes = readFile(record);
+        for (std::size_t start = 0, nul; (nul = bytes.find('\0', start)) != std::string::npos; start = nul + 1)
+            args.push_back(bytes.substr(start, nul - start));
+        return args;
+    }
+    // Starts program outside the launcher; it stays until the file go exists.
+    pid_t startWaitingStandIn(const std::string& program) {
         ScopedEnv wait("QUILLANE_TEST_WAIT_FOR", go);
         ScopedEnv rec("QUILLANE_TEST_RECORD", sandbox.dir.file("outside-record"));
         std::string arg0 = program;
@@ -67,99 +53,88 @@ protected:
         EXPECT_EQ(posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, environ), 0);
         return pid;
     }
+    void release(pid_t pid) {
+        writeFile(go, "");
+        ::waitpid(pid, nullptr, 0);
+    }
 
     DesktopSandbox sandbox;
     BoxRecorder boxes;
     std::string record = sandbox.dir.file("record");
+    std::string go = sandbox.dir.file("go");
     ScopedEnv recordEnv{"QUILLANE_TEST_RECORD", record};
     ScopedEnv noWait{"QUILLANE_TEST_WAIT_FOR", std::nullopt};
 };
 
 }  // namespace
 
-TEST_F(LauncherTest, APathWithBlanksAndShellCharactersArrivesAsOneArgument) {
+TEST_F(LauncherTest, ModalWaitsAndAPathWithShellCharactersArrivesAsOneArgument) {
     const std::string pwned = sandbox.dir.file("pwned");
     const std::string path = sandbox.dir.file("my looks") + "/a b;touch " + pwned + " $(touch " + pwned +
                              ") `touch " + pwned + "` 'q' \"d\" & | > \\ x.qlp";
-    startQuillane(path, true);
-    EXPECT_EQ(recordedArguments(record), (std::vector<std::string>{kStandIn, "-plugin", path}));
+    {
+        ScopedEnv wait("QUILLANE_TEST_WAIT_FOR", go);
+        std::atomic<bool> released{false};
+        std::thread releaser([&] {
+            waitUntil(quillaneMacRuns);
+            std::this_thread::sleep_for(200ms);
+            released = true;
+            writeFile(go, "");
+        });
+        startQuillane(path, true);
+        EXPECT_TRUE(released);
+        EXPECT_FALSE(quillaneMacRuns());
+        releaser.join();
+    }
+    EXPECT_EQ(recorded(), (Args{kStandIn, "-plugin", path}));
     EXPECT_FALSE(exists(pwned));
 
     // An empty path is left out.
     std::filesystem::remove(record);
     startQuillane("", true);
-    EXPECT_EQ(recordedArguments(record), (std::vector<std::string>{kStandIn, "-plugin"}));
+    EXPECT_EQ(recorded(), (Args{kStandIn, "-plugin"}));
     EXPECT_TRUE(boxes.boxes.empty());
 }
 
-TEST_F(LauncherTest, ModalWaitsUntilTheApplicationHasEnded) {
-    const std::string go = sandbox.dir.file("go");
-    ScopedEnv wait("QUILLANE_TEST_WAIT_FOR", go);
-    std::atomic<bool> released{false};
-    std::thread releaser([&] {
-        waitUntil([] { return libproc::isProcessRunning("QuillaneMac"); });
-        std::this_thread::sleep_for(200ms);
-        released = true;
-        writeFile(go, "");
-    });
-    startQuillane("/tmp/a.qlp", true);
-    EXPECT_TRUE(released);
-    EXPECT_EQ(recordedArguments(record), (std::vector<std::string>{kStandIn, "-plugin", "/tmp/a.qlp"}));
-    EXPECT_FALSE(libproc::isProcessRunning("QuillaneMac"));
-    releaser.join();
-}
-
 TEST_F(LauncherTest, NonModalReturnsAtOnceAndLeavesNoZombie) {
-    const std::string go = sandbox.dir.file("go");
     ScopedEnv wait("QUILLANE_TEST_WAIT_FOR", go);
     startQuillane("/tmp/a.qlp", false);
-    // Still waiting for its go: the call did not wait for it.
-    EXPECT_FALSE(exists(record));
-    EXPECT_TRUE(waitUntil([] { return libproc::isProcessRunning("QuillaneMac"); }));
+    EXPECT_FALSE(exists(record));  // still waiting for its go: the call did not wait
+    EXPECT_TRUE(waitUntil(quillaneMacRuns));
 
     writeFile(go, "");
     ASSERT_TRUE(waitUntil([&] { return exists(record); }));
-    EXPECT_EQ(recordedArguments(record), (std::vector<std::string>{kStandIn, "-plugin", "/tmp/a.qlp"}));
-    EXPECT_TRUE(waitUntil([] { return !libproc::isProcessRunning("QuillaneMac"); }));
+    EXPECT_EQ(recorded(), (Args{kStandIn, "-plugin", "/tmp/a.qlp"}));
+    EXPECT_TRUE(waitForNoQuillaneMac(10s));
     // Nothing of ours is left to reap: no child at all remains.
     errno = 0;
     EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
     EXPECT_EQ(errno, ECHILD);
 }
 
-TEST_F(LauncherTest, ARunningQuillaneMacMeansNothingIsStarted) {
-    const std::string go = sandbox.dir.file("go");
-    const pid_t running = startWaitingStandIn(kStandIn, go);
-    ASSERT_TRUE(waitUntil([] { return libproc::isProcessRunning("QuillaneMac"); }));
-
-    startQuillane("/tmp/a.qlp", true);  // would block until its own stand-in ended
-    startQuillane("/tmp/a.qlp", false);
-    std::this_thread::sleep_for(200ms);
-    EXPECT_FALSE(exists(record));
-    EXPECT_TRUE(boxes.boxes.empty());
-
-    writeFile(go, "");
-    ::waitpid(running, nullptr, 0);
-}
-
-TEST_F(LauncherTest, ALongerNameDoesNotCount) {
+TEST_F(LauncherTest, OnlyARunningQuillaneMacByItsFullNameStopsTheStart) {
     const std::string longer = sandbox.dir.file("QuillaneMacPro");
     std::filesystem::copy_file(kStandIn, longer);
     std::filesystem::permissions(longer, std::filesystem::perms::owner_all);
-    const std::string go = sandbox.dir.file("go");
-    const pid_t running = startWaitingStandIn(longer, go);
+    const pid_t runningLonger = startWaitingStandIn(longer);
     ASSERT_TRUE(waitUntil([] {
         for (const auto& p : libproc::listProcesses())
             if (p.name == "QuillaneMacPro") return true;
         return false;
     }));
-    EXPECT_FALSE(libproc::isProcessRunning("QuillaneMac"));
-
     startQuillane("/tmp/b.qlp", true);
-    EXPECT_EQ(recordedArguments(record), (std::vector<std::string>{kStandIn, "-plugin", "/tmp/b.qlp"}));
+    EXPECT_EQ(recorded(), (Args{kStandIn, "-plugin", "/tmp/b.qlp"}));
 
-    writeFile(go, "");
-    ::waitpid(running, nullptr, 0);
+    std::filesystem::remove(record);
+    const pid_t running = startWaitingStandIn(kStandIn);
+    ASSERT_TRUE(waitUntil(quillaneMacRuns));
+    startQuillane("/tmp/a.qlp", true);  // would block until its own stand-in ended
+    startQuillane("/tmp/a.qlp", false);
+    std::this_thread::sleep_for(200ms);
+    EXPECT_FALSE(exists(record));
+    EXPECT_TRUE(boxes.boxes.empty());
+    release(running);
+    ::waitpid(runningLonger, nullptr, 0);
 }
 
 TEST_F(LauncherTest, WithoutProgramPathTheUserIsToldAndNothingStarts) {

@@ -41,8 +41,8 @@ protected:
 
 }  // namespace
 
-TEST_F(SettingsTest, CreateMakesPrivateSkeletonAndInsertsAfterTheKeyElement) {
-    EXPECT_EQ(getValueFromReg("FavoriteLUTFolder", true), "");
+TEST_F(SettingsTest, CreateMakesAPrivateSkeletonAndInsertsLaterKeysAboveEarlierOnes) {
+    EXPECT_EQ(getLoginPassword(), (std::vector<std::string>{"", ""}));
 
     ASSERT_EQ(boxes.boxes.size(), 1u);
     EXPECT_EQ(boxes.boxes[0].messageText, "getValueFromReg");
@@ -51,7 +51,8 @@ TEST_F(SettingsTest, CreateMakesPrivateSkeletonAndInsertsAfterTheKeyElement) {
     EXPECT_EQ(boxes.boxes[0].buttons, std::vector<std::string>{"OK"});
 
     EXPECT_EQ(readFile(sandbox.settingsFile()),
-              settingsWith("<Value Name=\"FavoriteLUTFolder\" Type=\"2\"></Value>\n"));
+              settingsWith("<Value Name=\"PersonalAccountPassword\" Type=\"2\"></Value>\n"
+                           "<Value Name=\"email\" Type=\"2\"></Value>\n"));
     // The file will hold a password: folders and file are the owner's alone.
     EXPECT_EQ(modeOf(sandbox.settingsFile()), 0600u);
     EXPECT_EQ(modeOf(sandbox.home() + "/.config/QuillaneMac"), 0700u);
@@ -59,31 +60,24 @@ TEST_F(SettingsTest, CreateMakesPrivateSkeletonAndInsertsAfterTheKeyElement) {
     EXPECT_FALSE(std::filesystem::exists(sandbox.home() + "/.config/QuillaneMac/reg_buf.xml"));
 
     // Found now: no box, no further line.
-    EXPECT_EQ(getValueFromReg("FavoriteLUTFolder", true), "");
+    const std::string before = readFile(sandbox.settingsFile());
+    EXPECT_EQ(getValueFromReg("email", true), "");
     EXPECT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(readFile(sandbox.settingsFile()), before);
 }
 
-TEST_F(SettingsTest, LoginOnMissingFileInsertsLaterKeysAboveEarlierOnes) {
-    EXPECT_EQ(getLoginPassword(), (std::vector<std::string>{"", ""}));
-    EXPECT_EQ(boxes.boxes.size(), 1u);
-    EXPECT_EQ(readFile(sandbox.settingsFile()),
-              settingsWith("<Value Name=\"PersonalAccountPassword\" Type=\"2\"></Value>\n"
-                           "<Value Name=\"email\" Type=\"2\"></Value>\n"));
-}
-
-TEST_F(SettingsTest, WithoutCreateAMissingFileStaysMissing) {
+TEST_F(SettingsTest, MissingFileWithoutCreateOrWithoutAFolder) {
     EXPECT_EQ(getValueFromReg("ProgramPath", false), "");
     EXPECT_EQ(getValueFromReg("email", false), "");
+    setValuesInReg({{"email", "me@x"}});  // a rewrite has nothing to copy
     EXPECT_EQ(boxes.boxes.size(), 2u);
     EXPECT_FALSE(std::filesystem::exists(sandbox.home() + "/.config"));
-}
 
-TEST_F(SettingsTest, AFolderThatCannotBeMadeIsReported) {
     writeFile(sandbox.home() + "/.config", "a file where the folder belongs");
     EXPECT_EQ(getValueFromReg("email", true), "");
-    ASSERT_EQ(boxes.boxes.size(), 2u);
-    EXPECT_EQ(boxes.boxes[1].messageText, "Error in Quillane Plug-in");
-    EXPECT_EQ(boxes.boxes[1].informativeText, "Failed to create folder " + sandbox.home() + "/.config/QuillaneMac/");
+    ASSERT_EQ(boxes.boxes.size(), 4u);
+    EXPECT_EQ(boxes.boxes[3].messageText, "Error in Quillane Plug-in");
+    EXPECT_EQ(boxes.boxes[3].informativeText, "Failed to create folder " + sandbox.home() + "/.config/QuillaneMac/");
     EXPECT_EQ(readFile(sandbox.home() + "/.config"), "a file where the folder belongs");
 }
 
@@ -172,11 +166,10 @@ TEST_F(SettingsTest, ARewriteThatCannotCompleteLeavesTheFileAsItWas) {
     const std::string before = readFile(sandbox.settingsFile());
     const std::string temporary = sandbox.home() + "/.config/QuillaneMac/reg_buf.xml";
 
-    // The temporary file cannot be created.
+    // The temporary file cannot be created; the insertion of a lookup fails the same way.
     std::filesystem::create_directory(temporary);
     saveLoginPassword("new@x", "other");
-    setValuesInReg({{"FavoriteLUTFolder", "/x"}});
-    EXPECT_EQ(getValueFromReg("FavoriteLUTFolder", true), "");  // its insertion fails the same way
+    EXPECT_EQ(getValueFromReg("FavoriteLUTFolder", true), "");
     EXPECT_EQ(readFile(sandbox.settingsFile()), before);
     std::filesystem::remove(temporary);
 
@@ -196,12 +189,6 @@ TEST_F(SettingsTest, ARewriteThatCannotCompleteLeavesTheFileAsItWas) {
     EXPECT_FALSE(std::filesystem::exists(temporary));
 }
 
-TEST_F(SettingsTest, RewriteOfAMissingFileLeavesNothingBehind) {
-    setValuesInReg({{"email", "me@x"}});
-    EXPECT_FALSE(std::filesystem::exists(sandbox.home() + "/.config"));
-    EXPECT_TRUE(boxes.boxes.empty());
-}
-
 TEST_F(SettingsTest, WithoutHomeNothingIsTouched) {
     ScopedEnv noHome("HOME", std::nullopt);
     EXPECT_EQ(getValueFromReg("email", true), "");
@@ -216,14 +203,13 @@ TEST_F(SettingsTest, WithoutHomeNothingIsTouched) {
 }
 
 TEST_F(SettingsTest, PresetsPathBesideTheProgram) {
-    const auto presetsFor = [&](const std::string& program) {
+    const std::pair<std::string, std::string> rows[] = {
+        {"/Apps/Tool/bin/tool", "/Apps/Tool/bin/Presets"}, {"D:\\Tools\\tool.exe", "D:\\Tools\\Presets"},
+        {"tool", ""}, {"", ""}};
+    for (const auto& [program, presets] : rows) {
         writeFile(sandbox.settingsFile(),
                   settingsWith("<Value Name=\"ProgramPath\" Type=\"2\">" + program + "</Value>\n"));
-        return getPresetsPath();
-    };
-    EXPECT_EQ(presetsFor("/Apps/Tool/bin/tool"), "/Apps/Tool/bin/Presets");
-    EXPECT_EQ(presetsFor("D:\\Tools\\tool.exe"), "D:\\Tools\\Presets");
-    EXPECT_EQ(presetsFor("tool"), "");
-    EXPECT_EQ(presetsFor(""), "");
+        EXPECT_EQ(getPresetsPath(), presets) << program;
+    }
     EXPECT_TRUE(boxes.boxes.empty());
 }

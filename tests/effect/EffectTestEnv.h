@@ -6,12 +6,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
-#include <sys/wait.h>
 
-#include <array>
-#include <cstdio>
-#include <memory>
-
+#include "ProcessTools.h"
 #include "TempDir.h"
 
 namespace quillane::test {
@@ -45,25 +41,6 @@ inline std::uint64_t fnv1a(const void* data, std::size_t length) {
     const auto* p = static_cast<const unsigned char*>(data);
     for (std::size_t i = 0; i < length; ++i) h = (h ^ p[i]) * 1099511628211ull;
     return h;
-}
-
-struct ProcessResult {
-    int status = -1;  // exit status, or -1 when it did not exit normally
-    std::string out;
-};
-
-// Runs a command line in a new process (through the shell) and collects its
-// standard output.
-inline ProcessResult runProcess(const std::string& command) {
-    ProcessResult result;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return result;
-    std::array<char, 4096> buffer;
-    std::size_t n;
-    while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) result.out.append(buffer.data(), n);
-    const int status = ::pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
 }
 
 }  // namespace quillane::test

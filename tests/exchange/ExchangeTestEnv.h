@@ -7,48 +7,26 @@
 
 #include <algorithm>
 #include <array>
-#include <chrono>
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <optional>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "desktop/MemoryMappingFile.h"
 #include "platform/fxplug/FxPlug.h"
-#include "platform/libproc/ProcessList.h"
 #include "tests/desktop/DesktopTestEnv.h"
 
 namespace quillane::test {
 
-using namespace std::chrono_literals;
-
 inline const std::string kStandIn = QUILLANE_TEST_EXCHANGE_QUILLANEMAC;
-
-template <typename Condition>
-bool waitUntil(Condition condition, std::chrono::milliseconds limit = 20s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
-}
 
 inline bool fileExists(const std::string& path) { return std::filesystem::exists(path); }
 
 // The key=value lines the stand-in leaves in its report.
 inline std::map<std::string, std::string> readReport(const std::string& path) {
-    std::map<std::string, std::string> values;
-    std::istringstream lines(readFile(path));
-    for (std::string line; std::getline(lines, line);) {
-        const auto eq = line.find('=');
-        if (eq != std::string::npos) values[line.substr(0, eq)] = line.substr(eq + 1);
-    }
-    return values;
+    return keyedLines(readFile(path), '=');
 }
 
 inline std::string hexOf(const std::string& bytes) {
@@ -79,15 +57,14 @@ std::unique_ptr<FxBitmap> makeBitmap(unsigned width, unsigned height, F f) {
 class ExchangeTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(waitUntil([] { return !libproc::isProcessRunning("QuillaneMac"); }, 60s))
-            << "a QuillaneMac from elsewhere keeps running";
+        ASSERT_TRUE(waitForNoQuillaneMac()) << "a QuillaneMac from elsewhere keeps running";
         writeSettings(std::nullopt);
         ASSERT_NE(image.data, nullptr);
         ASSERT_NE(lut.data, nullptr);
     }
     void TearDown() override {
         writeFile(quit, "");
-        EXPECT_TRUE(waitUntil([] { return !libproc::isProcessRunning("QuillaneMac"); }, 60s));
+        EXPECT_TRUE(waitForNoQuillaneMac());
     }
 
     // ProgramPath names the stand-in; ModalPluginMode is written when given.

@@ -36,6 +36,7 @@
 #include "StandInLut.h"
 #include "desktop/ExchangeDirectory.h"
 #include "desktop/MemoryMappingFile.h"
+#include "tests/support/ProcessTools.h"
 
 namespace {
 
@@ -49,9 +50,7 @@ std::string env(const char* name, const std::string& fallback = {}) {
 bool exists(const std::string& path) { return !path.empty() && ::access(path.c_str(), F_OK) == 0; }
 
 void waitForFile(const std::string& path, std::chrono::milliseconds limit) {
-    if (path.empty()) return;
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!exists(path) && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(5ms);
+    if (!path.empty()) quillane::test::waitUntil([&] { return exists(path); }, limit);
 }
 
 void storeWord(std::uint32_t& word, std::uint32_t value) { __atomic_store_n(&word, value, __ATOMIC_RELEASE); }

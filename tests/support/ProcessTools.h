@@ -1,0 +1,92 @@
+#pragma once
+// Small helpers for tests that steer the environment and other processes:
+// an environment guard, a child process whose output is collected, waiting
+// for a condition, and waiting until no QuillaneMac runs any more.
+#include <sys/wait.h>
+
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "platform/libproc/ProcessList.h"
+
+namespace quillane::test {
+
+// Sets (or, with nullopt, unsets) an environment variable and restores it.
+class ScopedEnv {
+public:
+    ScopedEnv(std::string name, std::optional<std::string> value) : name_(std::move(name)) {
+        if (const char* old = std::getenv(name_.c_str())) old_ = old;
+        if (value)
+            ::setenv(name_.c_str(), value->c_str(), 1);
+        else
+            ::unsetenv(name_.c_str());
+    }
+    ~ScopedEnv() {
+        if (old_)
+            ::setenv(name_.c_str(), old_->c_str(), 1);
+        else
+            ::unsetenv(name_.c_str());
+    }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    std::string name_;
+    std::optional<std::string> old_;
+};
+
+struct ProcessResult {
+    int status = -1;  // exit status, or -1 when it did not exit normally
+    std::string out;
+};
+
+// Runs a command line in a new process (through the shell) and collects its
+// standard output.
+inline ProcessResult runProcess(const std::string& command) {
+    ProcessResult result;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return result;
+    std::array<char, 4096> buffer;
+    std::size_t n;
+    while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) result.out.append(buffer.data(), n);
+    const int status = ::pclose(pipe);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+// A program's output (or a report file) as key -> rest of the line, the key
+// ending at the first separator; lines without one are left out.
+inline std::map<std::string, std::string> keyedLines(const std::string& text, char separator = ' ') {
+    std::map<std::string, std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        const auto at = line.find(separator);
+        if (at != std::string::npos) lines[line.substr(0, at)] = line.substr(at + 1);
+    }
+    return lines;
+}
+
+template <typename Condition>
+bool waitUntil(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+// The launcher starts nothing while any QuillaneMac runs; tests that start
+// one wait for the machine to be free of them (links quillane_libproc).
+inline bool waitForNoQuillaneMac(std::chrono::milliseconds limit = std::chrono::seconds(60)) {
+    return waitUntil([] { return !libproc::isProcessRunning("QuillaneMac"); }, limit);
+}
+
+}  // namespace quillane::test
