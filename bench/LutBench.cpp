@@ -2,12 +2,14 @@
 // versions. Counters: MB/s for reading, Mpixel/s for grading, ms per run.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <random>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "TempDir.h"

@@ -56,22 +56,30 @@ inline bool readNumber(const char*& p, const char* end, float& out) {
     return true;
 }
 
-// Pieces of a line split at ' ' (std::getline semantics); only the first
-// three are kept, all are counted.
+// Calls piece(view) for each piece of s between delimiters, as successive
+// std::getline reads give them (see split()).
+template <typename Piece>
+void forEachPiece(std::string_view s, char delimiter, Piece piece) {
+    std::size_t start = 0;
+    while (start < s.size()) {
+        std::size_t d = s.find(delimiter, start);
+        if (d == std::string_view::npos) d = s.size();
+        piece(s.substr(start, d - start));
+        start = d + 1;
+    }
+}
+
+// Pieces of a line split at ' '; only the first three are kept, all are counted.
 struct Pieces {
     std::string_view piece[3];
     int count = 0;
 };
 Pieces splitBlank(std::string_view line) {
     Pieces out;
-    std::size_t start = 0;
-    while (start < line.size()) {
-        std::size_t d = line.find(' ', start);
-        if (d == std::string_view::npos) d = line.size();
-        if (out.count < 3) out.piece[out.count] = line.substr(start, d - start);
+    forEachPiece(line, ' ', [&](std::string_view piece) {
+        if (out.count < 3) out.piece[out.count] = piece;
         ++out.count;
-        start = d + 1;
-    }
+    });
     return out;
 }
 
@@ -113,12 +121,27 @@ Lut parseCubeText(std::string_view text, const std::string& path, std::string& p
     std::vector<float> nodes;
     std::size_t used = 0;  // floats written to nodes
 
-    // Room for one more node; once N is known, room for all N^3 at once.
+    // No accepted size has more nodes than this: data lines past it can never
+    // be used, so a huge file of data lines does not grow memory with it.
+    constexpr std::size_t kMaxFloats = 4 * std::size_t(kMaxFileDimSize) * kMaxFileDimSize * kMaxFileDimSize;
+    // Room for one more node (false when no size could use it); once N is
+    // known, room for all N^3 at once.
     auto room = [&]() {
-        if (used + 4 <= nodes.size()) return;
+        if (used + 4 <= nodes.size()) return true;
+        if (used >= kMaxFloats) return false;
         std::size_t grow = std::max<std::size_t>(nodes.size() * 2, 4096);
         if (n > 0 && n <= kMaxFileDimSize) grow = std::max<std::size_t>(grow, 4 * static_cast<std::size_t>(n * n * n));
-        nodes.resize(grow);
+        nodes.resize(std::min(grow, kMaxFloats));
+        return true;
+    };
+    auto addNode = [&](const float v[3]) {
+        if (!room()) return;
+        float* node = nodes.data() + used;
+        node[0] = v[0];
+        node[1] = v[1];
+        node[2] = v[2];
+        node[3] = 1.0f;
+        used += 4;
     };
 
     const char* p = text.data();
@@ -133,13 +156,7 @@ Lut parseCubeText(std::string_view text, const std::string& path, std::string& p
                 *q == ' ' && readNumber(++q, end, v[2])) {
                 if (q < end && *q == '\r') ++q;
                 if (q == end || *q == '\n') {
-                    room();
-                    float* node = nodes.data() + used;
-                    node[0] = v[0];
-                    node[1] = v[1];
-                    node[2] = v[2];
-                    node[3] = 1.0f;
-                    used += 4;
+                    addNode(v);
                     if (marker && !headerDone) appendPresetLine(gathered, std::string_view(lineStart, q - lineStart));
                     p = q == end ? end : q + 1;
                     continue;
@@ -186,13 +203,7 @@ Lut parseCubeText(std::string_view text, const std::string& path, std::string& p
             float v[3] = {0.0f, 0.0f, 0.0f};
             const std::string copy(d);
             std::sscanf(copy.c_str(), "%f %f %f", &v[0], &v[1], &v[2]);
-            room();
-            float* node = nodes.data() + used;
-            node[0] = v[0];
-            node[1] = v[1];
-            node[2] = v[2];
-            node[3] = 1.0f;
-            used += 4;
+            addNode(v);
         }
     }
 
@@ -222,15 +233,11 @@ Lut parse3dlText(std::string_view text, const std::string& path, std::string& pr
         const bool hasHash = line.find('#') != std::string_view::npos;
 
         if (n == 0 && !line.empty() && !hasHash) {
-            std::size_t pieces = 0, m = 0, start = 0;
-            while (start < line.size()) {
-                std::size_t d = line.find(' ', start);
-                if (d == std::string_view::npos) d = line.size();
-                std::string_view piece = line.substr(start, d - start);
+            std::size_t pieces = 0, m = 0;
+            forEachPiece(line, ' ', [&](std::string_view piece) {
                 ++pieces;
                 m += !piece.empty() && piece != "\r";
-                start = d + 1;
-            }
+            });
             if (pieces >= 6 && m >= 6) {
                 if (m > static_cast<std::size_t>(kMaxFileDimSize)) return Lut();  // refused as a whole
                 n = static_cast<int>(m);
@@ -347,13 +354,7 @@ bool ends_with(std::string s, std::string suffix) {
 
 std::vector<std::string> split(const std::string& s, char delimiter) {
     std::vector<std::string> pieces;
-    std::size_t start = 0;
-    while (start < s.size()) {
-        std::size_t d = s.find(delimiter, start);
-        if (d == std::string::npos) d = s.size();
-        pieces.emplace_back(s, start, d - start);
-        start = d + 1;
-    }
+    forEachPiece(s, delimiter, [&](std::string_view piece) { pieces.emplace_back(piece); });
     return pieces;
 }
 

@@ -126,18 +126,18 @@ void applyLutCPUTrilinear(const float* src, float* dst, const float* lut, float 
         a.w0 = _mm_sub_ps(one, a.w1);
         return a;
     };
-    int p = 0;
-    for (; p + 4 <= pixels; p += 4, src += 4 * channels, dst += 4 * channels) {
+    // Four pixels from s to d; the last one to three pixels go through it padded.
+    auto quad = [&](const float* s, float* d) {
         __m128 r, g, b;
         if (channels == 4) {
-            __m128 p0 = _mm_loadu_ps(src), p1 = _mm_loadu_ps(src + 4), p2 = _mm_loadu_ps(src + 8),
-                   p3 = _mm_loadu_ps(src + 12);
+            __m128 p0 = _mm_loadu_ps(s), p1 = _mm_loadu_ps(s + 4), p2 = _mm_loadu_ps(s + 8),
+                   p3 = _mm_loadu_ps(s + 12);
             _MM_TRANSPOSE4_PS(p0, p1, p2, p3);
             r = p0, g = p1, b = p2;
         } else {
-            r = _mm_setr_ps(src[0], src[3], src[6], src[9]);
-            g = _mm_setr_ps(src[1], src[4], src[7], src[10]);
-            b = _mm_setr_ps(src[2], src[5], src[8], src[11]);
+            r = _mm_setr_ps(s[0], s[3], s[6], s[9]);
+            g = _mm_setr_ps(s[1], s[4], s[7], s[10]);
+            b = _mm_setr_ps(s[2], s[5], s[8], s[11]);
         }
         const Ax ar = axis4(r), ag = axis4(g), ab = axis4(b);
         const __m128 index = _mm_add_ps(
@@ -157,39 +157,19 @@ void applyLutCPUTrilinear(const float* src, float* dst, const float* lut, float 
                h3 = _mm_mul_ps(c11, ab.w1);
         _MM_TRANSPOSE4_PS(l0, l1, l2, l3);
         _MM_TRANSPOSE4_PS(h0, h1, h2, h3);
-        store(dst, blend(lut + base[0], dR[0], dG[0], dB[0], l0, h0), channels);
-        store(dst + channels, blend(lut + base[1], dR[1], dG[1], dB[1], l1, h1), channels);
-        store(dst + 2 * channels, blend(lut + base[2], dR[2], dG[2], dB[2], l2, h2), channels);
-        store(dst + 3 * channels, blend(lut + base[3], dR[3], dG[3], dB[3], l3, h3), channels);
-    }
-    for (; p < pixels; ++p, src += channels, dst += channels) {
-        __m128 x;
-        if (channels == 4) {
-            x = _mm_loadu_ps(src);
-        } else {  // never touch the float after a 3-component pixel
-            x = _mm_setr_ps(src[0], src[1], src[2], 0.0f);
-        }
-        if (useRange) x = _mm_div_ps(_mm_add_ps(x, vMin), vSpan);
-        x = _mm_and_ps(x, _mm_cmpord_ps(x, x));  // NaN -> 0
-        const __m128i iv = _mm_cvttps_epi32(_mm_mul_ps(_mm_min_ps(_mm_max_ps(x, zero), one), top));
-        const __m128d fLo = _mm_sub_pd(_mm_mul_pd(_mm_cvtps_pd(x), topD), _mm_cvtepi32_pd(iv));
-        const __m128d fHi = _mm_sub_pd(_mm_mul_pd(_mm_cvtps_pd(_mm_movehl_ps(x, x)), topD),
-                                       _mm_cvtepi32_pd(_mm_shuffle_epi32(iv, _MM_SHUFFLE(3, 2, 3, 2))));
-        const __m128 f = _mm_and_ps(_mm_movelh_ps(_mm_cvtpd_ps(fLo), _mm_cvtpd_ps(fHi)),
-                                    _mm_castsi128_ps(_mm_cmplt_epi32(iv, topI)));
-        const __m128 w0 = _mm_sub_ps(one, f);
-        const __m128 lo = _mm_unpacklo_ps(w0, f);  // r0 r1 g0 g1
-        const __m128 hi = _mm_unpackhi_ps(w0, f);  // b0 b1 .. ..
-        const __m128 wRG = _mm_mul_ps(_mm_shuffle_ps(lo, lo, _MM_SHUFFLE(1, 0, 1, 0)),
-                                      _mm_shuffle_ps(lo, lo, _MM_SHUFFLE(3, 3, 2, 2)));
-        const __m128 wlo = _mm_mul_ps(wRG, QL_BCAST(hi, 0));
-        const __m128 whi = _mm_mul_ps(wRG, QL_BCAST(hi, 1));
-        const int iR = _mm_cvtsi128_si32(iv);
-        const int iG = _mm_cvtsi128_si32(_mm_shuffle_epi32(iv, _MM_SHUFFLE(1, 1, 1, 1)));
-        const int iB = _mm_cvtsi128_si32(_mm_shuffle_epi32(iv, _MM_SHUFFLE(2, 2, 2, 2)));
-        const float* node = lut + static_cast<int>(lutNodeOffset(n, iR, iG, iB));
-        const int dR = iR < n - 1 ? sR : 0, dG = iG < n - 1 ? sG : 0, dB = iB < n - 1 ? sB : 0;
-        store(dst, blend(node, dR, dG, dB, wlo, whi), channels);
+        store(d, blend(lut + base[0], dR[0], dG[0], dB[0], l0, h0), channels);
+        store(d + channels, blend(lut + base[1], dR[1], dG[1], dB[1], l1, h1), channels);
+        store(d + 2 * channels, blend(lut + base[2], dR[2], dG[2], dB[2], l2, h2), channels);
+        store(d + 3 * channels, blend(lut + base[3], dR[3], dG[3], dB[3], l3, h3), channels);
+    };
+    int p = 0;
+    for (; p + 4 <= pixels; p += 4, src += 4 * channels, dst += 4 * channels) quad(src, dst);
+    if (p < pixels) {
+        const int rest = (pixels - p) * channels;
+        float in[16] = {}, out[16];
+        std::copy(src, src + rest, in);
+        quad(in, out);
+        std::copy(out, out + rest, dst);
     }
 #else
     for (int p = 0; p < pixels; ++p, src += channels, dst += channels) {

@@ -19,16 +19,11 @@
 // ---------------------------------------------------------------------------------------------
 // MemoryStruct
 
-MemoryStruct::MemoryStruct() : MemoryStruct(OnlineAPI::kMaxLutBytes) {}
-
 MemoryStruct::MemoryStruct(std::size_t limit)
     : block_(std::make_shared<std::vector<char>>(1, '\0')), limit_(limit) {}
 
 bool MemoryStruct::append(const char* bytes, std::size_t n) {
-    if (n > limit_ || size() > limit_ - n) {
-        overflowed_ = true;
-        return false;
-    }
+    if (n > limit_ || size() > limit_ - n) return false;
     if (n == 0) return true;
     if (block_.use_count() > 1) block_ = std::make_shared<std::vector<char>>(*block_);
     block_->pop_back();  // the NUL
@@ -124,7 +119,7 @@ bool OnlineAPI::post(const std::string& path, const std::string& body, TextReply
     setCommonOptions(handle.get(), url, caFile);
     curl_easy_setopt(handle.get(), CURLOPT_POST, 1L);
     curl_easy_setopt(handle.get(), CURLOPT_POSTFIELDS, body.c_str());
-    curl_easy_setopt(handle.get(), CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+    curl_easy_setopt(handle.get(), CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
     curl_easy_setopt(handle.get(), CURLOPT_WRITEFUNCTION, &OnlineAPI::writeCallback);
     curl_easy_setopt(handle.get(), CURLOPT_WRITEDATA, &reply);
     return performed(handle.get());
@@ -147,10 +142,8 @@ bool OnlineAPI::get(const std::string& pathAndQuery, void* sink, bool binary) co
 std::size_t OnlineAPI::writeCallback(char* data, std::size_t size, std::size_t nmemb, void* userdata) {
     auto* reply = static_cast<TextReply*>(userdata);
     std::size_t n = size * nmemb;
-    if (n > reply->limit || reply->text.size() > reply->limit - n) {
-        reply->overflowed = true;
-        return 0;  // anything short of n makes libcurl abort the transfer
-    }
+    // Anything short of n makes libcurl abort the transfer.
+    if (n > reply->limit || reply->text.size() > reply->limit - n) return 0;
     try {
         reply->text.append(data, n);
     } catch (const std::bad_alloc&) {
@@ -279,18 +272,8 @@ int OnlineAPI::login(char const* emailArg, char const* passwordArg) {
 
     // Tokens are separated by single blanks; two adjacent blanks make an empty token, a final
     // blank makes none.
-    std::vector<std::string> tokens;
-    std::size_t start = 0;
     const std::string& text = reply.text;
-    while (start < text.size()) {
-        std::size_t blank = text.find(' ', start);
-        if (blank == std::string::npos) {
-            tokens.push_back(text.substr(start));
-            break;
-        }
-        tokens.push_back(text.substr(start, blank - start));
-        start = blank + 1;
-    }
+    const std::vector<std::string> tokens = split(text, ' ');
 
     if (tokens.size() >= 2 && is_number(tokens[0])) {
         int code = std::stoi(tokens[0]);
@@ -304,7 +287,7 @@ int OnlineAPI::login(char const* emailArg, char const* passwordArg) {
         return code;
     }
     session.clear();
-    if (!text.empty() && is_number(text)) return std::stoi(text);
+    if (is_number(text)) return std::stoi(text);
     return kLoginUnusable;
 }
 

@@ -26,7 +26,7 @@
 // shared block first makes it private, so a copy never changes under its holder.
 class MemoryStruct {
 public:
-    MemoryStruct();
+    // An empty block that may grow to limit bytes.
     explicit MemoryStruct(std::size_t limit);
 
     const char* memory() const { return block_->data(); }
@@ -34,13 +34,10 @@ public:
 
     // Appends n bytes unless that would pass the limit; false (and nothing added) then.
     bool append(const char* bytes, std::size_t n);
-    std::size_t limit() const { return limit_; }
-    bool overflowed() const { return overflowed_; }
 
 private:
     std::shared_ptr<std::vector<char>> block_;
     std::size_t limit_;
-    bool overflowed_ = false;
 };
 
 // A text reply with its cap; the receive buffer of writeCallback.
@@ -48,7 +45,6 @@ struct TextReply {
     explicit TextReply(std::size_t limit_) : limit(limit_) {}
     std::string text;
     std::size_t limit;
-    bool overflowed = false;
 };
 
 class OnlineAPI {

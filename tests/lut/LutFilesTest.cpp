@@ -23,24 +23,23 @@ std::string write(const TempDir& dir, const std::string& name, const std::string
     return path;
 }
 
-Lut cube(const std::string& path, std::string* preset = nullptr, bool skip = false) {
+Lut read(int type, const std::string& path, std::string* preset, bool skip) {
     std::string ignored;
-    return Lut().loadFromFileCUBE(path, preset ? *preset : ignored, skip);
+    return Lut().loadFromFile(path, preset ? *preset : ignored, skip, type);
 }
-
+Lut cube(const std::string& path, std::string* preset = nullptr, bool skip = false) {
+    return read(0, path, preset, skip);
+}
 Lut threeDl(const std::string& path, std::string* preset = nullptr, bool skip = false) {
-    std::string ignored;
-    return Lut().loadFromFile3DLC(path, preset ? *preset : ignored, skip);
+    return read(1, path, preset, skip);
 }
 
 // Same record, bit for bit (NaN payloads included).
 void expectSame(const Lut& a, const Lut& b, const std::string& what) {
-    ASSERT_EQ(a.isLoaded(), b.isLoaded()) << what;
     ASSERT_EQ(a.getDimSize(), b.getDimSize()) << what;
-    EXPECT_EQ(a.getFilePath(), b.getFilePath()) << what;
-    float r[4] = {a.getInputRange0(), b.getInputRange0(), a.getInputRange1(), b.getInputRange1()};
-    EXPECT_EQ(0, std::memcmp(&r[0], &r[1], sizeof(float))) << what;
-    EXPECT_EQ(0, std::memcmp(&r[2], &r[3], sizeof(float))) << what;
+    EXPECT_TRUE(a.isLoaded() == b.isLoaded() && a.getFilePath() == b.getFilePath()) << what;
+    const float ra[2] = {a.getInputRange0(), a.getInputRange1()}, rb[2] = {b.getInputRange0(), b.getInputRange1()};
+    EXPECT_EQ(0, std::memcmp(ra, rb, sizeof ra)) << what;
     if (a.getDimSize() > 0) {
         ASSERT_EQ(0, std::memcmp(a.getData(), b.getData(), 16 * std::size_t(a.totalSize()))) << what;
     }
@@ -68,14 +67,11 @@ TEST(LutFiles, CubeBasicsAndHeaders) {
                          "TITLE \"x\"\r\nDOMAIN_MIN 0 0 0\r\nLUT_3D_SIZE 2\r\nLUT_3D_INPUT_RANGE -0.125 1.125\r\n"
                          "0 0 0\r\n1 0 0\r\n0 1 0\r\n1 1 0\r\n0 0 1\r\n1 0 1\r\n0 1 1\r\n1 1e-3 1\r\n"),
                    &preset);
-    ASSERT_TRUE(lut.isLoaded());
-    EXPECT_EQ(lut.getDimSize(), 2);
-    EXPECT_EQ(lut.getInputRange0(), -0.125f);
-    EXPECT_EQ(lut.getInputRange1(), 1.125f);
+    ASSERT_EQ(lut.getDimSize(), 2);
+    EXPECT_TRUE(lut.getInputRange0() == -0.125f && lut.getInputRange1() == 1.125f);
     EXPECT_EQ(lut.getFilePath(), dir.file("a.cube"));
     EXPECT_EQ(lut.getIndexedColor(0, 0, 1).r, 1.0f);  // second line: red index 1
     EXPECT_EQ(lut.getIndexedColor(1, 1, 1).g, 1e-3f);
-    EXPECT_EQ(lut.getData()[4 * 7 + 3], 1.0f);
     EXPECT_EQ(preset, "");  // assigned even when there is no preset
 
     // "33\r" and "33 " are taken; two blanks make three pieces and are not.
@@ -90,12 +86,9 @@ TEST(LutFiles, CubeBasicsAndHeaders) {
     // A short file still loads; unreached nodes are (0, 0, 0, 1).
     Lut shortOne = cube(write(dir, "g.cube", "LUT_3D_SIZE 2\n0.5 0.5 0.5\n"));
     ASSERT_TRUE(shortOne.isLoaded());
-    EXPECT_EQ(shortOne.getIndexedColor(1, 1, 1).r, 0.0f);
-    EXPECT_EQ(shortOne.getData()[31], 1.0f);
+    EXPECT_TRUE(shortOne.getData()[28] == 0.0f && shortOne.getData()[31] == 1.0f);
     // A path in double quotes is opened and stored without them.
-    Lut quoted = cube("\"" + dir.file("a.cube") + "\"");
-    EXPECT_TRUE(quoted.isLoaded());
-    EXPECT_EQ(quoted.getFilePath(), dir.file("a.cube"));
+    EXPECT_EQ(cube("\"" + dir.file("a.cube") + "\"").getFilePath(), dir.file("a.cube"));
     EXPECT_FALSE(cube(dir.file("missing.cube"), &preset).isLoaded());
     EXPECT_FALSE(Lut().loadFromFile(dir.file("a.cube"), preset, false, 2).isLoaded());
 }
@@ -225,10 +218,7 @@ TEST(LutFiles, TruncationSweep) {
         std::string preset;
         Lut lut = threeDl(write(dir, "t.3dl", threeText.substr(0, len)), &preset);
         // Loaded as soon as the mesh line has its sixth value.
-        EXPECT_EQ(lut.isLoaded(), len >= 18) << len;
-        if (lut.isLoaded()) {
-            EXPECT_EQ(lut.getDimSize(), 6);
-        }
+        EXPECT_EQ(lut.getDimSize(), len >= 18 ? 6 : 0) << len;
     }
 }
 
@@ -244,13 +234,10 @@ TEST(LutFiles, ThreeDl) {
     // The file runs blue fastest: line 1 is blue index 1, at float offset 4*N^2.
     EXPECT_EQ(ten.getData()[4 * 17 * 17], 1 / 1023.0f);
     EXPECT_EQ(ten.getData()[2], 1.0f);
-    EXPECT_EQ(ten.getInputRange0(), 0.0f);
     // A value above 1023 makes it a 12-bit file.
     Lut twelve = threeDl(write(dir, "b.3dl", mesh + "4095 2048 1024\n"));
     ASSERT_EQ(twelve.getDimSize(), 17);
-    EXPECT_EQ(twelve.getData()[0], 1.0f);
-    EXPECT_EQ(twelve.getData()[2], 1024 / 4095.0f);
-    EXPECT_EQ(twelve.getData()[4 * 17 * 17 * 17 - 1], 1.0f);
+    EXPECT_TRUE(twelve.getData()[0] == 1.0f && twelve.getData()[2] == 1024 / 4095.0f);
 
     // Carriage-return pieces do not count; a short line is no mesh; more than 256 refused.
     EXPECT_EQ(threeDl(write(dir, "c.3dl", "0 1 2\n0 1 2 3 4 \r\n")).getDimSize(), 0);
@@ -317,10 +304,8 @@ TEST(LutFiles, Base64AndStringHelpers) {
     EXPECT_TRUE(decodeBase64("Q").empty());
     EXPECT_TRUE(decodeBase64("").empty());
 
-    EXPECT_TRUE(ends_with("/a/LOOK.3DL", ".3dl"));
-    EXPECT_FALSE(ends_with("3dl", ".3dl"));
-    EXPECT_TRUE(ends_with("x", ""));
-    EXPECT_FALSE(ends_with("a.cube", ".3dl"));
+    EXPECT_TRUE(ends_with("/a/LOOK.3DL", ".3dl") && ends_with("x", ""));
+    EXPECT_FALSE(ends_with("3dl", ".3dl") || ends_with("a.cube", ".3dl"));
 
     using V = std::vector<std::string>;
     EXPECT_EQ(split("a  b", ' '), (V{"a", "", "b"}));
@@ -330,7 +315,6 @@ TEST(LutFiles, Base64AndStringHelpers) {
 
     std::string s = "\"a\"b\"c-d";
     removeCharsFromString(s, "\"-");
-    EXPECT_EQ(s, "abcd");
     removeCharsFromString(s, "");
     removeCharsFromString(s, nullptr);
     EXPECT_EQ(s, "abcd");

@@ -46,20 +46,15 @@ TEST(OnlineHelpers, SignMatchesAnIndependentHmac) {
 }
 
 TEST(OnlineHelpers, ReplyTokensAndTables) {
-    EXPECT_TRUE(OnlineAPI::is_number("0"));
-    EXPECT_TRUE(OnlineAPI::is_number("-5"));
-    EXPECT_TRUE(OnlineAPI::is_number("2147483647"));
-    EXPECT_TRUE(OnlineAPI::is_number("-2147483648"));
+    for (const char* yes : {"0", "-5", "2147483647", "-2147483648"}) EXPECT_TRUE(OnlineAPI::is_number(yes)) << yes;
     for (const char* no : {"", "-", "+1", " 1", "1 ", "1\n", "1x", "--1", "2147483648", "-2147483649",
                            "99999999999999999999"})
         EXPECT_FALSE(OnlineAPI::is_number(no)) << '"' << no << '"';
 
     const unsigned char bytes[] = {0x0A, 0xFF, 0x00};
-    EXPECT_EQ(OnlineAPI::binary_to_hex(bytes, 2), "0aff");
     EXPECT_EQ(OnlineAPI::binary_to_hex(bytes, 3), "0aff00");
     EXPECT_EQ(OnlineAPI::binary_to_hex(bytes, 0), "");
 
-    EXPECT_STREQ(OnlineAPI::getRequest(6), "/lutfavorite.php");
     EXPECT_STREQ(OnlineAPI::getRequest(7), "");
     EXPECT_STREQ(OnlineAPI::getRequest(-1), "");
     EXPECT_STREQ(OnlineAPI::getLoginError(-1), "Error: Incorrect Password!");

@@ -82,35 +82,30 @@ TEST_F(OnlineServiceTest, EveryEndpointSendsExactlyItsFields) {
 
     auto requests = service.requests();
     ASSERT_EQ(requests.size(), 7u);
-    const std::string email = "ann%2Blut@example.com";
-    const std::string escaped = "Film%20Looks/Warm%20Tones";
-    EXPECT_EQ(requests[0]["method"], "POST");
-    EXPECT_EQ(requests[0]["path"], "/lutlogin.php");
-    EXPECT_EQ(requests[0]["body"], "email=" + email + "&password=p%26ss%20w%3Drd%2B%25&version=1");
-    EXPECT_EQ(requests[0]["fields"][1][1], kPassword);  // arrives unaltered
-
     // Signed subjects are the raw values, joined directly to the session.
-    EXPECT_EQ(requests[1]["method"], "GET");
-    EXPECT_EQ(requests[1]["path"], "/lutbrowse.php");
-    EXPECT_EQ(requests[1]["query"], "email=" + email + "&desktop=1&session=" + api.sign(std::string("T0K") + kFolder) +
-                                        "&folder=" + escaped);
-    EXPECT_EQ(requests[2]["path"], "/lutload.php");
-    EXPECT_EQ(requests[2]["query"], "email=" + email + "&session=" + api.sign("T0K7") + "&id=7");
-    EXPECT_EQ(requests[3]["path"], "/lutload.php");
-    EXPECT_EQ(requests[3]["query"], "email=" + email + "&session=" + api.sign("T0K7") +
-                                        "&id=7&preset=1&version=1KESTRAN&os=mac");
-    EXPECT_EQ(requests[4]["path"], "/luticon.php");
-    EXPECT_EQ(requests[4]["query"], "email=" + email + "&session=" + api.sign(std::string("T0K") + kFolder) +
-                                        "&folder=" + escaped);
-    EXPECT_EQ(requests[5]["method"], "POST");
-    EXPECT_EQ(requests[5]["path"], "/lutfavorite.php");
-    EXPECT_EQ(requests[5]["body"], "email=" + email + "&lutid=7&favorite=1&session=" + api.sign("T0K7"));
-    EXPECT_EQ(requests[6]["body"], "email=" + email + "&lutid=8&favorite=0&session=" + api.sign("T0K8"));
-    for (std::size_t i = 1; i < requests.size(); ++i) {
-        EXPECT_EQ(requests[i]["sigOk"], true) << requests[i].dump();
-        EXPECT_EQ(requests[i]["session"], "T0K");
-        EXPECT_EQ(requests[i]["fields"][0][1], kEmail);
+    const std::string email = "ann%2Blut@example.com", escaped = "Film%20Looks/Warm%20Tones";
+    const std::string folderSig = api.sign(std::string("T0K") + kFolder), idSig = api.sign("T0K7");
+    const char* const sent[][2] = {{"POST", "/lutlogin.php"}, {"GET", "/lutbrowse.php"},  {"GET", "/lutload.php"},
+                                   {"GET", "/lutload.php"},   {"GET", "/luticon.php"},     {"POST", "/lutfavorite.php"},
+                                   {"POST", "/lutfavorite.php"}};
+    const std::string bytes[] = {  // the query of a GET, the body of a POST
+        "email=" + email + "&password=p%26ss%20w%3Drd%2B%25&version=1",
+        "email=" + email + "&desktop=1&session=" + folderSig + "&folder=" + escaped,
+        "email=" + email + "&session=" + idSig + "&id=7",
+        "email=" + email + "&session=" + idSig + "&id=7&preset=1&version=1KESTRAN&os=mac",
+        "email=" + email + "&session=" + folderSig + "&folder=" + escaped,
+        "email=" + email + "&lutid=7&favorite=1&session=" + idSig,
+        "email=" + email + "&lutid=8&favorite=0&session=" + api.sign("T0K8")};
+    for (std::size_t i = 0; i < requests.size(); ++i) {
+        EXPECT_EQ(requests[i]["method"], sent[i][0]) << i;
+        EXPECT_EQ(requests[i]["path"], sent[i][1]) << i;
+        EXPECT_EQ(requests[i][sent[i][0] == std::string("GET") ? "query" : "body"], bytes[i]) << i;
+        EXPECT_EQ(requests[i]["fields"][0][1], kEmail);  // arrives unaltered
+        if (i > 0) {
+            EXPECT_EQ(requests[i]["session"], "T0K") << i;  // the signature matched that session
+        }
     }
+    EXPECT_EQ(requests[0]["fields"][1][1], kPassword);
     expectAllAccepted();
 
     // What came back: the fake's LUT for id 7 is N = 5 with node k channel c = (7 + 3k + c) / 255.

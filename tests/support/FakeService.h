@@ -81,7 +81,6 @@ public:
     const std::string& url() const { return url_; }
     std::string caFile() const { return dir_.file("cert.pem"); }
     std::string logFile() const { return dir_.file("requests.jsonl"); }
-    const std::filesystem::path& dir() const { return dir_.path(); }
 
     // Replaces the service's behaviour (see fake_service.py); read on its next request.
     void setControl(const std::string& json) const {

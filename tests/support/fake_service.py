@@ -19,9 +19,8 @@ e.g. to a temporary name and rename):
   listings     {folder: JSON or text}     listing of a folder (text is sent as it stands)
   lutSize      N                          edge size of the served LUTs (default 5)
   favoriteReply text                      reply to a favourite (default "ok")
-  faults       [{path, contains?, mode, status?, size?}]
-               first entry whose path matches (and whose "contains" is found in the
-               query or body) changes the reply:
+  faults       [{path, mode, status?, size?}]
+               the first entry whose path matches changes the reply:
                  stall     say nothing for a minute
                  truncate  announce the full length, send half, hang up
                  garbage   200 with bytes that are no JSON, no LUT, no PNG
@@ -97,7 +96,6 @@ class State:
         self.lock = threading.Lock()
         self.sessions = {"": {GUEST, ""}}   # email -> sessions issued to it
         self.counter = 0
-        self.favorites = {}
 
     def control(self):
         try:
@@ -166,11 +164,7 @@ class Handler(BaseHTTPRequestHandler):
                 record["sigOk"] = False
         state.log(record)
 
-        fault = None
-        for f in control.get("faults", []):
-            if f.get("path") == path and f.get("contains", "") in raw:
-                fault = f
-                break
+        fault = next((f for f in control.get("faults", []) if f.get("path") == path), None)
         if fault and fault.get("mode") == "stall":
             time.sleep(60)
             return self.close_connection_now()
@@ -230,8 +224,6 @@ class Handler(BaseHTTPRequestHandler):
         if path == "/luticon.php":
             return 200, png_bytes()
         if path == "/lutfavorite.php":
-            with state.lock:
-                state.favorites[values["lutid"]] = values["favorite"]
             return 200, control.get("favoriteReply", "ok").encode("utf-8")
         return 404, b"no such endpoint"
 
