@@ -56,13 +56,23 @@ Setup& setup() {
     return s;
 }
 
+// A frame of varied colours, so that neighbouring pixels read different
+// nodes as real footage does (a flat frame would only ever hit one cell).
+std::vector<float> framePixels(int w, int h) {
+    std::vector<float> px(static_cast<std::size_t>(w) * h * 4);
+    std::mt19937 rng(static_cast<unsigned>(w * 7 + h));
+    std::uniform_real_distribution<float> u(0.0f, 1.0f);
+    for (float& v : px) v = u(rng);
+    return px;
+}
+
 void BM_EffectRender(benchmark::State& state) {
     Setup& s = setup();
     s.context->makeCurrent();
     const int w = static_cast<int>(state.range(0)), h = static_cast<int>(state.range(1));
     const bool isFloat = state.range(2) != 0;
     const GLenum internal = isFloat ? GL_RGBA32F : GL_RGBA8, type = isFloat ? GL_FLOAT : GL_UNSIGNED_BYTE;
-    std::vector<float> px(static_cast<std::size_t>(w) * h * 4, 0.4f);
+    const std::vector<float> px = framePixels(w, h);
     gl::Texture input = gl::makeTexture(), output = gl::makeTexture();
     glBindTexture(GL_TEXTURE_2D, input.get());
     glTexImage2D(GL_TEXTURE_2D, 0, internal, w, h, 0, GL_RGBA, GL_FLOAT, px.data());
@@ -92,8 +102,10 @@ void BM_CpuApplier(benchmark::State& state) {
     const int w = static_cast<int>(state.range(0)), h = static_cast<int>(state.range(1));
     const bool isFloat = state.range(2) != 0;
     const std::size_t n = static_cast<std::size_t>(w) * h * 4;
-    std::vector<float> src(n, 0.4f), dst(n);
-    std::vector<unsigned char> bytes(n, 100);
+    const std::vector<float> src = framePixels(w, h);
+    std::vector<float> dst(n);
+    std::vector<unsigned char> bytes(n);
+    for (std::size_t i = 0; i < n; ++i) bytes[i] = static_cast<unsigned char>(src[i] * 255.0f + 0.5f);
     for (auto _ : state) {
         if (isFloat)
             applyLutCPUTrilinear(src.data(), dst.data(), s.lut.getData(), 0.0f, 1.0f, false, 33, w * h, 4);

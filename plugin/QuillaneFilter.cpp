@@ -44,12 +44,6 @@ void QuillaneFilter::setResourceLocator(ResourceLocator locator) {
     kernelSource().locator = std::move(locator);
 }
 
-void QuillaneFilter::forgetKernelText() {
-    std::lock_guard<std::mutex> lock(kernelSource().mutex);
-    kernelSource().text.clear();
-    kernelSource().lastKernel.reset();
-}
-
 CIKernelPtr QuillaneFilter::kernel() {
     (void)registered;
     KernelSource& source = kernelSource();
@@ -79,9 +73,8 @@ CIImagePtr QuillaneFilter::outputImage() const {
     const CGRect extent = inputImage_->extent();
     CIKernelPtr k = kernel();
     if (!k) return nullptr;
-    // The filter outlives no frame, but the kernel may: capture the LUT's extent, not the filter.
-    const CGRect lutExtent = inputLUT_->extent();
-    k->setROISelector([lutExtent](int sampler, CGRect destRect) { return sampler == 0 ? destRect : lutExtent; });
+    // The kernel may outlive this filter: its region of interest asks a copy.
+    k->setROISelector([self = *this](int sampler, CGRect destRect) { return self.regionOf(sampler, destRect); });
     return apply(*k, {source, lut, static_cast<double>(dimSize_), inputRange0_, inputRange1_}, {extent, rec709});
 }
 

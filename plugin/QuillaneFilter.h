@@ -37,8 +37,6 @@ public:
     // there is none. The effect points it at its bundle.
     using ResourceLocator = std::function<std::string(const std::string& name, const std::string& type)>;
     static void setResourceLocator(ResourceLocator locator);
-    // Forgets the kernel text read so far, so that the next use reads it again.
-    static void forgetKernelText();
 
 private:
     CIImagePtr inputImage_;

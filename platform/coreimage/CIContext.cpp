@@ -8,6 +8,7 @@ using quillane::ci::Bitmap;
 using quillane::ci::KernelApplication;
 using quillane::ci::KernelProgram;
 using quillane::ci::ParamType;
+using quillane::ci::SamplerSetup;
 namespace gl = quillane::gl;
 
 namespace {
@@ -18,7 +19,7 @@ const char* const kCopyKernel = "kernel vec4 quillaneCopy(sampler image) { retur
 
 struct CompiledKernel {
     gl::Program program;
-    GLint from = -1, in = -1, extent = -1, mode = -1, layout = -1;
+    GLint from = -1, in = -1, scale = -1, extent = -1, layout = -1;
     std::vector<GLint> textures;   // per sampler
     std::vector<GLint> arguments;  // per parameter (-1 for samplers)
 };
@@ -33,8 +34,7 @@ struct UploadedBitmap {
 struct BoundSampler {
     GLuint texture = 0;
     float extent[4] = {};
-    GLint mode[4] = {};
-    GLint layout[4] = {};
+    GLint layout[2] = {};
 };
 
 // Saves what a draw changes in the host's context and puts it back.
@@ -91,13 +91,15 @@ private:
 struct CIContext::Resources {
     gl::VertexArray vertexArray;
     gl::Sampler exactSampler;
-    std::map<std::string, CompiledKernel> kernels;  // by fragment shader text
+    // By kernel body, then by how its samplers are read.
+    std::map<std::string, std::map<std::string, CompiledKernel>> kernels;
     std::map<const Bitmap*, UploadedBitmap> bitmaps;
 
     void releaseAll() {
         vertexArray.release();
         exactSampler.release();
-        for (auto& k : kernels) k.second.program.release();
+        for (auto& body : kernels)
+            for (auto& k : body.second) k.second.program.release();
         for (auto& b : bitmaps) b.second.texture.release();
     }
 };
@@ -125,13 +127,17 @@ CIContext::~CIContext() {
 
 namespace {
 
-// Makes the fragment program for a kernel text, or nullptr when it does not build.
-CompiledKernel* compiledKernel(std::map<std::string, CompiledKernel>& kernels, const KernelProgram& program,
+// The fragment program for a kernel with its samplers read as `setups`,
+// built on first use; nullptr when it does not build.
+CompiledKernel* compiledKernel(std::map<std::string, std::map<std::string, CompiledKernel>>& kernels,
+                               const KernelProgram& program, const std::vector<SamplerSetup>& setups,
                                int& compiledCount) {
-    auto found = kernels.find(program.fragmentShader);
-    if (found != kernels.end()) return &found->second;
+    std::map<std::string, CompiledKernel>& variants = kernels[program.body];
+    const std::string key = quillane::ci::setupKey(setups);
+    auto found = variants.find(key);
+    if (found != variants.end()) return &found->second;
     std::string log;
-    gl::Program made(quillane::ci::buildProgram(program.fragmentShader, log));
+    gl::Program made(quillane::ci::buildProgram(program.fragmentShader(setups), log));
     if (!made) return nullptr;
     ++compiledCount;
     CompiledKernel k;
@@ -139,8 +145,8 @@ CompiledKernel* compiledKernel(std::map<std::string, CompiledKernel>& kernels, c
     GLuint p = k.program.get();
     k.from = glGetUniformLocation(p, "_qs_from");
     k.in = glGetUniformLocation(p, "_qs_in");
+    k.scale = glGetUniformLocation(p, "_qs_scale");
     k.extent = glGetUniformLocation(p, "_qs_extent");
-    k.mode = glGetUniformLocation(p, "_qs_mode");
     k.layout = glGetUniformLocation(p, "_qs_layout");
     for (int s = 0; s < program.samplerCount(); ++s)
         k.textures.push_back(glGetUniformLocation(p, ("_qs_tex" + std::to_string(s)).c_str()));
@@ -148,7 +154,7 @@ CompiledKernel* compiledKernel(std::map<std::string, CompiledKernel>& kernels, c
         k.arguments.push_back(program.params[a] == ParamType::Sampler
                                   ? -1
                                   : glGetUniformLocation(p, ("_qs_arg" + std::to_string(a)).c_str()));
-    return &kernels.emplace(program.fragmentShader, std::move(k)).first->second;
+    return &variants.emplace(key, std::move(k)).first->second;
 }
 
 // Uploads a bitmap as a float texture. Images taller than the driver allows
@@ -230,11 +236,13 @@ bool CIContext::drawImage(const CIImagePtr& image, CGRect inRect, CGRect fromRec
         it = it->second.owner.expired() ? r.bitmaps.erase(it) : std::next(it);
 
     std::vector<BoundSampler> bound;
+    std::vector<SamplerSetup> setups;
     for (const CIKernelArgument& argument : application->arguments) {
         auto sampler = std::get_if<CISamplerPtr>(&argument);
         if (!sampler) continue;
         const CIImage& source = *(*sampler)->image();
         BoundSampler b;
+        SamplerSetup setup;
         if (source.kind() == CIImage::Kind::Texture) {
             b.texture = source.textureId();
         } else if (source.kind() == CIImage::Kind::Bitmap) {
@@ -250,6 +258,7 @@ bool CIContext::drawImage(const CIImagePtr& image, CGRect inRect, CGRect fromRec
             b.texture = found->second.texture.get();
             b.layout[0] = found->second.rowsPerTile;
             b.layout[1] = bitmap->width;
+            setup.tiled = found->second.rowsPerTile > 0;
         } else {
             return false;  // kernels reading kernels' output need intermediate images: not supported
         }
@@ -258,14 +267,15 @@ bool CIContext::drawImage(const CIImagePtr& image, CGRect inRect, CGRect fromRec
         b.extent[1] = static_cast<float>(e.origin.y);
         b.extent[2] = static_cast<float>(e.size.width);
         b.extent[3] = static_cast<float>(e.size.height);
-        b.mode[0] = (*sampler)->options().filterMode == CISamplerFilter::Linear;
-        b.mode[1] = (*sampler)->options().wrapMode == CISamplerWrap::Black;
-        b.mode[2] = source.mirrorX();
-        b.mode[3] = source.mirrorY();
+        setup.linear = (*sampler)->options().filterMode == CISamplerFilter::Linear;
+        setup.black = (*sampler)->options().wrapMode == CISamplerWrap::Black;
+        setup.mirrorX = source.mirrorX();
+        setup.mirrorY = source.mirrorY();
         bound.push_back(b);
+        setups.push_back(setup);
     }
 
-    CompiledKernel* kernel = compiledKernel(r.kernels, program, programsCompiled_);
+    CompiledKernel* kernel = compiledKernel(r.kernels, program, setups, programsCompiled_);
     if (!kernel) return false;
     if (!r.vertexArray) r.vertexArray = gl::makeVertexArray();
     if (!r.exactSampler) {
@@ -280,20 +290,18 @@ bool CIContext::drawImage(const CIImagePtr& image, CGRect inRect, CGRect fromRec
     SavedState saved(samplerCount);
     glUseProgram(kernel->program.get());
     std::vector<float> extents;
-    std::vector<GLint> modes, layouts;
+    std::vector<GLint> layouts;
     for (int s = 0; s < samplerCount; ++s) {
         glActiveTexture(GL_TEXTURE0 + s);
         glBindTexture(GL_TEXTURE_2D, bound[s].texture);
         glBindSampler(s, r.exactSampler.get());
         glUniform1i(kernel->textures[s], s);
         extents.insert(extents.end(), bound[s].extent, bound[s].extent + 4);
-        modes.insert(modes.end(), bound[s].mode, bound[s].mode + 4);
-        layouts.insert(layouts.end(), bound[s].layout, bound[s].layout + 4);
+        layouts.insert(layouts.end(), bound[s].layout, bound[s].layout + 2);
     }
     if (samplerCount > 0) {
         glUniform4fv(kernel->extent, samplerCount, extents.data());
-        glUniform4iv(kernel->mode, samplerCount, modes.data());
-        glUniform4iv(kernel->layout, samplerCount, layouts.data());
+        glUniform2iv(kernel->layout, samplerCount, layouts.data());
     }
     for (std::size_t a = 0; a < program.params.size(); ++a) {
         const CIKernelArgument& argument = application->arguments[a];
@@ -310,8 +318,9 @@ bool CIContext::drawImage(const CIImagePtr& image, CGRect inRect, CGRect fromRec
     }
     glUniform4f(kernel->from, static_cast<float>(fromRect.origin.x), static_cast<float>(fromRect.origin.y),
                 static_cast<float>(fromRect.size.width), static_cast<float>(fromRect.size.height));
-    glUniform4f(kernel->in, static_cast<float>(inRect.origin.x), static_cast<float>(inRect.origin.y),
-                static_cast<float>(inRect.size.width), static_cast<float>(inRect.size.height));
+    glUniform2f(kernel->in, static_cast<float>(inRect.origin.x), static_cast<float>(inRect.origin.y));
+    glUniform2f(kernel->scale, static_cast<float>(fromRect.size.width / inRect.size.width),
+                static_cast<float>(fromRect.size.height / inRect.size.height));
 
     const int x0 = static_cast<int>(std::floor(inRect.origin.x));
     const int y0 = static_cast<int>(std::floor(inRect.origin.y));

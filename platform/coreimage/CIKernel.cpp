@@ -87,43 +87,12 @@ const char* glslType(ParamType t) {
 // (mipmaps, wrap) cannot change what a kernel sees.
 const char* const kPrelude = R"GLSL(
 uniform vec4 _qs_extent[_QS_N];   // x, y, width, height of each sampler's image
-uniform ivec4 _qs_mode[_QS_N];    // linear?, black outside?, mirrored in x?, mirrored in y?
-uniform ivec4 _qs_layout[_QS_N];  // rows per tile (0: one tile), image width
+uniform ivec2 _qs_layout[_QS_N];  // rows per tile and image width, for tiled images
 uniform vec4 _qs_from;            // source rectangle in working space
-uniform vec4 _qs_in;              // destination rectangle in framebuffer pixels
+uniform vec2 _qs_in;              // destination origin in framebuffer pixels
+uniform vec2 _qs_scale;           // source size over destination size
 out vec4 _qs_fragColor;
 vec2 _qs_dest;
-
-vec4 _qs_texel(sampler2D t, int i, ivec2 p) {
-    ivec4 m = _qs_mode[i];
-    ivec2 size = ivec2(_qs_extent[i].zw);
-    if (p.x < 0 || p.y < 0 || p.x >= size.x || p.y >= size.y) {
-        if (m.y == 1) return vec4(0.0);
-        p = clamp(p, ivec2(0), size - ivec2(1));
-    }
-    if (m.z == 1) p.x = size.x - 1 - p.x;
-    if (m.w == 1) p.y = size.y - 1 - p.y;
-    ivec4 l = _qs_layout[i];
-    if (l.x > 0) {
-        int tile = p.y / l.x;
-        p = ivec2(p.x + tile * l.y, p.y - tile * l.x);
-    }
-    return texelFetch(t, p, 0);
-}
-
-vec4 _qs_read(sampler2D t, int i, vec2 p) {
-    vec2 local = p - _qs_extent[i].xy;
-    if (_qs_mode[i].x == 0) return _qs_texel(t, i, ivec2(floor(local)));
-    vec2 q = local - vec2(0.5);
-    vec2 b = floor(q);
-    vec2 f = q - b;
-    ivec2 c = ivec2(b);
-    // On texel centres (a frame drawn at its own size) one read gives the same.
-    if (f.x == 0.0 && f.y == 0.0) return _qs_texel(t, i, c);
-    vec4 bottom = mix(_qs_texel(t, i, c), _qs_texel(t, i, c + ivec2(1, 0)), f.x);
-    vec4 top = mix(_qs_texel(t, i, c + ivec2(0, 1)), _qs_texel(t, i, c + ivec2(1, 1)), f.x);
-    return mix(bottom, top, f.y);
-}
 
 vec2 _qs_destCoord() { return _qs_dest; }
 vec2 _qs_samplerCoord(int s) { return _qs_dest; }
@@ -133,6 +102,40 @@ vec2 _qs_samplerSize(int s) { return _qs_extent[s].zw; }
 vec4 _qs_premultiply(vec4 c) { return vec4(c.rgb * c.a, c.a); }
 vec4 _qs_unpremultiply(vec4 c) { return c.a > 0.0 ? vec4(c.rgb / c.a, c.a) : vec4(0.0); }
 )GLSL";
+
+// The reads of sampler s as its setup asks, with nothing decided per pixel
+// that the setup already settles. A texel outside the image is black or its
+// nearest edge texel; mirroring and tiling then find it in the texture.
+std::string samplerReads(int s, const SamplerSetup& setup) {
+    const std::string n = std::to_string(s);
+    std::string out = "vec4 _qs_texel" + n + "(ivec2 p) {\n    ivec2 size = ivec2(_qs_extent[" + n + "].zw);\n";
+    if (setup.black)  // negative coordinates turn huge as unsigned: one test per axis
+        out += "    if (any(greaterThanEqual(uvec2(p), uvec2(size)))) return vec4(0.0);\n";
+    else
+        out += "    p = clamp(p, ivec2(0), size - ivec2(1));\n";
+    if (setup.mirrorX) out += "    p.x = size.x - 1 - p.x;\n";
+    if (setup.mirrorY) out += "    p.y = size.y - 1 - p.y;\n";
+    if (setup.tiled)
+        out += "    ivec2 l = _qs_layout[" + n + "];\n"
+               "    int tile = p.y / l.x;\n"
+               "    p = ivec2(p.x + tile * l.y, p.y - tile * l.x);\n";
+    out += "    return texelFetch(_qs_tex" + n + ", p, 0);\n}\n";
+    out += "vec4 _qs_read" + n + "(vec2 p) {\n    vec2 local = p - _qs_extent[" + n + "].xy;\n";
+    if (!setup.linear) {
+        out += "    return _qs_texel" + n + "(ivec2(floor(local)));\n}\n";
+        return out;
+    }
+    out += "    vec2 q = local - vec2(0.5);\n"
+           "    vec2 b = floor(q);\n"
+           "    vec2 f = q - b;\n"
+           "    ivec2 c = ivec2(b);\n"
+           "    // On texel centres (a frame drawn at its own size) one read gives the same.\n"
+           "    if (f.x == 0.0 && f.y == 0.0) return _qs_texel" + n + "(c);\n"
+           "    vec4 bottom = mix(_qs_texel" + n + "(c), _qs_texel" + n + "(c + ivec2(1, 0)), f.x);\n"
+           "    vec4 top = mix(_qs_texel" + n + "(c + ivec2(0, 1)), _qs_texel" + n + "(c + ivec2(1, 1)), f.x);\n"
+           "    return mix(bottom, top, f.y);\n}\n";
+    return out;
+}
 
 void replaceAll(std::string& s, const std::string& what, const std::string& with) {
     for (std::size_t at = s.find(what); at != std::string::npos; at = s.find(what, at + with.size()))
@@ -217,32 +220,46 @@ bool translateKernel(const std::string& text, KernelProgram& out, std::string& e
         }
     }
 
-    const int samplers = out.samplerCount();
+    body += "\n";
+    out.body = std::move(body);
+    return true;
+}
+
+std::string setupKey(const std::vector<SamplerSetup>& setups) {
+    std::string key;
+    for (const SamplerSetup& s : setups)
+        key += static_cast<char>('a' + (s.linear | s.black << 1 | s.mirrorX << 2 | s.mirrorY << 3 | s.tiled << 4));
+    return key;
+}
+
+std::string KernelProgram::fragmentShader(const std::vector<SamplerSetup>& setups) const {
+    const int samplers = samplerCount();
     std::string shader = "#version 330 core\n";
     for (int s = 0; s < samplers; ++s) shader += "uniform sampler2D _qs_tex" + std::to_string(s) + ";\n";
     std::string prelude = kPrelude;
     replaceAll(prelude, "_QS_N", std::to_string(samplers > 0 ? samplers : 1));
     shader += prelude;
-    for (std::size_t a = 0; a < out.params.size(); ++a)
-        if (out.params[a] != ParamType::Sampler)
-            shader += std::string("uniform ") + glslType(out.params[a]) + " _qs_arg" + std::to_string(a) + ";\n";
+    for (int s = 0; s < samplers; ++s)
+        shader += samplerReads(s, static_cast<std::size_t>(s) < setups.size() ? setups[s] : SamplerSetup{});
+    for (std::size_t a = 0; a < params.size(); ++a)
+        if (params[a] != ParamType::Sampler)
+            shader += std::string("uniform ") + glslType(params[a]) + " _qs_arg" + std::to_string(a) + ";\n";
+    // Kernels pass sampler parameters on as constants, so this folds to one call.
     shader += "vec4 _qs_sample(int s, vec2 p) {\n";
     for (int s = 0; s < samplers; ++s)
-        shader += "    if (s == " + std::to_string(s) + ") return _qs_read(_qs_tex" + std::to_string(s) + ", " +
-                  std::to_string(s) + ", p);\n";
+        shader += "    if (s == " + std::to_string(s) + ") return _qs_read" + std::to_string(s) + "(p);\n";
     shader += "    return vec4(0.0);\n}\n";
-    shader += "#line 1\n" + body + "\n";
+    shader += "#line 1\n" + body;
     shader += "void main() {\n"
-              "    _qs_dest = _qs_from.xy + (gl_FragCoord.xy - _qs_in.xy) * (_qs_from.zw / _qs_in.zw);\n"
-              "    _qs_fragColor = " + out.name + "(";
+              "    _qs_dest = _qs_from.xy + (gl_FragCoord.xy - _qs_in) * _qs_scale;\n"
+              "    _qs_fragColor = " + name + "(";
     int samplerIndex = 0;
-    for (std::size_t a = 0; a < out.params.size(); ++a) {
+    for (std::size_t a = 0; a < params.size(); ++a) {
         if (a) shader += ", ";
-        shader += out.params[a] == ParamType::Sampler ? std::to_string(samplerIndex++) : "_qs_arg" + std::to_string(a);
+        shader += params[a] == ParamType::Sampler ? std::to_string(samplerIndex++) : "_qs_arg" + std::to_string(a);
     }
     shader += ");\n}\n";
-    out.fragmentShader = std::move(shader);
-    return true;
+    return shader;
 }
 
 namespace {
@@ -329,7 +346,7 @@ CIKernelPtr CIKernel::kernelWithString(const std::string& text) {
     }
     if (!entry.checked && CGLGetCurrentContext() != nullptr) {
         std::string log;
-        quillane::gl::Program probe(quillane::ci::buildProgram(entry.program->fragmentShader, log));
+        quillane::gl::Program probe(quillane::ci::buildProgram(entry.program->fragmentShader({}), log));
         entry.checked = true;
         if (!probe) {
             entry.broken = true;

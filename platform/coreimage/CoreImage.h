@@ -206,7 +206,8 @@ protected:
 struct CIContextOptions {};
 
 // Draws images into the framebuffer bound in its OpenGL context. Programs are
-// compiled once per kernel text and bitmaps uploaded once, for the context's life.
+// compiled once per kernel text and way its samplers are read, and bitmaps
+// uploaded once, for the context's life: a frame only binds and draws.
 class CIContext {
 public:
     // nullptr without an OpenGL context.

@@ -10,18 +10,34 @@ namespace quillane::ci {
 
 enum class ParamType { Sampler, Float, Vec2, Vec3, Vec4 };
 
-// A kernel text turned into a GLSL 330 fragment shader. Sampler parameters
-// become small integers that select one of the shader's textures.
+// How a draw reads one sampler. Each combination in use gets a fragment
+// program of its own, so that the per-pixel code carries no branch on it.
+struct SamplerSetup {
+    bool linear = true;
+    bool black = false;  // black outside the image, else its edge texels repeat
+    bool mirrorX = false;
+    bool mirrorY = false;
+    bool tiled = false;  // the image is cut into tiles laid side by side
+};
+
+// A kernel text turned into GLSL 330: the kernel itself with its calls
+// renamed, to be joined with sampler reads for a given setup. Sampler
+// parameters become small integers that select one of the textures.
 struct KernelProgram {
     std::string name;
     std::vector<ParamType> params;
-    std::string fragmentShader;
+    std::string body;
     int samplerCount() const {
         int n = 0;
         for (ParamType p : params) n += p == ParamType::Sampler;
         return n;
     }
+    // The whole fragment shader for samplers read as `setups` (one per sampler).
+    std::string fragmentShader(const std::vector<SamplerSetup>& setups) const;
 };
+
+// A short text naming a list of setups, to look programs up by.
+std::string setupKey(const std::vector<SamplerSetup>& setups);
 
 // Translates kernel text; on failure returns false with a reason.
 bool translateKernel(const std::string& text, KernelProgram& out, std::string& error);

@@ -7,6 +7,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "lut/Lut.h"
@@ -23,21 +24,15 @@ inline std::unique_ptr<HeadlessGLContext> makeContext() {
 }
 
 // A texture of w x h RGBA pixels, rows bottom first, float or 8-bit.
-inline gl::Texture makeTexture(int w, int h, const float* rgba) {
+template <typename T>
+gl::Texture makeTexture(int w, int h, const T* rgba) {
+    constexpr bool isFloat = std::is_same_v<T, float>;
     gl::Texture t = gl::makeTexture();
     glBindTexture(GL_TEXTURE_2D, t.get());
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA32F, w, h, 0, GL_RGBA, GL_FLOAT, rgba);
-    return t;
-}
-inline gl::Texture makeTexture(int w, int h, const unsigned char* rgba) {
-    gl::Texture t = gl::makeTexture();
-    glBindTexture(GL_TEXTURE_2D, t.get());
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, w, h, 0, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
+    glTexImage2D(GL_TEXTURE_2D, 0, isFloat ? GL_RGBA32F : GL_RGBA8, w, h, 0, GL_RGBA,
+                 isFloat ? GL_FLOAT : GL_UNSIGNED_BYTE, rgba);
     return t;
 }
 

@@ -8,6 +8,7 @@
 #include <random>
 
 #include "../effect/EffectTestEnv.h"
+#include "GpuTestSupport.h"
 #include "host/Host.h"
 #include "host/HostRender.h"
 #include "lut/LutFile.h"
@@ -33,15 +34,13 @@ host::Frame makeFrame(bool isFloat, int w, int h) {
     host::Frame f;
     f.width = w, f.height = h, f.isFloat = isFloat;
     std::mt19937 rng(w * 31 + h);
-    if (isFloat) {
-        std::uniform_real_distribution<float> u(0.0f, 1.0f);
-        f.floats.resize(static_cast<std::size_t>(w) * h * 4);
-        for (float& v : f.floats) v = u(rng);
-        f.floats[0] = f.floats[1] = f.floats[2] = 0.0f;
-        f.floats[4] = f.floats[5] = f.floats[6] = 1.0f;
-    } else {
-        f.bytes.resize(static_cast<std::size_t>(w) * h * 4);
-        for (auto& v : f.bytes) v = static_cast<unsigned char>(rng());
+    std::uniform_real_distribution<float> u(0.0f, 1.0f);
+    for (int i = 0; i < w * h * 4; ++i) {
+        const float v = i < 4 ? 0.0f : i < 8 ? 1.0f : u(rng);  // black and white first
+        if (isFloat)
+            f.floats.push_back(v);
+        else
+            f.bytes.push_back(static_cast<unsigned char>(v * 255.0f));
     }
     return f;
 }
@@ -82,16 +81,17 @@ TEST_F(GpuRender, WithoutALutFramesPassUnchangedAndWithOneTheyAreGraded) {
     for (bool isFloat : {false, true}) {
         host::Frame in = makeFrame(isFloat, 64, 32), out;
         ASSERT_TRUE(renderer_->render(*graded, in, &out, &error)) << error;
-        std::vector<float> cpu(static_cast<std::size_t>(in.width) * in.height * 4);
-        if (isFloat) {
-            applyLutCPUTrilinear(in.floats.data(), cpu.data(), lut.getData(), lut.getInputRange0(),
-                                 lut.getInputRange1(), true, 17, in.width * in.height, 4);
-            for (std::size_t i = 0; i < cpu.size(); ++i) ASSERT_NEAR(out.floats[i], cpu[i], 1e-5) << i;
-        } else {
-            applyLutCPUTrilinear(in.bytes.data(), cpu.data(), lut.getData(), lut.getInputRange0(),
-                                 lut.getInputRange1(), true, 17, in.width * in.height, 4);
-            for (std::size_t i = 0; i < cpu.size(); ++i)
-                ASSERT_LE(std::abs(out.bytes[i] - std::lround(std::fmin(std::fmax(cpu[i], 0.f), 1.f) * 255)), 1) << i;
+        std::vector<float> cpu(in.floats.size() + in.bytes.size());
+        const int pixels = in.width * in.height;
+        if (isFloat)
+            applyLutCPUTrilinear(in.floats.data(), cpu.data(), lut.getData(), -0.125f, 1.125f, true, 17, pixels, 4);
+        else
+            applyLutCPUTrilinear(in.bytes.data(), cpu.data(), lut.getData(), -0.125f, 1.125f, true, 17, pixels, 4);
+        for (std::size_t i = 0; i < cpu.size(); ++i) {
+            if (isFloat)
+                ASSERT_NEAR(out.floats[i], cpu[i], 1e-5) << i;
+            else
+                ASSERT_LE(std::abs(out.bytes[i] - toByte(cpu[i])), 1) << i;
         }
     }
 }
@@ -113,9 +113,12 @@ TEST(GpuRenderBundle, MissingKernelFailsTheFrameAndTheNextFrameTriesAgain) {
     host::Frame in = makeFrame(false, 8, 8), out;
     EXPECT_FALSE(renderer->render(*instance, in, &out, &error));
     EXPECT_EQ(out.bytes, in.bytes);  // the host shows the input
-    // A broken text fails as well.
-    std::ofstream(bundle / "Resources" / "QuillaneFilter.cikernel") << "kernel vec4 k(sampler a) { return b; }";
-    EXPECT_FALSE(renderer->render(*instance, in, &out, &error));
+    // Broken texts fail as well: none, no kernel, a parameter type the language lacks, one that does not compile.
+    for (const char* broken : {"", "not a kernel at all", "kernel vec4 k(sampler a, mat3 m) { return vec4(0.0); }",
+                               "kernel vec4 k(sampler a) { return b; }"}) {
+        std::ofstream(bundle / "Resources" / "QuillaneFilter.cikernel") << broken;
+        EXPECT_FALSE(renderer->render(*instance, in, &out, &error)) << broken;
+    }
     // Repaired, the next frame renders.
     fs::copy_file(fs::path(kBundlePath) / "Resources" / "QuillaneFilter.cikernel",
                   bundle / "Resources" / "QuillaneFilter.cikernel", fs::copy_options::overwrite_existing);
@@ -142,18 +145,15 @@ TEST(GpuRenderProcess, AReopenedProjectRendersByteIdenticalOutput) {
         ASSERT_EQ(a.status, 0) << a.out;
         ProcessResult b = runProcess(prefix + "open '" + project + "' render '" + frame + "' '" + second + "' 2>&1");
         ASSERT_EQ(b.status, 0) << b.out;
-        std::ifstream fa(first, std::ios::binary), fb(second, std::ios::binary);
-        std::string da((std::istreambuf_iterator<char>(fa)), {}), db((std::istreambuf_iterator<char>(fb)), {});
-        EXPECT_FALSE(da.empty());
-        EXPECT_EQ(da, db) << (isFloat ? "16-bit" : "8-bit");
+        auto bytesOf = [](const std::string& path) {
+            std::ifstream file(path, std::ios::binary);
+            return std::string(std::istreambuf_iterator<char>(file), {});
+        };
+        EXPECT_EQ(bytesOf(first), bytesOf(second)) << (isFloat ? "16-bit" : "8-bit");
         host::Frame graded;
         ASSERT_TRUE(host::readPngFrame(first, &graded, &error)) << error;
         EXPECT_EQ(graded.isFloat, isFloat);
-        if (isFloat) {
-            EXPECT_NE(graded.floats, in.floats);
-        } else {
-            EXPECT_NE(graded.bytes, in.bytes);
-        }
+        EXPECT_TRUE(graded.floats != in.floats || graded.bytes != in.bytes);  // graded, not passed through
     }
 }
 
