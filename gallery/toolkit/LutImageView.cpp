@@ -90,8 +90,8 @@ void LutImageView::setClock(Clock clock) {
 
 LutImageView::LutImageView(Widget* parent, GLuint imageID, GLuint overlayID, std::string caption,
                            int kind, bool picked)
-    : Widget(parent), mKind(kind), mCaption(std::move(caption)), mImage(imageID),
-      mOverlay(overlayID) {
+    : Widget(parent), mKind(kind), mCaption(std::move(caption)), mImageID(imageID),
+      mOverlayID(overlayID) {
     if (picked) {
         mPicked = true;
         pickedLut = this;
@@ -118,7 +118,7 @@ LutImageView::LutImageView(Widget* parent, GLuint imageID, GLuint overlayID, std
 LutImageView::~LutImageView() {
     if (pickedLut == this) pickedLut = nullptr;
     mShader.free();
-    // mImage and mOverlay delete their textures.
+    // mImageID and mOverlayID delete their textures.
 }
 
 bool LutImageView::isPicked() const { return pickedLut == this; }
@@ -193,15 +193,14 @@ void LutImageView::draw(NVGcontext* ctx) {
     const Vector2i screenSize = screen->size();
     const Vector2i absolute = absolutePosition();
     const Vector2f picturePos = absolute.cast<float>() + mOffset;
-    glDisable(GL_BLEND);
-    drawQuad(mImage.get(), 0, mImageSize.cast<float>() * mScale, picturePos, screenSize);
-    if (mFavorite) {
-        glEnable(GL_BLEND);
-        glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-        drawQuad(mOverlay.get(), 1, favouriteMarkSize(mOverlaySize, mScale),
-                 absolute.cast<float>() + mOverlayOffset, screenSize);
-    }
+    // NanoVG's own blending: the transparent ground of folder icons and of
+    // the mark shows the window behind them.
     glEnable(GL_BLEND);
+    glBlendFunc(GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
+    drawQuad(mImageID.get(), 0, mImageSize.cast<float>() * mScale, picturePos, screenSize);
+    if (mFavorite)
+        drawQuad(mOverlayID.get(), 1, favouriteMarkSize(mOverlaySize, mScale),
+                 absolute.cast<float>() + mOverlayOffset, screenSize);
     glActiveTexture(GL_TEXTURE0);
 
     if (helpersVisible()) drawHelpers(ctx);
@@ -239,6 +238,8 @@ void LutImageView::drawImageBorder(NVGcontext* ctx) const {
     const StrokeRect frame = pictureFrame(mPos, mOffset, mImageSize, mScale, picked);
     nvgSave(ctx);
     nvgBeginPath(ctx);
+    // Intersect rather than replace: the frame of a view scrolled out of its
+    // panel stays inside the panel, like the picture.
     nvgIntersectScissor(ctx, mPos.x(), mPos.y(), mSize.x(), mSize.y());
     nvgStrokeWidth(ctx, frame.strokeWidth);
     nvgRect(ctx, frame.x, frame.y, frame.w, frame.h);
@@ -264,12 +265,12 @@ void LutImageView::drawWidgetBorder(NVGcontext* ctx) const {
 // ---- image-view operations ---------------------------------------------------
 
 void LutImageView::updateImageParameters() {
-    mImageSize = textureSize(mImage.get());
-    mOverlaySize = textureSize(mOverlay.get());
+    mImageSize = textureSize(mImageID.get());
+    mOverlaySize = textureSize(mOverlayID.get());
 }
 
 void LutImageView::bindImage(GLuint imageId) {
-    mImage.reset(imageId);
+    mImageID.reset(imageId);
     updateImageParameters();
     fit();
 }

@@ -100,11 +100,8 @@ bool LutScrollPanel::scrollToCurrent() {
         if (item->childCount() == 0) continue;
         auto* view = dynamic_cast<LutImageView*>(item->childAt(0));
         if (!view || !view->mPicked) continue;
-        if (auto scroll = scrollForPickedItem(count, i)) {
-            mScroll = *scroll;
-            return true;
-        }
-        return false;
+        mScroll = scrollForPickedItem(count, i).value_or(mScroll);
+        return true;
     }
     return false;
 }

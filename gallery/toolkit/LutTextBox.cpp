@@ -10,16 +10,19 @@ namespace nanogui {
 
 using namespace geometry;
 
-LutTextBox::LutTextBox(Widget* parent, const std::string& value, bool password)
-    : TextBox(parent, value), mPassword(password) {}
+namespace {
 
 // Cursor and selection are byte indices, glyph positions stop at the last
 // glyph the toolkit measured: an index past them means the end of the text.
-float LutTextBox::glyphX(int index, float lastx, const NVGglyphPosition* glyphs,
-                         int count) const {
+float glyphX(int index, float lastx, const NVGglyphPosition* glyphs, int count) {
     const int i = clampGlyphIndex(index, count);
     return i >= count ? lastx : glyphs[i].x;
 }
+
+}  // namespace
+
+LutTextBox::LutTextBox(Widget* parent, const std::string& value, bool password)
+    : TextBox(parent, value), mPassword(password) {}
 
 void LutTextBox::draw(NVGcontext* ctx) {
     Widget::draw(ctx);

@@ -14,6 +14,10 @@ void LutWindow::draw(NVGcontext* ctx) {
         glfwGetWindowSize(screen->glfwWindow(), &width, &height);
         setSize(Vector2i(width, height));
         if (childCount() > 0) childAt(0)->setSize(Vector2i(width, height));
+        // The screen clipped us to our size before this call, which a layout
+        // pass may have shrunk to the preferred size: clip to the new one, or
+        // this frame would leave the rest of the native window unpainted.
+        if (screen == parent()) nvgScissor(ctx, mPos.x(), mPos.y(), width, height);
     }
 
     nvgSave(ctx);

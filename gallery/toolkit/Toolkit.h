@@ -113,14 +113,10 @@ class LutTextBox : public TextBox {
 public:
     LutTextBox(Widget* parent, const std::string& value, bool password);
 
-    bool password() const { return mPassword; }
     void draw(NVGcontext* ctx) override;
 
 protected:
     const bool mPassword;
-
-private:
-    float glyphX(int index, float lastx, const NVGglyphPosition* glyphs, int count) const;
 };
 
 // One item of the gallery grid: a picture (a graded frame or an icon) with an
@@ -133,7 +129,8 @@ public:
                  bool picked);
     ~LutImageView() override;
 
-    // Item kinds that a single click activates.
+    // The gallery's item kinds (LutItemKind::Folder and LutItemKind::IconLink)
+    // that a single click activates.
     static constexpr int kFolder = 2;
     static constexpr int kIconLink = -2;
 
@@ -172,23 +169,37 @@ public:
     bool pixelInfoVisible() const;
     bool helpersVisible() const;
 
-    // Assigned by the gallery.
+    // The activate action; the gallery assigns it, with the three below.
     std::function<void()> mDoubleClickCallback;
-    std::function<void(std::string)> mSelectCallback;
-    std::function<void()> mRightClickCallback;
-    bool mFavorite = false;
 
     bool mPicked = false;  // built as the current selection; read by scrollToCurrent
+    std::function<void(std::string)> mSelectCallback;
+    std::function<void()> mRightClickCallback;
     int mKind;
     std::string mCaption;
 
+private:
+    GLShader mShader;
+    GlTexture mImageID;
+    GlTexture mOverlayID;
+    Vector2i mImageSize{0, 0};
+    Vector2i mOverlaySize{0, 0};
+    float mScale = 1.0f;
+    Vector2i mLastSize{0, 0};
+    Vector2f mOffset{0, 0};
+    Vector2f mOverlayOffset{5, 5};
+
+public:
+    bool mFixedScale = false;
+    bool mFixedOffset = false;
+    bool mFavorite = false;
     float mZoomSensitivity = 1.1f;
     float mGridThreshold = -1;
     float mPixelInfoThreshold = -1;
     std::function<std::pair<std::string, Color>(const Vector2i&)> mPixelInfoCallback;
     float mFontScaleFactor = 0.2f;
-    bool mFixedScale = false;
-    bool mFixedOffset = false;
+
+    EIGEN_MAKE_ALIGNED_OPERATOR_NEW
 
 private:
     void updateImageParameters();
@@ -202,19 +213,6 @@ private:
                         float stride, float fontSize) const;
     void drawQuad(GLuint texture, int unit, const Vector2f& scaledSize, const Vector2f& position,
                   const Vector2i& screenSize);
-
-    GLShader mShader;
-    GlTexture mImage;
-    GlTexture mOverlay;
-    Vector2i mImageSize{0, 0};
-    Vector2i mOverlaySize{0, 0};
-    float mScale = 1.0f;
-    Vector2i mLastSize{0, 0};
-    Vector2f mOffset{0, 0};
-    Vector2f mOverlayOffset{5, 5};
-
-public:
-    EIGEN_MAKE_ALIGNED_OPERATOR_NEW
 };
 
 }  // namespace nanogui

@@ -61,7 +61,7 @@ float scrollThumbLength(int panelHeight, int contentHeight) {
 
 float scrollTravel(int panelHeight, int contentHeight) {
     float travel = (float(panelHeight) - 8.0f) - scrollThumbLength(panelHeight, contentHeight);
-    return std::max(travel, 1.0f);
+    return travel > 0.0f ? travel : 1.0f;
 }
 
 float wheelScroll(float scroll, int panelHeight, int contentHeight, float relY) {

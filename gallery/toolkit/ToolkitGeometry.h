@@ -58,8 +58,9 @@ constexpr float kMinThumbFraction = 0.05f;
 
 // Thumb length used by the wheel and drag arithmetic (no lower bound).
 float scrollThumbLength(int panelHeight, int contentHeight);
-// Track length the thumb travels, (h - 8) - t. At least one pixel: small
-// panels would otherwise divide by zero or turn the scroll direction round.
+// Track length the thumb travels, (h - 8) - t; one pixel where that is zero
+// or negative, as in small panels, which would otherwise divide by zero or
+// turn the scroll direction round.
 float scrollTravel(int panelHeight, int contentHeight);
 // New scroll position after one wheel event: the toolkit's step scaled by the
 // visible fraction.

@@ -61,6 +61,14 @@ void GalleryToolkitTest::click(const Vector2i& p, int button, int mods) {
     screen->mouseButtonCallbackEvent(button, GLFW_RELEASE, mods);
 }
 
+void GalleryToolkitTest::drag(const Vector2i& from, const Vector2i& to) {
+    moveTo(from);
+    screen->mouseButtonCallbackEvent(GLFW_MOUSE_BUTTON_LEFT, GLFW_PRESS, 0);
+    moveTo((from + to) / 2);
+    moveTo(to);
+    screen->mouseButtonCallbackEvent(GLFW_MOUSE_BUTTON_LEFT, GLFW_RELEASE, 0);
+}
+
 void GalleryToolkitTest::key(int k, int action, int mods) { screen->keyCallbackEvent(k, 0, action, mods); }
 
 void GalleryToolkitTest::type(const std::string& text) {
@@ -79,6 +87,13 @@ bool GalleryToolkitTest::resizeNative(int w, int h) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return false;
+}
+
+TestTextBox* GalleryToolkitTest::addTextBox(const std::string& value, bool password) {
+    auto* box = new TestTextBox(toolbar, value, password);
+    box->setEditable(true);
+    box->setFixedSize(Vector2i(200, 30));
+    return box;
 }
 
 GalleryToolkitTest::Grid GalleryToolkitTest::addGrid(int count, int picked, Vector2i imageSize, int kind) {

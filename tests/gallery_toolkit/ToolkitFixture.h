@@ -21,6 +21,13 @@ public:
     int frames = 0;
 };
 
+// A text box that shows where its cursor is.
+class TestTextBox : public nanogui::LutTextBox {
+public:
+    using LutTextBox::LutTextBox;
+    int cursor() const { return mCursorPos; }
+};
+
 struct Rgba {
     std::uint8_t r, g, b, a;
 };
@@ -38,6 +45,7 @@ protected:
     // Synthetic input at window coordinates.
     void moveTo(const nanogui::Vector2i& p);
     void click(const nanogui::Vector2i& p, int button = GLFW_MOUSE_BUTTON_LEFT, int mods = 0);
+    void drag(const nanogui::Vector2i& from, const nanogui::Vector2i& to);
     void key(int key, int action, int mods = 0);
     void type(const std::string& text);
     // The centre of a widget in window coordinates.
@@ -45,6 +53,9 @@ protected:
 
     // Resizes the native window and waits until the system reports it.
     bool resizeNative(int w, int h);
+
+    // An editable 200 x 30 text box in the toolbar (not laid out yet).
+    TestTextBox* addTextBox(const std::string& value, bool password = false);
 
     // A scroll panel with a grid of `count` thumbnails in the window, after
     // the toolbar (a previous panel is removed first).
