@@ -5,8 +5,6 @@
 // in our host, and small LUT files whose first node tells them apart.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-
 #include <cmath>
 #include <fstream>
 #include <filesystem>
@@ -17,18 +15,12 @@
 #include <vector>
 
 #include "../desktop/DesktopTestEnv.h"
-#include "host/Host.h"
+#include "EffectModule.h"
 #include "lut/LutFile.h"
 #include "platform/nfd/nfd.h"
 #include "plugin/Base64.h"
-#include "plugin/FxQuillane.h"
-#include "plugin/PluginBundle.h"
 
 namespace quillane::test {
-
-inline const std::string kHostProgram = QUILLANE_BINARY_DIR "/host/quillane-host";
-inline const std::string kBundlePath = QUILLANE_BINARY_DIR "/plugin/Quillane.bundle";
-inline const std::string kEffectModulePath = kBundlePath + "/quillane_effect.so";
 
 // A .cube file of edge 2 whose first node's red is `marker`, with the preset
 // bytes in its "#64BLOB" lines when there are any.
@@ -53,21 +45,8 @@ inline float firstRed(const Lut& lut) { return lut.getData() ? lut.getData()[0] 
 // The names a folder lists, in the order the directory gives them.
 inline std::vector<std::string> directoryOrder(const std::string& folder) {
     std::vector<std::string> names;
-    if (DIR* dir = ::opendir(folder.c_str())) {
-        while (const dirent* entry = ::readdir(dir)) names.push_back(entry->d_name);
-        ::closedir(dir);
-    }
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
     return names;
-}
-
-inline std::shared_ptr<host::EffectModule> linkedEffect() {
-    static const bool bundleSet = [] {
-        PluginBundle::setBundlePathForTesting(kBundlePath);
-        return true;
-    }();
-    (void)bundleSet;
-    return host::EffectModule::linked([]() -> FxFilter* { return std::make_unique<FxQuillane>().release(); },
-                                      "linked");
 }
 
 class ActionsTest : public ::testing::Test {
@@ -111,6 +90,14 @@ protected:
     std::string storedName() const { return instance->parameter(13)->value.stringValue(); }
     std::string shownName() const { return instance->parameter(1)->value.stringValue(); }
     std::string presetText() { return std::string(fx().preset().begin(), fx().preset().end()); }
+
+    // The current LUT is still `name` (first red `red`, preset `preset`) and nothing was saved.
+    void expectKept(const std::string& name, float red, const std::string& preset) {
+        EXPECT_EQ(fx().currentName(), name);
+        EXPECT_FLOAT_EQ(firstRed(fx().currentLut()), red);
+        EXPECT_EQ(presetText(), preset);
+        EXPECT_FALSE(saved());
+    }
 
     // A folder of LUT files under the test's own temporary folder.
     std::string folder(const std::string& name) {

@@ -1,15 +1,12 @@
 // The real effect module in the real host program: a LUT chosen through the
 // file dialog from the command line, kept in a saved project and restored by
 // a second host process; cancel, error and unreadable files change nothing.
+// (Rendering a chosen LUT, also after reopening, is covered by tests/gpu.)
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <random>
 #include <string>
 
 #include "ActionsTestEnv.h"
-#include "host/HostRender.h"
-#include "lut/MathClass.h"
 
 namespace {
 
@@ -90,58 +87,6 @@ TEST_F(ActionsHostCli, CancelErrorAndUnreadableFilesChangeNothing) {
         for (const char* key : {"name", "loaded", "dimSize", "nodes", "preset"})
             EXPECT_EQ(after.at(key), before.at(key)) << key << "\n" << run->out;
     }
-}
-
-TEST_F(ActionsHostCli, AChosenLutRendersAsTheCpuGradesItAlsoAfterReopening) {
-    // The real module in this process: the scripted answer reaches its copy of
-    // the dialog through the environment. No display, so no box can block.
-    ScopedEnv display("DISPLAY", std::nullopt);
-    const std::string dir = lutDir();
-    {
-        std::ofstream out(dir + "/grade.cube");
-        out << "LUT_3D_SIZE 3\n";
-        for (int b = 0; b < 3; ++b)
-            for (int g = 0; g < 3; ++g)
-                for (int r = 0; r < 3; ++r) out << g * 0.5f << ' ' << b * 0.4f << ' ' << 1.0f - r * 0.3f << '\n';
-    }
-    std::string error;
-    auto renderer = host::Renderer::create(&error);
-    if (!renderer) GTEST_SKIP() << "no OpenGL here: " << error;
-    host::Frame in;
-    in.width = 37;
-    in.height = 11;
-    std::mt19937 random(7);
-    for (int i = 0; i < in.width * in.height * 4; ++i) in.bytes.push_back(static_cast<unsigned char>(random()));
-
-    auto editor = host::Host::load(kEffectModulePath, &error);
-    ASSERT_TRUE(editor) << error;
-    host::EffectInstance* instance = editor->newInstance();
-    ASSERT_TRUE(instance) << error;
-    {
-        ScopedEnv answer(nfd::kAnswerVariable, nfd::scriptedOkay(dir + "/grade.cube"));
-        ASSERT_TRUE(instance->pressButton(ChooseFile));
-    }
-    ASSERT_EQ(instance->inspection()->currentName(), dir + "/grade.cube");
-    host::Frame graded, reopened;
-    ASSERT_TRUE(renderer->render(*instance, in, &graded, &error)) << error;
-
-    std::string path = dir + "/grade.cube";
-    Lut lut;
-    std::vector<char> preset;
-    lutFromFile(&path, &lut, &preset);
-    std::vector<float> cpu(in.bytes.size());
-    applyLutCPUTrilinear(in.bytes.data(), cpu.data(), lut.getData(), 0.0f, 1.0f, true, 3, in.width * in.height, 4);
-    int off = 0;
-    for (std::size_t i = 0; i < cpu.size(); ++i)
-        off += std::abs(graded.bytes[i] - std::lround(std::fmin(std::fmax(cpu[i], 0.f), 1.f) * 255)) > 1;
-    EXPECT_EQ(off, 0);
-
-    const std::string project = sandbox.dir.file("graded.json");
-    ASSERT_TRUE(editor->saveProject(project, &error)) << error;
-    auto again = host::Host::load(kEffectModulePath, &error);
-    ASSERT_TRUE(again && again->openProject(project, &error)) << error;
-    ASSERT_TRUE(renderer->render(*again->instance(0), in, &reopened, &error)) << error;
-    EXPECT_EQ(reopened.bytes, graded.bytes);
 }
 
 }  // namespace

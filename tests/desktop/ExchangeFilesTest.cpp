@@ -1,4 +1,5 @@
-// The shared exchange records on real files, with a real second process.
+// The shared exchange records on real files, with a real second process (the
+// desktop application's side of them end to end: tests/exchange).
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -8,7 +9,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstring>
 #include <filesystem>
 
 #include "DesktopTestEnv.h"
@@ -170,32 +170,4 @@ TEST_F(ExchangeFilesTest, CleanupTwiceAndMoving) {
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     EXPECT_EQ(moved.data, nullptr);
     EXPECT_EQ(moved.fd, -1);
-}
-
-TEST_F(ExchangeFilesTest, ASecondProcessSharesTheRecord) {
-    LutFile lut(kLutMappingName, kLutMappingSize, true, true);
-    ASSERT_NE(lut.data, nullptr);
-    lut.data->currentPluginID = 7;
-    lut.data->green[35936] = 0.25f;
-
-    // The desktop application's side: maps the existing file without emptying it,
-    // reads what the plug-in wrote and answers through the same record.
-    EXPECT_EQ(inChild([] {
-                  LutFile other(kLutMappingName, kLutMappingSize, false, true, true);
-                  if (other.data == nullptr || other.data->currentPluginID != 7 || other.data->green[35936] != 0.25f)
-                      return 1;
-                  other.data->dimSize = 33;
-                  std::strcpy(other.data->name, "warm");
-                  other.data->lutReady = 1;
-                  return 0;
-              }),
-              0);
-    EXPECT_EQ(lut.data->lutReady, 1u);
-    EXPECT_EQ(lut.data->dimSize, 33u);
-    EXPECT_STREQ(lut.data->name, "warm");
-
-    // A new instance's mapping empties the record for everyone.
-    LutFile fresh(kLutMappingName, kLutMappingSize, true, true);
-    EXPECT_EQ(lut.data->lutReady, 0u);
-    EXPECT_EQ(lut.data->green[35936], 0.0f);
 }

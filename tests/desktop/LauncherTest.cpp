@@ -35,18 +35,17 @@ protected:
         writeFile(sandbox.settingsFile(), "<XMLReg>\n<Key Name=\"Quillane\">\n<Value Name=\"ProgramPath\" Type=\"2\">" +
                                               program + "</Value>\n</Key>\n</XMLReg>\n");
     }
-    // The arguments the stand-in recorded, each ended by a NUL byte.
+    // The arguments the stand-in reported.
     Args recorded() const {
+        auto report = keyedLines(readFile(record), '=');
         Args args;
-        const std::string bytes = readFile(record);
-        for (std::size_t start = 0, nul; (nul = bytes.find('\0', start)) != std::string::npos; start = nul + 1)
-            args.push_back(bytes.substr(start, nul - start));
+        for (int i = 0; report.count("arg" + std::to_string(i)); ++i) args.push_back(report["arg" + std::to_string(i)]);
         return args;
     }
     // Starts program outside the launcher; it stays until the file go exists.
     pid_t startWaitingStandIn(const std::string& program) {
-        ScopedEnv wait("QUILLANE_TEST_WAIT_FOR", go);
-        ScopedEnv rec("QUILLANE_TEST_RECORD", sandbox.dir.file("outside-record"));
+        ScopedEnv wait("QUILLANE_STANDIN_RELEASE", go);
+        ScopedEnv rec("QUILLANE_STANDIN_REPORT", sandbox.dir.file("outside-record"));
         std::string arg0 = program;
         char* argv[] = {arg0.data(), nullptr};
         pid_t pid = -1;
@@ -62,8 +61,8 @@ protected:
     BoxRecorder boxes;
     std::string record = sandbox.dir.file("record");
     std::string go = sandbox.dir.file("go");
-    ScopedEnv recordEnv{"QUILLANE_TEST_RECORD", record};
-    ScopedEnv noWait{"QUILLANE_TEST_WAIT_FOR", std::nullopt};
+    ScopedEnv recordEnv{"QUILLANE_STANDIN_REPORT", record};
+    ScopedEnv noWait{"QUILLANE_STANDIN_RELEASE", std::nullopt};
 };
 
 }  // namespace
@@ -73,7 +72,7 @@ TEST_F(LauncherTest, ModalWaitsAndAPathWithShellCharactersArrivesAsOneArgument) 
     const std::string path = sandbox.dir.file("my looks") + "/a b;touch " + pwned + " $(touch " + pwned +
                              ") `touch " + pwned + "` 'q' \"d\" & | > \\ x.qlp";
     {
-        ScopedEnv wait("QUILLANE_TEST_WAIT_FOR", go);
+        ScopedEnv wait("QUILLANE_STANDIN_RELEASE", go);
         std::atomic<bool> released{false};
         std::thread releaser([&] {
             waitUntil(quillaneMacRuns);
@@ -97,7 +96,7 @@ TEST_F(LauncherTest, ModalWaitsAndAPathWithShellCharactersArrivesAsOneArgument) 
 }
 
 TEST_F(LauncherTest, NonModalReturnsAtOnceAndLeavesNoZombie) {
-    ScopedEnv wait("QUILLANE_TEST_WAIT_FOR", go);
+    ScopedEnv wait("QUILLANE_STANDIN_RELEASE", go);
     startQuillane("/tmp/a.qlp", false);
     EXPECT_FALSE(exists(record));  // still waiting for its go: the call did not wait
     EXPECT_TRUE(waitUntil(quillaneMacRuns));

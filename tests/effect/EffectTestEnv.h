@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "EffectModule.h"
 #include "ProcessTools.h"
 #include "TempDir.h"
 
@@ -31,10 +32,6 @@ inline bool isolateEffectTest() {
 }
 
 inline const bool effectTestIsolated = isolateEffectTest();
-
-inline const std::string kEffectModulePath = QUILLANE_BINARY_DIR "/plugin/Quillane.bundle/quillane_effect.so";
-inline const std::string kBundlePath = QUILLANE_BINARY_DIR "/plugin/Quillane.bundle";
-inline const std::string kHostProgram = QUILLANE_BINARY_DIR "/host/quillane-host";
 
 inline std::uint64_t fnv1a(const void* data, std::size_t length) {
     std::uint64_t h = 1469598103934665603ull;

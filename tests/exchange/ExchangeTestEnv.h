@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "StandInLut.h"
 #include "desktop/MemoryMappingFile.h"
 #include "platform/fxplug/FxPlug.h"
 #include "tests/desktop/DesktopTestEnv.h"
@@ -27,16 +28,6 @@ inline bool fileExists(const std::string& path) { return std::filesystem::exists
 // The key=value lines the stand-in leaves in its report.
 inline std::map<std::string, std::string> readReport(const std::string& path) {
     return keyedLines(readFile(path), '=');
-}
-
-inline std::string hexOf(const std::string& bytes) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : bytes) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out;
 }
 
 // A 32-bit float bitmap (alpha, red, green, blue per pixel) filled by f(x, y).

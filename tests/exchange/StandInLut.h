@@ -1,6 +1,6 @@
 #pragma once
 // The looks the stand-in desktop application hands back, shared by the
-// program and the tests that check what arrived.
+// program and the tests that check what arrived, and how it shows bytes.
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -31,6 +31,13 @@ inline std::vector<float> standInNodes(const std::string& kind, std::size_t n) {
                 node[3] = 1.0f;
             }
     return nodes;
+}
+
+inline std::string hexOf(const std::string& bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : bytes) out += {digits[c >> 4], digits[c & 15]};
+    return out;
 }
 
 }  // namespace quillane::test

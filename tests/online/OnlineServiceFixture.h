@@ -13,14 +13,7 @@ protected:
     void SetUp() override { OnlineAPI::clearCash(); }
     void TearDown() override { OnlineAPI::clearCash(); }
 
-    // Requests that reached the service for one path.
-    std::vector<nlohmann::json> requestsFor(const std::string& path) const {
-        std::vector<nlohmann::json> found;
-        for (auto& r : service.requests())
-            if (r.is_object() && r["path"] == path) found.push_back(r);
-        return found;
-    }
-    std::size_t countFor(const std::string& path) const { return requestsFor(path).size(); }
+    std::size_t countFor(const std::string& path) const { return service.requestsTo(path).size(); }
 
     // Every request was signed, ordered and labelled the way the service demands.
     void expectAllAccepted() const {

@@ -1,14 +1,7 @@
 #pragma once
 // Starts tests/support/fake_service.py (a stand-in for the online LUT library, HTTPS on
-// 127.0.0.1 with a certificate made for the occasion) and stops it when the object goes.
-//
-//   quillane::test::FakeService service;           // blocks until it accepts connections
-//   service.setControl(R"({"accounts": {"a@b.c": "pw"}})");
-//   OnlineAPI api({service.url(), service.caFile()});
-//   ... api.login("a@b.c", "pw") ...
-//   auto requests = service.requests();            // what reached it, in order
-//
-// service.exportEnvironment() points clients made with OnlineAPI() at it instead.
+// 127.0.0.1 with a certificate made for the occasion; its behaviour is set with
+// setControl) once it accepts connections, and stops it when the object goes.
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -20,7 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -85,10 +78,7 @@ public:
     // Replaces the service's behaviour (see fake_service.py); read on its next request.
     void setControl(const std::string& json) const {
         std::string temporary = dir_.file("control.json.tmp");
-        {
-            std::ofstream out(temporary, std::ios::trunc);
-            out << json;
-        }
+        std::ofstream(temporary, std::ios::trunc) << json;
         std::filesystem::rename(temporary, dir_.file("control.json"));
     }
 
@@ -101,14 +91,18 @@ public:
             if (!line.empty()) result.push_back(nlohmann::json::parse(line, nullptr, false));
         return result;
     }
+    std::vector<nlohmann::json> requestsTo(const std::string& path) const {
+        std::vector<nlohmann::json> found;
+        for (auto& r : requests())
+            if (r.is_object() && r.value("path", "") == path) found.push_back(r);
+        return found;
+    }
     std::size_t requestCount() const { return requests().size(); }
     void clearLog() const { std::ofstream(logFile(), std::ios::trunc); }
 
     std::string stderrLog() const {
         std::ifstream in(dir_.file("stderr.log"));
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
+        return std::string(std::istreambuf_iterator<char>(in), {});
     }
 
     // Points clients made without an explicit address at this service.

@@ -3,31 +3,19 @@
 
     fake_service.py --dir DIR [--san SAN]
 
-Makes DIR/cert.pem and DIR/key.pem (self-signed, subjectAltName SAN, by default
-"IP:127.0.0.1,DNS:localhost"), binds a free port and writes it to DIR/port once it
-accepts connections.
+Makes DIR/cert.pem (self-signed for SAN), binds a free port and writes it to DIR/port once it
+accepts connections. Every request is appended to DIR/requests.jsonl before the reply: method,
+path, query, body, ua, fields ([name, value] decoded, in order), uaOk, orderOk, sigOk and
+session (whose signature matched, or null). Requests with a wrong user agent, field order or
+signature get 403 or 400.
 
-Every request is appended to DIR/requests.jsonl as one JSON object before the reply:
-method, path, query (raw), body (raw), ua, fields ([name, value] decoded, in order),
-uaOk, orderOk, sigOk and session (the session whose signature matched, or null).
-
-Behaviour comes from DIR/control.json, read afresh on every request (write it whole,
-e.g. to a temporary name and rename):
-  accounts     {email: password}          accounts that may log in
-  token        text                       session token for the next log-ins (else made up)
-  loginReply   text                       raw reply to every log-in, bypassing the checks
-  listings     {folder: JSON or text}     listing of a folder (text is sent as it stands)
-  lutSize      N                          edge size of the served LUTs (default 5)
-  favoriteReply text                      reply to a favourite (default "ok")
-  faults       [{path, mode, status?, size?}]
-               the first entry whose path matches changes the reply:
-                 stall     say nothing for a minute
-                 truncate  announce the full length, send half, hang up
-                 garbage   200 with bytes that are no JSON, no LUT, no PNG
-                 status    the normal body with HTTP status `status`
-                 endless   200 with no length, bytes until the client hangs up
-                 size      200 with exactly `size` bytes
-Requests with a wrong user agent, field order or signature get 403 or 400.
+DIR/control.json, read afresh on every request (write it whole, then rename), steers it:
+  accounts {email: password}, token (for the next log-ins), loginReply (raw reply to every
+  log-in), listings {folder: JSON or raw text}, lutSize (edge of served LUTs, default 5),
+  favoriteReply (default "ok"), and faults [{path, mode, status?, size?}], the first whose
+  path matches changing the reply: stall (silence for a minute), truncate (full length
+  announced, half sent), garbage, status (normal body, HTTP `status`), endless (no length,
+  bytes until the client hangs up), size (exactly `size` bytes).
 """
 import argparse
 import hmac
@@ -164,15 +152,16 @@ class Handler(BaseHTTPRequestHandler):
                 record["sigOk"] = False
         state.log(record)
 
-        fault = next((f for f in control.get("faults", []) if f.get("path") == path), None)
-        if fault and fault.get("mode") == "stall":
+        fault = next((f for f in control.get("faults", []) if f.get("path") == path), {})
+        mode = fault.get("mode")
+        if mode == "stall":
             time.sleep(60)
             return self.close_connection_now()
-        if fault and fault.get("mode") == "garbage":
+        if mode == "garbage":
             return self.reply(200, b"\x00<garbage>{[\xff not json")
-        if fault and fault.get("mode") == "size":
+        if mode == "size":
             return self.reply(200, b"x" * int(fault.get("size", 0)))
-        if fault and fault.get("mode") == "endless":
+        if mode == "endless":
             return self.endless()
 
         if not record["uaOk"]:
@@ -184,9 +173,9 @@ class Handler(BaseHTTPRequestHandler):
         else:
             status, payload = self.answer(state, control, path, values)
 
-        if fault and fault.get("mode") == "status":
+        if mode == "status":
             status = int(fault.get("status", 500))
-        if fault and fault.get("mode") == "truncate":
+        if mode == "truncate":
             return self.truncated(payload)
         self.reply(status, payload)
 
@@ -227,35 +216,32 @@ class Handler(BaseHTTPRequestHandler):
             return 200, control.get("favoriteReply", "ok").encode("utf-8")
         return 404, b"no such endpoint"
 
-    def reply(self, status, payload):
+    def start_reply(self, status, length=None):
         self.send_response(status)
         self.send_header("Content-Type", "application/octet-stream")
-        self.send_header("Content-Length", str(len(payload)))
+        if length is not None:
+            self.send_header("Content-Length", str(length))
         self.send_header("Connection", "close")
         self.end_headers()
-        self.wfile.write(payload)
         self.close_connection = True
 
+    def reply(self, status, payload):
+        self.start_reply(status, len(payload))
+        self.wfile.write(payload)
+
     def truncated(self, payload):
-        self.send_response(200)
-        self.send_header("Content-Length", str(len(payload)))
-        self.send_header("Connection", "close")
-        self.end_headers()
+        self.start_reply(200, len(payload))
         self.wfile.write(payload[: len(payload) // 2])
         self.wfile.flush()
         self.close_connection_now()
 
     def endless(self):
-        self.send_response(200)
-        self.send_header("Connection", "close")
-        self.end_headers()
-        chunk = b"z" * 65536
+        self.start_reply(200)
         try:
             while True:
-                self.wfile.write(chunk)
+                self.wfile.write(b"z" * 65536)
         except OSError:
             pass
-        self.close_connection = True
 
     def close_connection_now(self):
         self.close_connection = True
