@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 #include "lut/Lut.h"
 
@@ -18,7 +19,9 @@
 //   products across three axes lose every significant digit),
 //   corner weight (wR * wG) * wB, and the eight corners summed in the order
 //   blue, green, red (red fastest), starting from 0.
-// The vector code below does exactly these operations lane by lane.
+// The vector code below does exactly these operations lane by lane, except
+// that the float applier reaches the weight f without double precision by an
+// exact split of x (see applyFloatSse), giving the same float for every x.
 
 namespace {
 
@@ -49,22 +52,35 @@ bool nothingToDo(const void* src, const float* dst, const float* lut, unsigned c
 
 #ifdef QUILLANE_SSE2
 
-#define QL_BCAST(v, k) _mm_shuffle_ps((v), (v), _MM_SHUFFLE(k, k, k, k))
+// Broadcast lane k. pshufd rather than shufps: it does not overwrite its
+// source, so the compiler needs no register copy before each of the eight
+// broadcasts per pixel (plain SSE2 has no three-operand shufps).
+#define QL_BCAST(v, k) _mm_castsi128_ps(_mm_shuffle_epi32(_mm_castps_si128(v), _MM_SHUFFLE(k, k, k, k)))
+
+// Every node is 16 bytes at a multiple of 16 floats' bytes, so with a 16-byte
+// aligned node array (what the Lut's vector gives) the loads can be aligned
+// ones, which the compiler folds into the multiply as a memory operand.
+template <bool Aligned>
+inline __m128 loadNode(const float* p) {
+    return Aligned ? _mm_load_ps(p) : _mm_loadu_ps(p);
+}
 
 // The eight corners from the base node, the three upper steps (in floats) and
 // the corner weights: wlo for the lower blue plane, whi for the upper, each
-// ordered (r0g0, r1g0, r0g1, r1g1).
+// ordered (r0g0, r1g0, r0g1, r1g1). Node times weight equals weight times node
+// bit for bit, so the operand order is free.
+template <bool Aligned>
 inline __m128 blend(const float* node, int dR, int dG, int dB, __m128 wlo, __m128 whi) {
     __m128 s = _mm_setzero_ps();
-    s = _mm_add_ps(s, _mm_mul_ps(_mm_loadu_ps(node), QL_BCAST(wlo, 0)));
-    s = _mm_add_ps(s, _mm_mul_ps(_mm_loadu_ps(node + dR), QL_BCAST(wlo, 1)));
-    s = _mm_add_ps(s, _mm_mul_ps(_mm_loadu_ps(node + dG), QL_BCAST(wlo, 2)));
-    s = _mm_add_ps(s, _mm_mul_ps(_mm_loadu_ps(node + dG + dR), QL_BCAST(wlo, 3)));
+    s = _mm_add_ps(s, _mm_mul_ps(QL_BCAST(wlo, 0), loadNode<Aligned>(node)));
+    s = _mm_add_ps(s, _mm_mul_ps(QL_BCAST(wlo, 1), loadNode<Aligned>(node + dR)));
+    s = _mm_add_ps(s, _mm_mul_ps(QL_BCAST(wlo, 2), loadNode<Aligned>(node + dG)));
+    s = _mm_add_ps(s, _mm_mul_ps(QL_BCAST(wlo, 3), loadNode<Aligned>(node + dG + dR)));
     const float* up = node + dB;
-    s = _mm_add_ps(s, _mm_mul_ps(_mm_loadu_ps(up), QL_BCAST(whi, 0)));
-    s = _mm_add_ps(s, _mm_mul_ps(_mm_loadu_ps(up + dR), QL_BCAST(whi, 1)));
-    s = _mm_add_ps(s, _mm_mul_ps(_mm_loadu_ps(up + dG), QL_BCAST(whi, 2)));
-    s = _mm_add_ps(s, _mm_mul_ps(_mm_loadu_ps(up + dG + dR), QL_BCAST(whi, 3)));
+    s = _mm_add_ps(s, _mm_mul_ps(QL_BCAST(whi, 0), loadNode<Aligned>(up)));
+    s = _mm_add_ps(s, _mm_mul_ps(QL_BCAST(whi, 1), loadNode<Aligned>(up + dR)));
+    s = _mm_add_ps(s, _mm_mul_ps(QL_BCAST(whi, 2), loadNode<Aligned>(up + dG)));
+    s = _mm_add_ps(s, _mm_mul_ps(QL_BCAST(whi, 3), loadNode<Aligned>(up + dG + dR)));
     return s;
 }
 
@@ -74,42 +90,48 @@ inline void store(float* dst, __m128 v, unsigned char channels) {
         _mm_storeu_ps(dst, _mm_or_ps(_mm_and_ps(v, rgb), _mm_set_ps(1.0f, 0.0f, 0.0f, 0.0f)));
     } else {
         _mm_store_ss(dst, v);
-        _mm_store_ss(dst + 1, _mm_shuffle_ps(v, v, _MM_SHUFFLE(1, 1, 1, 1)));
+        _mm_store_ss(dst + 1, QL_BCAST(v, 1));
         _mm_store_ss(dst + 2, _mm_movehl_ps(v, v));
     }
+}
+
+bool aligned16(const float* p) {
+    return (reinterpret_cast<std::uintptr_t>(p) & 15) == 0;
 }
 
 // Per 8-bit value and axis: everything the pixel loop needs, computed once per
 // call (the byte decides x, so it decides the index and the weights).
 struct alignas(16) ByteAxis {
-    __m128 w;    // red: (w0, w1, w0, w1); green: (w0, w0, w1, w1); blue: (w0, w1, w0, w1)
+    __m128 w;    // red: (w0, w1, w0, w1); green: (w0, w0, w1, w1); blue: (w0, w0, w0, w0)
+    __m128 w1;   // blue only: (w1, w1, w1, w1), so the pixel loop needs no broadcast
     int offset;  // lower node offset along this axis, in floats
     int step;    // offset from lower to upper node, in floats (0 at the top)
     int pad[2];
 };
 
-#endif
 
-}  // namespace
-
-void applyLutCPUTrilinear(const float* src, float* dst, const float* lut, float rangeMin, float rangeMax,
-                          bool useRange, unsigned char dimSize, int pixels, unsigned char channels) {
-    if (nothingToDo(src, dst, lut, dimSize, pixels, channels)) return;
-    const int n = dimSize;
-    const float span = rangeMax - rangeMin;
-#ifdef QUILLANE_SSE2
+// Float pixels in blocks: first the indices and corner weights of a whole
+// block, four pixels per vector (one channel per vector), then the blend
+// pixel by pixel. The split keeps the blend loop short and free of
+// dependencies between pixels, so the out-of-order core keeps the node loads
+// of several pixels in flight (on noise every pixel lands in another cell),
+// and the scalar reads of the offsets come long after their vector stores
+// (no stalled store forwarding).
+template <bool Aligned>
+void applyFloatSse(const float* src, float* dst, const float* lut, float rangeMin, float span, bool useRange,
+                   int n, int pixels, unsigned char channels) {
     const __m128 zero = _mm_setzero_ps(), one = _mm_set1_ps(1.0f);
     const __m128 top = _mm_set1_ps(static_cast<float>(n - 1));
-    const __m128d topD = _mm_set1_pd(static_cast<double>(n - 1));
     const __m128 vMin = _mm_set1_ps(rangeMin), vSpan = _mm_set1_ps(span);
-    const int sR = 4, sG = 4 * n, sB = 4 * n * n;
-    // Four pixels at a time, one channel per vector, for everything up to the
-    // corner weights; node indices stay below 2^24, so float sums are exact.
     const __m128i topI = _mm_set1_epi32(n - 1);
     const __m128 nF = _mm_set1_ps(static_cast<float>(n));
-    const __m128i stepR = _mm_set1_epi32(sR), stepG = _mm_set1_epi32(sG), stepB = _mm_set1_epi32(sB);
+    const __m128i stepR = _mm_set1_epi32(static_cast<int>(lutNodeOffset(n, 1, 0, 0)));
+    const __m128i stepG = _mm_set1_epi32(static_cast<int>(lutNodeOffset(n, 0, 1, 0)));
+    const __m128i stepB = _mm_set1_epi32(static_cast<int>(lutNodeOffset(n, 0, 0, 1)));
+    const __m128 high16 = _mm_castsi128_ps(_mm_set1_epi32(static_cast<int>(0xFFFFFF00u)));
     struct Ax {
         __m128i i;
+        __m128 fi;      // i as float
         __m128i below;  // all ones where the upper node is the next one
         __m128 w0, w1;
     };
@@ -118,16 +140,33 @@ void applyLutCPUTrilinear(const float* src, float* dst, const float* lut, float 
         x = _mm_and_ps(x, _mm_cmpord_ps(x, x));
         Ax a;
         a.i = _mm_cvttps_epi32(_mm_mul_ps(_mm_min_ps(_mm_max_ps(x, zero), one), top));
-        const __m128d lo = _mm_sub_pd(_mm_mul_pd(_mm_cvtps_pd(x), topD), _mm_cvtepi32_pd(a.i));
-        const __m128d hi = _mm_sub_pd(_mm_mul_pd(_mm_cvtps_pd(_mm_movehl_ps(x, x)), topD),
-                                      _mm_cvtepi32_pd(_mm_shuffle_epi32(a.i, _MM_SHUFFLE(3, 2, 3, 2))));
+        a.fi = _mm_cvtepi32_ps(a.i);
         a.below = _mm_cmplt_epi32(a.i, topI);
-        a.w1 = _mm_and_ps(_mm_movelh_ps(_mm_cvtpd_ps(lo), _mm_cvtpd_ps(hi)), _mm_castsi128_ps(a.below));
+        // The weight x * (N - 1) - i rounded once to float, without going
+        // through double (six conversions per four pixels): split x into xh,
+        // its top 16 significand bits, and xl = x - xh (at most 8 bits). With
+        // N - 1 < 256 both xh * (N - 1) and xl * (N - 1) are exact, so is
+        // xh * (N - 1) - i (the two lie within a factor 2 of each other, or i
+        // is 0), and the final add is then the only rounding, of the exact
+        // value. Overflow to infinity happens in the same cases as for the
+        // double product, denormal x stay exact, and only an infinite x makes
+        // xl NaN, so xl is cleared there. The one difference: x = -0 gives +0
+        // where the double form gives -0, and the sign of a zero weight never
+        // reaches a sum that starts from +0 (checked bit for bit in the tests).
+        const __m128 xh = _mm_and_ps(x, high16);
+        __m128 xl = _mm_sub_ps(x, xh);
+        xl = _mm_and_ps(xl, _mm_cmpord_ps(xl, xl));
+        const __m128 f = _mm_add_ps(_mm_sub_ps(_mm_mul_ps(xh, top), a.fi), _mm_mul_ps(xl, top));
+        a.w1 = _mm_and_ps(f, _mm_castsi128_ps(a.below));
         a.w0 = _mm_sub_ps(one, a.w1);
         return a;
     };
-    // Four pixels from s to d; the last one to three pixels go through it padded.
-    auto quad = [&](const float* s, float* d) {
+
+    constexpr int kBlock = 64;  // a multiple of 4; 3 KB of state on the stack
+    alignas(16) int base[kBlock], dR[kBlock], dG[kBlock], dB[kBlock];
+    __m128 wlo[kBlock], whi[kBlock];
+    // Indices and weights of pixels k .. k + 3 of the block, from s.
+    auto prepare = [&](const float* s, int k) {
         __m128 r, g, b;
         if (channels == 4) {
             __m128 p0 = _mm_loadu_ps(s), p1 = _mm_loadu_ps(s + 4), p2 = _mm_loadu_ps(s + 8),
@@ -140,15 +179,13 @@ void applyLutCPUTrilinear(const float* src, float* dst, const float* lut, float 
             b = _mm_setr_ps(s[2], s[5], s[8], s[11]);
         }
         const Ax ar = axis4(r), ag = axis4(g), ab = axis4(b);
-        const __m128 index = _mm_add_ps(
-            _mm_mul_ps(_mm_add_ps(_mm_mul_ps(_mm_cvtepi32_ps(ab.i), nF), _mm_cvtepi32_ps(ag.i)), nF),
-            _mm_cvtepi32_ps(ar.i));
-        alignas(16) int base[4], dR[4], dG[4], dB[4];
-        _mm_store_si128(reinterpret_cast<__m128i*>(base), _mm_slli_epi32(_mm_cvttps_epi32(index), 2));
-        _mm_store_si128(reinterpret_cast<__m128i*>(dR), _mm_and_si128(ar.below, stepR));
-        _mm_store_si128(reinterpret_cast<__m128i*>(dG), _mm_and_si128(ag.below, stepG));
-        _mm_store_si128(reinterpret_cast<__m128i*>(dB), _mm_and_si128(ab.below, stepB));
-        // Corner weights (wR * wG) * wB, then one vector per pixel.
+        // Node indices stay below 2^24, so these float sums are exact.
+        const __m128 index = _mm_add_ps(_mm_mul_ps(_mm_add_ps(_mm_mul_ps(ab.fi, nF), ag.fi), nF), ar.fi);
+        _mm_store_si128(reinterpret_cast<__m128i*>(base + k), _mm_slli_epi32(_mm_cvttps_epi32(index), 2));
+        _mm_store_si128(reinterpret_cast<__m128i*>(dR + k), _mm_and_si128(ar.below, stepR));
+        _mm_store_si128(reinterpret_cast<__m128i*>(dG + k), _mm_and_si128(ag.below, stepG));
+        _mm_store_si128(reinterpret_cast<__m128i*>(dB + k), _mm_and_si128(ab.below, stepB));
+        // Corner weights (wR * wG) * wB, then transposed to one vector per pixel.
         const __m128 c00 = _mm_mul_ps(ar.w0, ag.w0), c10 = _mm_mul_ps(ar.w1, ag.w0);
         const __m128 c01 = _mm_mul_ps(ar.w0, ag.w1), c11 = _mm_mul_ps(ar.w1, ag.w1);
         __m128 l0 = _mm_mul_ps(c00, ab.w0), l1 = _mm_mul_ps(c10, ab.w0), l2 = _mm_mul_ps(c01, ab.w0),
@@ -157,20 +194,74 @@ void applyLutCPUTrilinear(const float* src, float* dst, const float* lut, float 
                h3 = _mm_mul_ps(c11, ab.w1);
         _MM_TRANSPOSE4_PS(l0, l1, l2, l3);
         _MM_TRANSPOSE4_PS(h0, h1, h2, h3);
-        store(d, blend(lut + base[0], dR[0], dG[0], dB[0], l0, h0), channels);
-        store(d + channels, blend(lut + base[1], dR[1], dG[1], dB[1], l1, h1), channels);
-        store(d + 2 * channels, blend(lut + base[2], dR[2], dG[2], dB[2], l2, h2), channels);
-        store(d + 3 * channels, blend(lut + base[3], dR[3], dG[3], dB[3], l3, h3), channels);
+        wlo[k] = l0, wlo[k + 1] = l1, wlo[k + 2] = l2, wlo[k + 3] = l3;
+        whi[k] = h0, whi[k + 1] = h1, whi[k + 2] = h2, whi[k + 3] = h3;
     };
-    int p = 0;
-    for (; p + 4 <= pixels; p += 4, src += 4 * channels, dst += 4 * channels) quad(src, dst);
-    if (p < pixels) {
-        const int rest = (pixels - p) * channels;
-        float in[16] = {}, out[16];
-        std::copy(src, src + rest, in);
-        quad(in, out);
-        std::copy(out, out + rest, dst);
+    for (int p0 = 0; p0 < pixels; p0 += kBlock) {
+        const int count = std::min(kBlock, pixels - p0);
+        const float* s = src + std::size_t(p0) * channels;
+        float* d = dst + std::size_t(p0) * channels;
+        int k = 0;
+        for (; k + 4 <= count; k += 4) prepare(s + k * channels, k);
+        if (k < count) {  // the last one to three pixels, padded with zeros
+            float in[16] = {};
+            std::copy(s + k * channels, s + count * channels, in);
+            prepare(in, k);
+        }
+        // Two loops so that the channel count is a constant inside each.
+        if (channels == 4) {
+            for (k = 0; k < count; ++k)
+                store(d + 4 * k, blend<Aligned>(lut + base[k], dR[k], dG[k], dB[k], wlo[k], whi[k]), 4);
+        } else {
+            for (k = 0; k < count; ++k)
+                store(d + 3 * k, blend<Aligned>(lut + base[k], dR[k], dG[k], dB[k], wlo[k], whi[k]), 3);
+        }
     }
+}
+
+template <bool Aligned>
+void applyByteSse(const unsigned char* src, float* dst, const float* lut, float rangeMin, float rangeMax,
+                  bool useRange, int n, int pixels, unsigned char channels) {
+    const float span = rangeMax - rangeMin;
+    ByteAxis tab[3][256];
+    const int stride[3] = {static_cast<int>(lutNodeOffset(n, 1, 0, 0)), static_cast<int>(lutNodeOffset(n, 0, 1, 0)),
+                           static_cast<int>(lutNodeOffset(n, 0, 0, 1))};
+    for (int v = 0; v < 256; ++v) {
+        const Axis a = axisOf(mapRange(static_cast<float>(v) / 255.0f, useRange, rangeMin, span), n);
+        const float w0 = 1.0f - a.f, w1 = a.f;
+        for (int c = 0; c < 3; ++c) {
+            tab[c][v].offset = a.i * stride[c];
+            tab[c][v].step = a.up * stride[c];
+            tab[c][v].w = c == 0 ? _mm_set_ps(w1, w0, w1, w0) : c == 1 ? _mm_set_ps(w1, w1, w0, w0) : _mm_set1_ps(w0);
+            tab[c][v].w1 = _mm_set1_ps(w1);
+        }
+    }
+    for (int p = 0; p < pixels; ++p, src += channels, dst += channels) {
+        const ByteAxis& r = tab[0][src[0]];
+        const ByteAxis& g = tab[1][src[1]];
+        const ByteAxis& b = tab[2][src[2]];
+        const __m128 wRG = _mm_mul_ps(r.w, g.w);
+        const __m128 wlo = _mm_mul_ps(wRG, b.w);
+        const __m128 whi = _mm_mul_ps(wRG, b.w1);
+        store(dst, blend<Aligned>(lut + r.offset + g.offset + b.offset, r.step, g.step, b.step, wlo, whi),
+              channels);
+    }
+}
+
+#endif
+
+}  // namespace
+
+void applyLutCPUTrilinear(const float* src, float* dst, const float* lut, float rangeMin, float rangeMax,
+                          bool useRange, unsigned char dimSize, int pixels, unsigned char channels) {
+    if (nothingToDo(src, dst, lut, dimSize, pixels, channels)) return;
+    const int n = dimSize;
+    const float span = rangeMax - rangeMin;
+#ifdef QUILLANE_SSE2
+    if (aligned16(lut))
+        applyFloatSse<true>(src, dst, lut, rangeMin, span, useRange, n, pixels, channels);
+    else
+        applyFloatSse<false>(src, dst, lut, rangeMin, span, useRange, n, pixels, channels);
 #else
     for (int p = 0; p < pixels; ++p, src += channels, dst += channels) {
         Axis a[3];
@@ -200,28 +291,10 @@ void applyLutCPUTrilinear(const unsigned char* src, float* dst, const float* lut
                           unsigned char channels) {
     if (nothingToDo(src, dst, lut, dimSize, pixels, channels)) return;
 #ifdef QUILLANE_SSE2
-    const int n = dimSize;
-    const float span = rangeMax - rangeMin;
-    ByteAxis tab[3][256];
-    const int stride[3] = {4, 4 * n, 4 * n * n};
-    for (int v = 0; v < 256; ++v) {
-        const Axis a = axisOf(mapRange(static_cast<float>(v) / 255.0f, useRange, rangeMin, span), n);
-        const float w0 = 1.0f - a.f, w1 = a.f;
-        for (int c = 0; c < 3; ++c) {
-            tab[c][v].offset = a.i * stride[c];
-            tab[c][v].step = a.up * stride[c];
-            tab[c][v].w = c == 1 ? _mm_set_ps(w1, w1, w0, w0) : _mm_set_ps(w1, w0, w1, w0);
-        }
-    }
-    for (int p = 0; p < pixels; ++p, src += channels, dst += channels) {
-        const ByteAxis& r = tab[0][src[0]];
-        const ByteAxis& g = tab[1][src[1]];
-        const ByteAxis& b = tab[2][src[2]];
-        const __m128 wRG = _mm_mul_ps(r.w, g.w);
-        const __m128 wlo = _mm_mul_ps(wRG, QL_BCAST(b.w, 0));
-        const __m128 whi = _mm_mul_ps(wRG, QL_BCAST(b.w, 1));
-        store(dst, blend(lut + r.offset + g.offset + b.offset, r.step, g.step, b.step, wlo, whi), channels);
-    }
+    if (aligned16(lut))
+        applyByteSse<true>(src, dst, lut, rangeMin, rangeMax, useRange, dimSize, pixels, channels);
+    else
+        applyByteSse<false>(src, dst, lut, rangeMin, rangeMax, useRange, dimSize, pixels, channels);
 #else
     for (int p = 0; p < pixels; ++p, src += channels, dst += channels) {
         float px[4] = {src[0] / 255.0f, src[1] / 255.0f, src[2] / 255.0f, 0.0f};

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <iterator>
 #include <limits>
@@ -124,8 +126,71 @@ TEST(LutApply, EqualsPlainLoopBitForBit) {
                 quillane::plain::applyLut(bytes.data(), b8.data(), lut.data(), lo, hi, useRange, n, pixels, channels);
                 ASSERT_EQ(0, std::memcmp(a.data(), b.data(), a.size() * sizeof(float))) << n << " " << mode;
                 ASSERT_EQ(0, std::memcmp(a8.data(), b8.data(), a8.size() * sizeof(float))) << n << " " << mode;
+                // A node array off the 16-byte grid takes the unaligned loads; same bits.
+                std::vector<float> shifted(lut.size() + 1);
+                std::copy(lut.begin(), lut.end(), shifted.begin() + 1);
+                applyLutCPUTrilinear(src.data(), a.data(), shifted.data() + 1, lo, hi, useRange, n, pixels, channels);
+                applyLutCPUTrilinear(bytes.data(), a8.data(), shifted.data() + 1, lo, hi, useRange, n, pixels, channels);
+                ASSERT_EQ(0, std::memcmp(a.data(), b.data(), a.size() * sizeof(float))) << n << " " << mode;
+                ASSERT_EQ(0, std::memcmp(a8.data(), b8.data(), a8.size() * sizeof(float))) << n << " " << mode;
             }
         }
+    }
+}
+
+// The weights come from float arithmetic that must round exactly like the
+// double-precision form: a dense sweep over the inputs that matter, [-0.5, 1.5]
+// sampled across its bit patterns, the few ulps around every node position
+// and all 8-bit values, for node counts up to the largest.
+TEST(LutApply, WeightsRoundLikeDoublePrecision) {
+    std::mt19937 rng(11);
+    for (int n : {2, 3, 17, 33, 64, 65, 129, 254, 255}) {
+        const std::vector<float> lut = randomNodes(n, rng);
+        std::vector<float> xs;
+        std::uniform_real_distribution<float> wide(-0.5f, 1.5f);
+        std::uniform_int_distribution<std::uint32_t> bits(0, 0x3fc00000u);  // |x| up to 1.5, every exponent
+        for (int k = 0; k < 60000; ++k) {
+            xs.push_back(wide(rng));
+            std::uint32_t u = bits(rng) | (rng() & 1u) << 31;
+            float v;
+            std::memcpy(&v, &u, sizeof v);
+            xs.push_back(v);
+        }
+        for (int j = 0; j < n; ++j) {
+            float at = float(j) / float(std::max(n - 1, 1));
+            for (int step = 0; step < 8; ++step) at = std::nextafter(at, -1.0f);
+            for (int step = 0; step < 17; ++step, at = std::nextafter(at, 2.0f)) xs.push_back(at);
+        }
+        for (int v = 0; v < 256; ++v) xs.push_back(v / 255.0f);
+        const int pixels = static_cast<int>(xs.size());
+        std::vector<float> src(std::size_t(pixels) * 4);
+        for (int p = 0; p < pixels; ++p)
+            for (int c = 0; c < 3; ++c) src[std::size_t(p) * 4 + c] = xs[(p + c * 7919) % pixels];
+        std::vector<float> a(src.size()), b(src.size());
+        applyLutCPUTrilinear(src.data(), a.data(), lut.data(), 0, 1, false, n, pixels, 4);
+        quillane::plain::applyLut(src.data(), b.data(), lut.data(), 0, 1, false, n, pixels, 4);
+        for (int p = 0; p < pixels; ++p)
+            ASSERT_EQ(0, std::memcmp(&a[std::size_t(p) * 4], &b[std::size_t(p) * 4], 4 * sizeof(float)))
+                << "n " << n << " x " << src[std::size_t(p) * 4] << " " << src[std::size_t(p) * 4 + 1] << " "
+                << src[std::size_t(p) * 4 + 2];
+    }
+}
+
+// An input of -inf extrapolates with weights +inf and -inf; with nodes of
+// opposite sign along that axis every term is +inf, so the sum is +inf, not NaN.
+TEST(LutApply, MinusInfinityExtrapolatesToInfinity) {
+    const int n = 3;
+    std::vector<float> lut(4 * n * n * n, 1.0f);
+    for (int b = 0; b < n; ++b)
+        for (int g = 0; g < n; ++g)
+            for (int c = 0; c < 3; ++c) lut[lutNodeOffset(n, 1, g, b) + c] = -1.0f;
+    const float src[] = {-std::numeric_limits<float>::infinity(), 0.25f, 0.25f};
+    float dst[3], plain[3];
+    applyLutCPUTrilinear(src, dst, lut.data(), 0, 1, false, n, 1, 3);
+    quillane::plain::applyLut(src, plain, lut.data(), 0, 1, false, n, 1, 3);
+    for (int c = 0; c < 3; ++c) {
+        EXPECT_EQ(dst[c], std::numeric_limits<float>::infinity());
+        EXPECT_EQ(plain[c], std::numeric_limits<float>::infinity());
     }
 }
 
