@@ -11,6 +11,7 @@
 
 #include "desktop/MemoryMappingFile.h"
 #include "lut/Lut.h"
+#include "lut/LutFile.h"
 #include "platform/fxplug/FxPlug.h"
 #include "plugin/FxQuillaneInspection.h"
 
@@ -39,9 +40,10 @@ enum FxQuillaneParam : FxParameterId {
 // The text parameter 1 shows while no LUT is chosen.
 inline const std::string kNoLutLoaded = "No LUT loaded";
 
-// A restored LUT has at most this many nodes per axis; anything larger in a
+// A restored LUT has at most as many nodes per axis as the largest LUT file
+// read (online and desktop LUTs are smaller still); anything larger in a
 // project is damage, not a LUT.
-constexpr int kMaxStoredDimSize = 256;
+constexpr int kMaxStoredDimSize = kMaxFileDimSize;
 
 class FxQuillane : public FxFilter, public FxQuillaneInspection {
 public:

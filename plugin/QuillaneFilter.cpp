@@ -7,12 +7,11 @@
 
 namespace {
 
-// Process-wide: the kernel text (kept once read successfully), the last
-// kernel made from it, and where resources come from.
+// Process-wide: the kernel text (kept once read successfully) and where
+// resources come from.
 struct KernelSource {
     std::mutex mutex;
     std::string text;
-    CIKernelPtr lastKernel;
     QuillaneFilter::ResourceLocator locator;
 };
 
@@ -53,11 +52,13 @@ CIKernelPtr QuillaneFilter::kernel() {
         if (path.empty() || !readFile(path, source.text)) source.text.clear();
         if (source.text.empty()) return nullptr;
     }
-    source.lastKernel = CIKernel::kernelWithString(source.text);
+    // A fresh kernel object each time (the translation behind it is cached):
+    // each filter sets its own region of interest on it.
+    CIKernelPtr made = CIKernel::kernelWithString(source.text);
     // A text that makes no kernel is not kept: a repaired resource is picked
     // up by the next frame instead of failing for the rest of the process.
-    if (!source.lastKernel) source.text.clear();
-    return source.lastKernel;
+    if (!made) source.text.clear();
+    return made;
 }
 
 CGRect QuillaneFilter::regionOf(int sampler, CGRect destRect) const {

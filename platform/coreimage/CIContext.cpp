@@ -226,8 +226,9 @@ bool CIContext::drawImage(const CIImagePtr& image, CGRect inRect, CGRect fromRec
     const int samplerCount = program.samplerCount();
     if (samplerCount > 16) return false;
 
-    // Leftover errors are the caller's; ours are judged from here on.
-    while (glGetError() != GL_NO_ERROR) {
+    // Leftover errors are the caller's; ours are judged from here on. Bounded:
+    // a lost context may report its loss on every call.
+    for (int i = 0; i < 64 && glGetError() != GL_NO_ERROR; ++i) {
     }
 
     Resources& r = *resources_;
