@@ -1,11 +1,12 @@
 #include "online/OnlineAPI.h"
 
 #include <cctype>
-#include <climits>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <new>
 #include <memory>
+#include <string_view>
 
 #include <curl/curl.h>
 
@@ -80,25 +81,26 @@ bool performed(CURL* handle) {
     return status == 200;
 }
 
+// The whole of text as a decimal int: an optional '-', then digits, nothing else, and a
+// value that fits.
+bool wholeInt(std::string_view text, int& value) {
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value);
+    return error == std::errc() && stop == end;
+}
+
 // Decimal value of a listing's id text by std::stoi's rules (leading blanks and a sign
 // allowed, text after the digits ignored), without its exceptions: false when there are no
 // digits or the value does not fit an int.
 bool parseLeadingInt(const std::string& text, int& value) {
     std::size_t i = 0;
     while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    long long magnitude = 0;
-    std::size_t digits = 0;
-    for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i, ++digits) {
-        magnitude = magnitude * 10 + (text[i] - '0');
-        if (magnitude > static_cast<long long>(INT_MAX) + 1) return false;
+    // from_chars takes a '-' but not a '+', and a '+' must be followed by a digit.
+    if (i < text.size() && text[i] == '+') {
+        ++i;
+        if (i == text.size() || !std::isdigit(static_cast<unsigned char>(text[i]))) return false;
     }
-    if (digits == 0) return false;
-    long long signedValue = negative ? -magnitude : magnitude;
-    if (signedValue > INT_MAX || signedValue < INT_MIN) return false;
-    value = static_cast<int>(signedValue);
-    return true;
+    return std::from_chars(text.data() + i, text.data() + text.size(), value).ec == std::errc();
 }
 
 }  // namespace
@@ -188,16 +190,8 @@ char const* OnlineAPI::getRequest(int index) {
 }
 
 bool OnlineAPI::is_number(std::string const& s) {
-    std::size_t start = (!s.empty() && s[0] == '-') ? 1 : 0;
-    if (start == s.size()) return false;
-    long long value = 0;
-    for (std::size_t i = start; i < s.size(); ++i) {
-        if (s[i] < '0' || s[i] > '9') return false;
-        value = value * 10 + (s[i] - '0');
-        if (value > static_cast<long long>(INT_MAX) + 1) return false;
-    }
-    if (start == 1) value = -value;
-    return value >= INT_MIN && value <= INT_MAX;
+    int value = 0;
+    return wholeInt(s, value);
 }
 
 std::string OnlineAPI::binary_to_hex(unsigned char const* bytes, unsigned int length) {
@@ -275,8 +269,8 @@ int OnlineAPI::login(char const* emailArg, char const* passwordArg) {
     const std::string& text = reply.text;
     const std::vector<std::string> tokens = split(text, ' ');
 
-    if (tokens.size() >= 2 && is_number(tokens[0])) {
-        int code = std::stoi(tokens[0]);
+    int code = 0;
+    if (tokens.size() >= 2 && wholeInt(tokens[0], code)) {
         if (code < 1) {
             session.clear();
         } else {
@@ -287,7 +281,7 @@ int OnlineAPI::login(char const* emailArg, char const* passwordArg) {
         return code;
     }
     session.clear();
-    if (is_number(text)) return std::stoi(text);
+    if (wholeInt(text, code)) return code;
     return kLoginUnusable;
 }
 

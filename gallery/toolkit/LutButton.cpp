@@ -12,9 +12,9 @@ bool LutButton::keyboardEvent(int key, int, int action, int) {
 bool LutButton::mouseButtonEvent(const Vector2i& p, int button, bool down, int modifiers) {
     if (down) return Button::mouseButtonEvent(p, button, down, modifiers);
 
-    Widget::mouseButtonEvent(p, button, down, modifiers);
     // The handler may remove this button (a page rebuilt from its click).
     ref<LutButton> self = this;
+    Widget::mouseButtonEvent(p, button, down, modifiers);
     if (button != GLFW_MOUSE_BUTTON_1 || !mEnabled) return false;
 
     const bool pushedBefore = mPushed;

@@ -1,6 +1,7 @@
 // The client against a misbehaving service: errors, cut and endless replies, garbage, a
 // stall, and certificates it must refuse. Failures give the failure result and are not cached.
 #include "OnlineServiceFixture.h"
+#include "ProcessTools.h"
 
 #include <chrono>
 #include <memory>
@@ -109,12 +110,11 @@ TEST_F(OnlineServiceTest, CertificatesAreChecked) {
     EXPECT_TRUE(api.downloadLut(1).isLoaded());
 
     // The environment route reaches the same service.
-    service.exportEnvironment();
+    quillane::test::ScopedEnv url("QUILLANE_SERVICE_URL", service.url());
+    quillane::test::ScopedEnv ca("QUILLANE_SERVICE_CA", service.caFile());
     OnlineAPI fromEnvironment;
     EXPECT_EQ(fromEnvironment.getBaseUrl(), service.url());
     EXPECT_TRUE(fromEnvironment.lutBrowse("F").is_array());
-    ::unsetenv("QUILLANE_SERVICE_URL");
-    ::unsetenv("QUILLANE_SERVICE_CA");
 }
 
 TEST_F(OnlineServiceTest, StalledServiceTimesOut) {

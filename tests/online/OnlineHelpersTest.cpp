@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "ProcessTools.h"
 #include "online/OnlineAPI.h"
 
 namespace {
@@ -77,25 +78,25 @@ TEST(OnlineHelpers, ReplaceAndEncode) {
 }
 
 TEST(OnlineHelpers, ServiceAddressFromTheEnvironment) {
-    ::unsetenv("QUILLANE_SERVICE_URL");
-    ::unsetenv("QUILLANE_SERVICE_CA");
-    auto address = quillane::online::serviceAddress();
-    EXPECT_EQ(address.baseUrl, quillane::online::kDefaultServiceUrl);
-    EXPECT_EQ(address.baseUrl.rfind("https://", 0), 0u);
-    EXPECT_EQ(address.caFile, "");
-
-    ::setenv("QUILLANE_SERVICE_URL", "https://mirror.test:8443/", 1);
-    ::setenv("QUILLANE_SERVICE_CA", "/etc/mirror-ca.pem", 1);
-    address = quillane::online::serviceAddress();
-    EXPECT_EQ(address.baseUrl, "https://mirror.test:8443");
-    EXPECT_EQ(address.caFile, "/etc/mirror-ca.pem");
-    EXPECT_EQ(OnlineAPI().getBaseUrl(), "https://mirror.test:8443");
-
+    using quillane::test::ScopedEnv;
+    {
+        ScopedEnv url("QUILLANE_SERVICE_URL", std::nullopt), ca("QUILLANE_SERVICE_CA", std::nullopt);
+        auto address = quillane::online::serviceAddress();
+        EXPECT_EQ(address.baseUrl, quillane::online::kDefaultServiceUrl);
+        EXPECT_EQ(address.baseUrl.rfind("https://", 0), 0u);
+        EXPECT_EQ(address.caFile, "");
+    }
+    {
+        ScopedEnv url("QUILLANE_SERVICE_URL", "https://mirror.test:8443/");
+        ScopedEnv ca("QUILLANE_SERVICE_CA", "/etc/mirror-ca.pem");
+        auto address = quillane::online::serviceAddress();
+        EXPECT_EQ(address.baseUrl, "https://mirror.test:8443");
+        EXPECT_EQ(address.caFile, "/etc/mirror-ca.pem");
+        EXPECT_EQ(OnlineAPI().getBaseUrl(), "https://mirror.test:8443");
+    }
     // Credentials never go out in clear text, nor to an origin that would bend the requests.
     for (const char* bad : {"http://mirror.test", "ftp://mirror.test", "https://a.test/?x=", "https://"}) {
-        ::setenv("QUILLANE_SERVICE_URL", bad, 1);
+        ScopedEnv url("QUILLANE_SERVICE_URL", bad);
         EXPECT_EQ(quillane::online::serviceAddress().baseUrl, quillane::online::kDefaultServiceUrl) << bad;
     }
-    ::unsetenv("QUILLANE_SERVICE_URL");
-    ::unsetenv("QUILLANE_SERVICE_CA");
 }

@@ -208,6 +208,8 @@ TEST_F(OnlineServiceTest, FindFiltersToleratesOddListings) {
         {"id": " 12abc", "lutname": "D"},
         {"id": "99999999999", "lutname": "too big"},
         {"id": "-2", "lutname": "icon link"},
+        {"id": "+5", "lutname": "E"},
+        {"id": "+-6", "lutname": "two signs"},
         {"id": "3", "lutname": "A"}
     ])");
     service.setControl(nlohmann::json{{"listings",
@@ -216,7 +218,7 @@ TEST_F(OnlineServiceTest, FindFiltersToleratesOddListings) {
                                         {"Text", "not json ["},
                                         {"Empty", ""}}}}
                            .dump());
-    std::vector<std::pair<std::string, int>> expected = {{"A", 3}, {"B", 7}, {"D", 12}, {"A", 3}};
+    std::vector<std::pair<std::string, int>> expected = {{"A", 3}, {"B", 7}, {"D", 12}, {"E", 5}, {"A", 3}};
     EXPECT_EQ(findFilters("Odd", &api), expected);
     EXPECT_TRUE(findFilters("Object", &api).empty());
     EXPECT_TRUE(findFilters("Text", &api).empty());

@@ -105,12 +105,6 @@ public:
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
 
-    // Points clients made without an explicit address at this service.
-    void exportEnvironment() const {
-        ::setenv("QUILLANE_SERVICE_URL", url_.c_str(), 1);
-        ::setenv("QUILLANE_SERVICE_CA", caFile().c_str(), 1);
-    }
-
     void stop() {
         if (pid_ <= 0) return;
         ::kill(pid_, SIGTERM);
