@@ -30,7 +30,7 @@ bool FxQuillane::renderOutput(FxImage& output, const FxImage& input, FxRenderInf
     }
     _currentTime = info.time;
 
-    if (!_apiManager || !_apiManager->api<FxParameterRetrievalAPI>()) return false;
+    if (!service<FxParameterRetrievalAPI>()) return false;
     if (input.imageType() != kFxImageType_TEXTURE || output.imageType() != kFxImageType_TEXTURE) return false;
     const auto& in = static_cast<const FxTexture&>(input);
     const auto& out = static_cast<const FxTexture&>(output);
