@@ -10,6 +10,7 @@
 #include <exception>
 #include <fstream>
 
+#include "desktop/FileDescriptor.h"
 #include "desktop/boxer_osx.h"
 #include "lut/LutFile.h"
 
@@ -150,17 +151,6 @@ bool readLines(const std::string& path, std::vector<std::string>& lines) {
     return !in.bad();
 }
 
-bool writeAll(int fd, const std::string& text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 // Writes the whole new content into the temporary file, flushes it to disk
 // and renames it over the settings file. On any failure the settings file is
 // left as it was and the temporary file is removed.
@@ -169,7 +159,7 @@ bool replaceSettingsFile(const std::string& home, const std::string& content) {
     const std::string temporary = home + kTemporaryFile;
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) return false;
-    bool ok = writeAll(fd, content) && ::fsync(fd) == 0;
+    bool ok = writeAll(fd, content.data(), content.size()) && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
     ok = ok && std::rename(temporary.c_str(), target.c_str()) == 0;
     if (!ok) ::unlink(temporary.c_str());
@@ -193,7 +183,8 @@ void createSettingsFile(const std::string& home) {
     const std::string path = home + kSettingsFile;
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) return;
-    const bool ok = writeAll(fd, std::string(kSkeleton) + "\n");
+    const std::string skeleton = std::string(kSkeleton) + "\n";
+    const bool ok = writeAll(fd, skeleton.data(), skeleton.size());
     if (::close(fd) != 0 || !ok) ::unlink(path.c_str());
 }
 

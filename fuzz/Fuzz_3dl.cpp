@@ -1,21 +1,6 @@
 // The .3dl reader on arbitrary bytes, with and without the preset.
-#include <cstddef>
-#include <cstdint>
-#include <string>
-#include <string_view>
-
-#include "lut/LutFile.h"
+#include "fuzz/LutTextFuzz.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string_view text(reinterpret_cast<const char*>(data), size);
-    for (bool skip : {false, true}) {
-        std::string preset;
-        Lut lut = parse3dlText(text, "fuzz.3dl", preset, skip);
-        if (lut.isLoaded() && (lut.getDimSize() > kMaxFileDimSize || !lut.getData())) __builtin_trap();
-        if (lut.isLoaded()) {
-            volatile float last = lut.getData()[4 * std::size_t(lut.totalSize()) - 1];
-            (void)last;
-        }
-    }
-    return 0;
+    return fuzzLutText(data, size, "fuzz.3dl", parse3dlText);
 }

@@ -11,6 +11,7 @@
 #include <iostream>
 
 #include "desktop/ExchangeDirectory.h"
+#include "desktop/FileDescriptor.h"
 #include "desktop/Launcher.h"
 #include "desktop/Settings.h"
 #include "platform/fxplug/FxPlug.h"
@@ -29,38 +30,6 @@ float clampUnit(float v) {
     return v > 0.0f ? (v < 1.0f ? v : 1.0f) : 0.0f;
 }
 
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    int release() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-private:
-    int fd_;
-};
-
-bool writeAll(int fd, const char* bytes, std::size_t size) {
-    while (size > 0) {
-        const ssize_t written = ::write(fd, bytes, size);
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        bytes += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
 }  // namespace
 
 std::string outgoingPresetPath() { return exchangeDirectory() + kOutgoingPresetName; }
@@ -72,7 +41,7 @@ std::string incomingPresetPath(int instanceId) {
 std::int64_t filesize(const char* path) {
     if (path == nullptr) return -1;
     // Non-blocking, so that a FIFO put at the name cannot stall the caller.
-    Fd fd(::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    UniqueFd fd(::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (fd.get() < 0) return -1;
     const off_t end = ::lseek(fd.get(), 0, SEEK_END);
     return end < 0 ? -1 : static_cast<std::int64_t>(end);
@@ -88,7 +57,7 @@ bool writeOutgoingPreset(const std::string& path, const std::vector<char>& bytes
         std::cerr << "Quillane: cannot replace " << path << ": " << std::strerror(errno) << "\n";
         return false;
     }
-    Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (fd.get() < 0) {
         std::cerr << "Quillane: cannot create " << path << ": " << std::strerror(errno) << "\n";
         return false;
@@ -110,7 +79,7 @@ std::optional<std::vector<char>> readIncomingPreset(const std::string& path) {
         std::cerr << "Quillane: preset file " << path << " of " << announced << " bytes refused\n";
         return std::nullopt;
     }
-    Fd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat st {};
     if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
 
