@@ -1,0 +1,49 @@
+#pragma once
+// The online library's side of the LUT Manager that needs no window: turning a
+// listing into items, icons into tiles, folder values into a place to go, link
+// values into an address to open, and the stored-account sign-in before a
+// listing. Pure functions apart from the sign-in, so tests call them directly.
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "gallery/GalleryItem.h"
+
+class MemoryStruct;
+class OnlineAPI;
+
+// The items of a folder listing in the service's order. A reply that is not an
+// array gives none; an entry that is malformed (not an object, a missing or
+// non-decimal "id", a member of the wrong type) is skipped, the rest listed.
+std::vector<GalleryItem> onlineItems(const nlohmann::json& listing);
+
+// The largest icon the gallery decodes, per side; larger ones show the folder tile.
+constexpr unsigned kMaxIconSide = 1024;
+
+// A previewWidth x previewHeight RGBA tile with the PNG icon centred and turned
+// upside down (rows as the GL texture wants them), only pixels of alpha 129 or
+// more copied; folderTile itself when the bytes give no icon or one too large.
+std::vector<unsigned char> onlineIconTile(const MemoryStruct& png, int previewWidth, int previewHeight,
+                                          const std::vector<unsigned char>& folderTile);
+
+// Where activating an online folder item leads: the folder to list and the
+// sub-folder to highlight there (empty: none). Up entries ("../" segments)
+// lead up and highlight the folder the user came from.
+struct OnlineFolderTarget {
+    std::string folder;
+    std::string highlight;
+};
+OnlineFolderTarget onlineFolderTarget(const GalleryItem& item);
+
+// The address to open for a link's "url" value: an absolute http(s) URL as it
+// stands, a path (starting with "/") against the service's origin; empty for
+// any other scheme, or text with blanks or control characters.
+std::string onlineLinkAddress(const std::string& url, const std::string& serviceOrigin);
+
+// Signs a guest client in with the stored account before an online listing.
+// A stored pair the service refused is not sent again until the account form
+// logs in afresh (noteFormLogin). Returns the account label's new caption, or
+// "" when the label stays as it is (nothing was sent).
+std::string signInBeforeListing(OnlineAPI& api);
+void noteFormLogin();
