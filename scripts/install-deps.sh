@@ -8,7 +8,7 @@ PACKAGES=(
   libcurl4-openssl-dev libcrypto++-dev nlohmann-json3-dev liblodepng-dev
   libmrpt-nanogui-dev libglfw3-dev libeigen3-dev
   libgl-dev libopengl-dev libegl-dev libegl-mesa0 libgl1-mesa-dri
-  libgtk-3-dev libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
+  libgtk-3-dev libxtst-dev libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
 )
 
 missing=()
