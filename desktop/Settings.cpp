@@ -1,6 +1,7 @@
 #include "desktop/Settings.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,7 +19,9 @@ namespace {
 
 const char kSettingsFolder[] = "/.config/QuillaneMac/";
 const char kSettingsFile[] = "/.config/QuillaneMac/reg.xml";
-const char kTemporaryFile[] = "/.config/QuillaneMac/reg_buf.xml";
+// A rewrite's temporary file: the X's become a name unique to the writer.
+const char kTemporaryPattern[] = "/.config/QuillaneMac/reg_buf.xml.XXXXXX";
+const char kLockFile[] = "/.config/QuillaneMac/reg.xml.lock";
 const char kParentFolder[] = "/.config/";
 const char kAnchor[] = "<Key Name=\"Quillane\">";
 const char kValueEnd[] = "</Value>";
@@ -151,13 +154,45 @@ bool readLines(const std::string& path, std::vector<std::string>& lines) {
     return !in.bad();
 }
 
-// Writes the whole new content into the temporary file, flushes it to disk
-// and renames it over the settings file. On any failure the settings file is
-// left as it was and the temporary file is removed.
+// Several editor processes, their instances and the desktop application all
+// use the one settings file. Our processes take turns through an advisory
+// lock on a file beside it: shared for a lookup, exclusive for a
+// read-modify-write. Not reg.xml itself: every rewrite renames a new file
+// over it, so a lock on it would be left behind with the replaced file. A
+// file of its own rather than the folder: exclusive locks on a folder fail on
+// network file systems, where flock is carried out with record locks that
+// need a descriptor open for writing.
+//
+// The lock is a courtesy among our processes, not a condition: where the lock
+// file cannot be made (no folder yet, a folder we may not write) the call goes
+// on without it, as it would have to anyway.
+class SettingsLock {
+public:
+    enum Kind { Shared = LOCK_SH, Exclusive = LOCK_EX };
+    SettingsLock(const std::string& home, Kind kind)
+        : fd_(::open((home + kLockFile).c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600)) {
+        if (fd_.get() < 0) return;
+        while (::flock(fd_.get(), kind) != 0 && errno == EINTR) {
+        }
+    }
+    // Closing the descriptor ends the lock.
+
+private:
+    UniqueFd fd_;
+};
+
+// Writes the whole new content into a temporary file of its own, flushes it
+// to disk and renames it over the settings file, so that a reader (ours or the
+// desktop application's) sees either the old file or the new one, never a
+// part. The temporary name is unique to this call (a writer that reused a
+// fixed name could truncate another's file just before that one renamed it).
+// On any failure the settings file stays as it was and the temporary file is
+// removed. The caller holds the exclusive lock.
 bool replaceSettingsFile(const std::string& home, const std::string& content) {
     const std::string target = home + kSettingsFile;
-    const std::string temporary = home + kTemporaryFile;
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+    std::string temporary = home + kTemporaryPattern;
+    // mkostemp creates the file exclusively, readable by its owner only.
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0) return false;
     bool ok = writeAll(fd, content.data(), content.size()) && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
@@ -171,15 +206,19 @@ bool isDirectory(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// The folders and the skeleton, for a settings file that could not be opened.
-// A file that exists but cannot be read is left alone.
-void createSettingsFile(const std::string& home) {
+// The folders, for a settings file that could not be opened.
+void createSettingsFolders(const std::string& home) {
     const std::string folder = home + kSettingsFolder;
-    if (!isDirectory(folder)) {
-        ::mkdir((home + kParentFolder).c_str(), 0700);  // normally there already
-        if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
-            errorBox("Failed to create folder " + folder, "Error in Quillane Plug-in");
-    }
+    if (isDirectory(folder)) return;
+    ::mkdir((home + kParentFolder).c_str(), 0700);  // normally there already
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+        errorBox("Failed to create folder " + folder, "Error in Quillane Plug-in");
+}
+
+// The skeleton, unless another process has made the file meanwhile. A file
+// that exists but cannot be read is left alone. The caller holds the
+// exclusive lock, so none of our readers sees the file half written.
+void createSettingsFile(const std::string& home) {
     const std::string path = home + kSettingsFile;
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) return;
@@ -188,7 +227,25 @@ void createSettingsFile(const std::string& home) {
     if (::close(fd) != 0 || !ok) ::unlink(path.c_str());
 }
 
-// Adds the key's empty value line directly after every anchor line.
+// The lookup over the file's lines: Found with *value, Stop, or NoMatch when
+// no line gives the key's value. Missing when the file cannot be opened.
+enum class FileLookup { Missing, NoMatch, Found, Stop };
+
+FileLookup lookupInFile(const std::string& path, const std::string& key, std::string* value) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return FileLookup::Missing;
+    const std::string quotedKey = "\"" + key + "\"";
+    std::string line;
+    while (std::getline(in, line)) {
+        const LineResult result = lookupLine(line, quotedKey, *value);
+        if (result == LineResult::Found) return FileLookup::Found;
+        if (result == LineResult::Stop) return FileLookup::Stop;
+    }
+    return FileLookup::NoMatch;
+}
+
+// Adds the key's empty value line directly after every anchor line. The
+// caller holds the exclusive lock.
 void insertEmptyValueLine(const std::string& home, const std::string& key) {
     const std::string prefix = valuePrefix(key);
     if (prefix.empty()) return;  // nothing to insert for keys the plug-in does not own
@@ -223,20 +280,29 @@ std::string getValueFromReg(std::string key, bool create) {
     try {
         const std::string home = homeVariable;
         const std::string path = home + kSettingsFile;
-        std::ifstream in(path, std::ios::binary);
-        if (!in) {
+        std::string value;
+        FileLookup found;
+        {
+            SettingsLock lock(home, SettingsLock::Shared);
+            found = lookupInFile(path, key, &value);
+        }
+        if (found == FileLookup::Found) return unescapeXml(value);
+        if (found == FileLookup::Stop) return {};
+        if (found == FileLookup::Missing) {
             errorBox("Error opening file " + path, "getValueFromReg");
-            if (create) createSettingsFile(home);
-        } else {
-            const std::string quotedKey = "\"" + key + "\"";
-            std::string line;
-            while (std::getline(in, line)) {
-                std::string value;
-                const LineResult result = lookupLine(line, quotedKey, value);
-                if (result == LineResult::Found) return unescapeXml(value);
-                if (result == LineResult::Stop) return {};
-            }
-            in.close();
+            if (create) createSettingsFolders(home);
+        }
+
+        // The insertion is a read-modify-write: look again under the exclusive
+        // lock, since another process may have added the line meanwhile.
+        SettingsLock lock(home, SettingsLock::Exclusive);
+        if (found == FileLookup::Missing && create) createSettingsFile(home);
+        value.clear();
+        switch (lookupInFile(path, key, &value)) {
+        case FileLookup::Found: return unescapeXml(value);
+        case FileLookup::Stop:
+        case FileLookup::Missing: return {};
+        case FileLookup::NoMatch: break;
         }
         insertEmptyValueLine(home, key);
     } catch (const std::exception&) {
@@ -251,6 +317,7 @@ void setValuesInReg(const std::vector<std::pair<std::string, std::string>>& valu
         if (hasControlCharacter(value)) return;
     try {
         const std::string home = homeVariable;
+        SettingsLock lock(home, SettingsLock::Exclusive);
         std::vector<std::string> lines;
         if (!readLines(home + kSettingsFile, lines)) return;
         std::string content;

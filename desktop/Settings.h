@@ -5,9 +5,13 @@
 // the plug-in keeps FavoriteLUTFolder, email and PersonalAccountPassword there.
 //
 // Every call reads the file afresh. A rewrite builds the complete new file
-// beside it (reg_buf.xml) and renames it over reg.xml in one step, so the old
-// file stays whole if anything fails. Values are stored XML-escaped and read
-// back unescaped.
+// beside it (in a temporary file of a name of its own, "reg_buf.xml." and six
+// characters), flushes it to disk and renames it over reg.xml in one step, so
+// the old file stays whole if anything fails and a reader never sees a part.
+// Our processes take turns through an advisory lock on "reg.xml.lock" beside
+// it: shared around a lookup, exclusive around every read-modify-write, so no
+// write of one process undoes another's. Values are stored XML-escaped and
+// read back unescaped.
 #include <string>
 #include <utility>
 #include <vector>

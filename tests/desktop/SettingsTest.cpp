@@ -1,8 +1,14 @@
 // The settings file against real files under a temporary HOME.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <set>
 
 #include "DesktopTestEnv.h"
 #include "desktop/Settings.h"
@@ -24,6 +30,26 @@ const std::string kSkeletonTail =
     "    </XMLReg>\n"
     "    \n"
     "\n";
+
+std::set<std::string> folderEntries(const std::string& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) names.insert(entry.path().filename());
+    return names;
+}
+
+int exitStatus(pid_t pid) {
+    int status = -1;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
+}
+
+// Runs body in a forked child; its result is the child's exit status.
+template <typename Body>
+int inChild(Body body) {
+    const pid_t pid = ::fork();
+    if (pid == 0) ::_exit(body());
+    return exitStatus(pid);
+}
 
 std::string settingsWith(const std::string& valueLines) { return kSkeletonHead + valueLines + kSkeletonTail; }
 
@@ -57,7 +83,8 @@ TEST_F(SettingsTest, CreateMakesAPrivateSkeletonAndInsertsLaterKeysAboveEarlierO
     EXPECT_EQ(modeOf(sandbox.settingsFile()), 0600u);
     EXPECT_EQ(modeOf(sandbox.home() + "/.config/QuillaneMac"), 0700u);
     EXPECT_EQ(modeOf(sandbox.home() + "/.config"), 0700u);
-    EXPECT_FALSE(std::filesystem::exists(sandbox.home() + "/.config/QuillaneMac/reg_buf.xml"));
+    EXPECT_EQ(folderEntries(sandbox.home() + "/.config/QuillaneMac/"),
+              (std::set<std::string>{"reg.xml", "reg.xml.lock"}));
 
     // Found now: no box, no further line.
     const std::string before = readFile(sandbox.settingsFile());
@@ -131,7 +158,8 @@ TEST_F(SettingsTest, SaveLoginPasswordRoundTripsEveryCharacterAndReplacesEveryLi
                            "            <Value Name=\"ProgramPath\" Type=\"2\">/opt/q</Value>\n"
                            "<Value Name=\"email\" Type=\"2\">a&amp;b&lt;c&gt;&quot;d&apos;e@x.com</Value>\n"));
     EXPECT_EQ(modeOf(sandbox.settingsFile()), 0600u);
-    EXPECT_FALSE(std::filesystem::exists(sandbox.home() + "/.config/QuillaneMac/reg_buf.xml"));
+    EXPECT_EQ(folderEntries(sandbox.home() + "/.config/QuillaneMac/"),
+              (std::set<std::string>{"reg.xml", "reg.xml.lock"}));
 
     // Log-out stores empty values.
     saveLoginPassword("", "");
@@ -161,32 +189,105 @@ TEST_F(SettingsTest, LongLinesAndLongValues) {
     EXPECT_NE(readFile(sandbox.settingsFile()).find("<Value Name=\"email\""), std::string::npos);
 }
 
+TEST_F(SettingsTest, ARewriteHoldsExactlyItsLinesWhateverWasThereBefore) {
+    // A long old file and long leftovers of earlier writers (the fixed name
+    // older versions used among them) must not leak into a shorter new file.
+    const std::string folder = sandbox.home() + "/.config/QuillaneMac/";
+    const std::string junk(20000, '#');
+    writeFile(folder + "reg_buf.xml", junk);
+    writeFile(folder + "reg_buf.xml.000000", junk);
+    writeFile(sandbox.settingsFile(),
+              settingsWith("<Value Name=\"email\" Type=\"2\">" + std::string(8000, 'e') + "</Value>\n"
+                           "<Value Name=\"PersonalAccountPassword\" Type=\"2\">" + std::string(8000, 'p') +
+                           "</Value>\n<Value Name=\"ProgramPath\" Type=\"2\">/opt/q</Value>\n"));
+    saveLoginPassword("me@x", "pw");
+    EXPECT_EQ(readFile(sandbox.settingsFile()),
+              settingsWith("<Value Name=\"email\" Type=\"2\">me@x</Value>\n"
+                           "<Value Name=\"PersonalAccountPassword\" Type=\"2\">pw</Value>\n"
+                           "<Value Name=\"ProgramPath\" Type=\"2\">/opt/q</Value>\n"));
+    EXPECT_EQ(readFile(folder + "reg_buf.xml"), junk);  // not ours any more: left alone
+    EXPECT_EQ(folderEntries(folder),
+              (std::set<std::string>{"reg.xml", "reg.xml.lock", "reg_buf.xml", "reg_buf.xml.000000"}));
+}
+
 TEST_F(SettingsTest, ARewriteThatCannotCompleteLeavesTheFileAsItWas) {
     saveLoginPassword("me@x", "secret");
     const std::string before = readFile(sandbox.settingsFile());
-    const std::string temporary = sandbox.home() + "/.config/QuillaneMac/reg_buf.xml";
+    const std::string folder = sandbox.home() + "/.config/QuillaneMac/";
 
-    // The temporary file cannot be created; the insertion of a lookup fails the same way.
-    std::filesystem::create_directory(temporary);
-    saveLoginPassword("new@x", "other");
-    EXPECT_EQ(getValueFromReg("FavoriteLUTFolder", true), "");
+    // The new file cannot be written whole: the old one stays, no temporary file remains.
+    EXPECT_EQ(inChild([] {
+                  ::signal(SIGXFSZ, SIG_IGN);
+                  const rlimit limit{64, 64};
+                  ::setrlimit(RLIMIT_FSIZE, &limit);
+                  saveLoginPassword("new@x", "other");
+                  getValueFromReg("FavoriteLUTFolder", true);  // the insertion fails the same way
+                  return 0;
+              }),
+              0);
     EXPECT_EQ(readFile(sandbox.settingsFile()), before);
-    std::filesystem::remove(temporary);
+    EXPECT_EQ(folderEntries(folder), (std::set<std::string>{"reg.xml", "reg.xml.lock"}));
 
-    // A symbolic link in its place is not followed.
-    const std::string victim = sandbox.dir.file("victim");
-    writeFile(victim, "keep me");
-    std::filesystem::create_symlink(victim, temporary);
-    saveLoginPassword("new@x", "other");
-    EXPECT_EQ(readFile(victim), "keep me");
-    EXPECT_EQ(readFile(sandbox.settingsFile()), before);
-    std::filesystem::remove(temporary);
-
-    // A stale temporary file is simply replaced.
-    writeFile(temporary, "stale");
     saveLoginPassword("new@x", "other");
     EXPECT_EQ(getLoginPassword(), (std::vector<std::string>{"new@x", "other"}));
-    EXPECT_FALSE(std::filesystem::exists(temporary));
+}
+
+// Several processes write their own keys at once while another reads the file
+// as the desktop application does, without our lock.
+TEST_F(SettingsTest, ConcurrentWritersLoseNothingAndTheFileIsNeverEmptyOrPartial) {
+    const std::string programLine = "<Value Name=\"ProgramPath\" Type=\"2\">/opt/q</Value>\n";
+    writeFile(sandbox.settingsFile(), settingsWith(programLine));
+    const std::string keys[] = {"email", "PersonalAccountPassword", "FavoriteLUTFolder"};
+    constexpr int kWrites = 300;
+
+    int stop[2];
+    ASSERT_EQ(::pipe(stop), 0);
+    const pid_t reader = ::fork();
+    if (reader == 0) {
+        ::close(stop[1]);
+        ::fcntl(stop[0], F_SETFL, O_NONBLOCK);
+        int bad = 0;
+        char byte = 0;
+        // Until the writers have finished (bounded, should that never be said).
+        for (int round = 0; round < 2000000 && ::read(stop[0], &byte, 1) != 0; ++round) {
+            const std::string seen = readFile(sandbox.settingsFile());
+            if (seen.size() < kSkeletonTail.size() || seen.find(programLine) == std::string::npos ||
+                seen.compare(seen.size() - kSkeletonTail.size(), kSkeletonTail.size(), kSkeletonTail) != 0)
+                ++bad;
+        }
+        ::_exit(bad == 0 ? 0 : 1);
+    }
+    ::close(stop[0]);
+
+    std::vector<pid_t> writers;
+    for (const std::string& key : keys) {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            int lost = 0;
+            if (getValueFromReg(key, true) != "") ++lost;  // inserts the key's line
+            for (int i = 0; i < kWrites; ++i) {
+                const std::string value = key + std::to_string(i);
+                setValuesInReg({{key, value}});
+                if (getValueFromReg(key, false) != value) ++lost;
+            }
+            ::_exit(lost == 0 ? 0 : 1);
+        }
+        writers.push_back(pid);
+    }
+    for (pid_t pid : writers) EXPECT_EQ(exitStatus(pid), 0) << "a writer lost writes";
+    ::close(stop[1]);
+    EXPECT_EQ(exitStatus(reader), 0) << "the reader saw an empty or partial file";
+
+    const std::string final = readFile(sandbox.settingsFile());
+    for (const std::string& key : keys) {
+        EXPECT_EQ(getValueFromReg(key, false), key + std::to_string(kWrites - 1));
+        const std::string quoted = "\"" + key + "\"";
+        EXPECT_EQ(final.find(quoted), final.rfind(quoted)) << key << " inserted twice";
+    }
+    EXPECT_EQ(getValueFromReg("ProgramPath", false), "/opt/q");
+    EXPECT_EQ(folderEntries(sandbox.home() + "/.config/QuillaneMac/"),
+              (std::set<std::string>{"reg.xml", "reg.xml.lock"}));
+    EXPECT_TRUE(boxes.boxes.empty());
 }
 
 TEST_F(SettingsTest, WithoutHomeNothingIsTouched) {
