@@ -97,10 +97,16 @@ inline constexpr int kLutMappingSize = static_cast<int>(sizeof(LutMapping));
 //
 // A failure writes a line starting with "MemoryMappingFile fail!" and the path
 // to standard error and leaves the object unmapped: data null, fd -1.
+//
+// The descriptor is closed as soon as the file is mapped (the mapping stays
+// valid without it): every effect instance holds two mappings for its whole
+// life, and a project of a few hundred instances would otherwise use up the
+// process's descriptors. Nothing done through data needs one; an operation
+// that does must open the file again for its own span.
 template <typename T>
 class MemoryMappingFile {
 public:
-    int fd = -1;
+    int fd = -1;                 // open only while the file is being opened, sized and mapped
     std::uint64_t fileSize = 0;  // the size found right after opening (after emptying, with create)
     int size = 0;                // bytes mapped
     bool noLock = true;          // false: advise random access (or lock in memory), unlock on release
@@ -163,6 +169,8 @@ public:
             fail("MemoryMappingFile fail! Error in madvise or mlock:", path);
             return;
         }
+        ::close(fd);
+        fd = -1;
     }
 
     ~MemoryMappingFile() { cleanup(); }

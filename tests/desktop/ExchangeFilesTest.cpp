@@ -51,6 +51,7 @@ TEST_F(ExchangeFilesTest, OpeningStretchesAndZeroesAnExistingFile) {
         ::chmod(lutPath.c_str(), 0666);
         LutFile lut(kLutMappingName, kLutMappingSize, true, false);
         ASSERT_NE(lut.data, nullptr);
+        EXPECT_EQ(lut.fd, -1);  // the mapping holds no descriptor
         EXPECT_EQ(lut.fileSize, 0u);
         const std::string bytes = readFile(lutPath);
         EXPECT_EQ(bytes.size(), std::size_t(kLutMappingSize));
