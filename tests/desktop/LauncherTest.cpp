@@ -1,6 +1,7 @@
 // The launcher with a real stand-in program named QuillaneMac. These tests
 // look at every process of the machine, so they run alone (see CMakeLists.txt).
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -161,4 +162,22 @@ TEST_F(LauncherTest, WithoutProgramPathTheUserIsToldAndNothingStarts) {
     ASSERT_EQ(boxes.boxes.size(), 4u);
     EXPECT_EQ(boxes.boxes[3].informativeText, "Can't get HOME variable");
     EXPECT_FALSE(exists(record));
+}
+
+TEST_F(LauncherTest, TheApplicationGetsNoDescriptorBeyondTheStandardOnes) {
+    // A descriptor the host left inheritable, as libraries now and then do.
+    const int inheritable = ::open("/dev/null", O_RDONLY);
+    ASSERT_GE(inheritable, 3);
+    std::string standard;  // those of 0, 1 and 2 that the test itself has open
+    for (int fd = 0; fd < 3; ++fd)
+        if (::fcntl(fd, F_GETFD) != -1) standard += (standard.empty() ? "" : ",") + std::to_string(fd);
+    for (const bool modal : {true, false}) {
+        SCOPED_TRACE(modal ? "modal" : "non-modal");
+        std::filesystem::remove(record);
+        startQuillane("/tmp/a.qlp", modal);
+        ASSERT_TRUE(waitUntil([&] { return exists(record); }));
+        EXPECT_EQ(keyedLines(readFile(record), '=')["fds"], standard);
+        ASSERT_TRUE(waitForNoQuillaneMac(10s));
+    }
+    ::close(inheritable);
 }

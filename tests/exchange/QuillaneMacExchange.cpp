@@ -1,6 +1,6 @@
 // A stand-in for the Quillane desktop application, started by the launcher as
 // "QuillaneMac -plugin [file]" (the exchange and the launcher tests). It
-// reports what it was given, optionally leaves a preset file and raises
+// reports what it was given (the descriptors it started with among it), optionally leaves a preset file and raises
 // presetReady, fills the LUT record for the instance it finds there, raises
 // lutReady last, then exits or lingers as a non-modal application would.
 // Steered by the environment (QUILLANE_STANDIN_...):
@@ -13,6 +13,7 @@
 //   PRESET     bytes of the preset file to leave; PRESET_SIZE: its length (sparse)
 //   FOR_ID     answer for this instance id instead of the record's
 //   LINGER_MS  stay this long after answering (at most 60 s), or until the file QUIT exists
+#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -23,6 +24,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "StandInLut.h"
 #include "desktop/ExchangeDirectory.h"
@@ -42,6 +44,22 @@ void waitForFile(const std::string& path, std::chrono::milliseconds limit) {
 
 void storeWord(std::uint32_t& word, std::uint32_t value) { __atomic_store_n(&word, value, __ATOMIC_RELEASE); }
 std::uint32_t loadWord(const std::uint32_t& word) { return __atomic_load_n(&word, __ATOMIC_ACQUIRE); }
+
+// The descriptors open in this process, in ascending order: "0,1,2".
+std::string openDescriptors() {
+    DIR* dir = ::opendir("/proc/self/fd");
+    if (dir == nullptr) return "unknown";
+    std::vector<int> fds;
+    while (const dirent* entry = ::readdir(dir)) {
+        const int fd = std::atoi(entry->d_name);
+        if (entry->d_name[0] != '.' && fd != ::dirfd(dir)) fds.push_back(fd);
+    }
+    ::closedir(dir);
+    std::sort(fds.begin(), fds.end());
+    std::string list;
+    for (int fd : fds) list += (list.empty() ? "" : ",") + std::to_string(fd);
+    return list;
+}
 
 // Its arguments, the file it was handed and the words of the image record.
 void describeInput(std::ostringstream& report, int argc, char** argv, const ImageMapping* image) {
@@ -106,11 +124,14 @@ void answer(ImageMapping* image, LutMapping* lut) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Before this program opens anything itself: what it was handed.
+    const std::string descriptors = openDescriptors();
     waitForFile(env("RELEASE"), std::chrono::seconds(30));
     MemoryMappingFile<ImageMapping> image(kImageMappingName, kImageMappingSize, false, true, true);
     MemoryMappingFile<LutMapping> lut(kLutMappingName, kLutMappingSize, false, true, true);
 
     std::ostringstream report;
+    report << "fds=" << descriptors << "\n";
     describeInput(report, argc, argv, image.data);
     if (lut.data) answer(image.data, lut.data);
     if (const std::string path = env("REPORT"); !path.empty()) {
