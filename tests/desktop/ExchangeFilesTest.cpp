@@ -33,16 +33,6 @@ protected:
     }
 };
 
-// Runs body in a forked child; its result is the child's exit status.
-template <typename Body>
-int inChild(Body body) {
-    const pid_t pid = ::fork();
-    if (pid == 0) ::_exit(body());
-    int status = -1;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
-}
-
 }  // namespace
 
 TEST_F(ExchangeFilesTest, OpeningStretchesAndZeroesAnExistingFile) {

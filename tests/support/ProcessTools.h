@@ -1,8 +1,10 @@
 #pragma once
 // Small helpers for tests that steer the environment and other processes:
-// an environment guard, a child process whose output is collected, waiting
-// for a condition, and waiting until no QuillaneMac runs any more.
+// an environment guard, a child process whose output is collected, a forked
+// child, waiting for a condition, and waiting until no QuillaneMac runs any
+// more.
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <array>
 #include <chrono>
@@ -71,6 +73,22 @@ inline std::map<std::string, std::string> keyedLines(const std::string& text, ch
         if (at != std::string::npos) lines[line.substr(0, at)] = line.substr(at + 1);
     }
     return lines;
+}
+
+// How a child process ended: its exit status, or 100 + the signal that ended it.
+inline int exitStatus(pid_t pid) {
+    int status = -1;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
+}
+
+// Runs body in a forked child (for limits that hold for a whole process);
+// the result is the child's exit status, body's result when it returns.
+template <typename Body>
+int inChild(Body body) {
+    const pid_t pid = ::fork();
+    if (pid == 0) ::_exit(body());
+    return exitStatus(pid);
 }
 
 template <typename Condition>
