@@ -100,7 +100,9 @@ TEST_F(ExchangeTest, ModalExchangeWithPresetBothWays) {
         {"handed.size", "10"}, {"handed.hex", hexOf("0123456789")}, {"image.busy", "0"}, {"image.imageReady", "1"},
         {"image.currentPluginID", std::to_string(kId)}, {"image.clipName", "clipName"}, {"image.width", "4"},
         {"image.height", "2"}};
-    EXPECT_EQ(report(), expectedReport);
+    std::map<std::string, std::string> seen = report();
+    seen.erase("fds");  // the launcher's tests look at those
+    EXPECT_EQ(seen, expectedReport);
     struct stat st {};
     ASSERT_EQ(::lstat(sent.c_str(), &st), 0);
     EXPECT_TRUE(S_ISREG(st.st_mode));
