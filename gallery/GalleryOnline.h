@@ -39,7 +39,8 @@ OnlineFolderTarget onlineFolderTarget(const GalleryItem& item);
 
 // The address to open for a link's "url" value: an absolute http(s) URL as it
 // stands, a path (starting with "/") against the service's origin; empty for
-// any other scheme, or text with blanks or control characters.
+// any other scheme, an address without a host, or text with blanks, control
+// characters or bytes outside ASCII.
 std::string onlineLinkAddress(const std::string& url, const std::string& serviceOrigin);
 
 // The caption under an online item's thumbnail: the item string up to its

@@ -123,7 +123,7 @@ TEST(OnlineFolderTarget, SubFoldersAndUpEntries) {
         {"Up/", "../", "", ""}, {"Up/", "a/../b/../", "", ""}, {"", "", "", ""},
     };
     for (auto& row : rows) {
-        GalleryItem item{Folder, std::string(row[0]) + ":" + row[1], -1, row[0], row[1]};
+        GalleryItem item{Folder, std::string(row[0]) + ":" + row[1], -1, row[0], row[1], "", false};
         const OnlineFolderTarget target = onlineFolderTarget(item);
         EXPECT_EQ(target.folder, row[2]) << row[1];
         EXPECT_EQ(target.highlight, row[3]) << row[1];
