@@ -3,6 +3,7 @@
 // listing into items, icons into tiles, folder values into a place to go, link
 // values into an address to open, and the stored-account sign-in before a
 // listing. Pure functions apart from the sign-in, so tests call them directly.
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,8 +39,18 @@ OnlineFolderTarget onlineFolderTarget(const GalleryItem& item);
 
 // The address to open for a link's "url" value: an absolute http(s) URL as it
 // stands, a path (starting with "/") against the service's origin; empty for
-// any other scheme, or text with blanks or control characters.
+// any other scheme, an address without a host, or text with blanks, control
+// characters or bytes outside ASCII.
 std::string onlineLinkAddress(const std::string& url, const std::string& serviceOrigin);
+
+// The caption under an online item's thumbnail: the item string up to its
+// first ":" (one character shorter for a folder, whose names end in "/"),
+// or all of it when it has none.
+std::string onlineCaption(const GalleryItem& item);
+
+// The toolbar's account label for a client: "E-mail: " and the signed-in
+// address, or "E-mail: Guest".
+std::string accountCaption(const OnlineAPI& api);
 
 // Signs a guest client in with the stored account before an online listing.
 // A stored pair the service refused is not sent again until the account form
@@ -47,3 +58,27 @@ std::string onlineLinkAddress(const std::string& url, const std::string& service
 // "" when the label stays as it is (nothing was sent).
 std::string signInBeforeListing(OnlineAPI& api);
 void noteFormLogin();
+
+// What the account form's Login button does with the pair typed into it.
+// Remembers the last pair sent and its result for the life of the process
+// (every LUT Manager window shares accountFormGate()). A pair is held back
+// only when the service itself refused it (wrong password or e-mail) or
+// refused the client (outdated version): a pair that met no answer or a
+// lock-out may be tried again. Two empty boxes are never sent.
+class LoginGate {
+public:
+    // The code whose message the status line shows instead of sending the
+    // pair; none when the pair is to be sent.
+    std::optional<int> heldBackCode(const std::string& email, const std::string& password) const;
+    // Records the pair that was sent and the code it got.
+    void noteSent(const std::string& email, const std::string& password, int code);
+    // Whether a log-in is worth keeping in the settings file: only one that
+    // signed the client in.
+    static bool shouldSaveCredentials(const OnlineAPI& api);
+
+private:
+    std::string lastEmail_;
+    std::string lastPassword_;
+    int lastCode_ = 0;
+};
+LoginGate& accountFormGate();

@@ -89,9 +89,8 @@ bool wholeInt(std::string_view text, int& value) {
     return error == std::errc() && stop == end;
 }
 
-// Decimal value of a listing's id text by std::stoi's rules (leading blanks and a sign
-// allowed, text after the digits ignored), without its exceptions: false when there are no
-// digits or the value does not fit an int.
+}  // namespace
+
 bool parseLeadingInt(const std::string& text, int& value) {
     std::size_t i = 0;
     while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
@@ -102,8 +101,6 @@ bool parseLeadingInt(const std::string& text, int& value) {
     }
     return std::from_chars(text.data() + i, text.data() + text.size(), value).ec == std::errc();
 }
-
-}  // namespace
 
 OnlineAPI::OnlineAPI() : OnlineAPI(quillane::online::serviceAddress()) {}
 

@@ -123,6 +123,11 @@ private:
 // path (.cube/.3dl), a missing client, or a listing that is not an array.
 std::vector<std::pair<std::string, int>> findFilters(std::string folder, OnlineAPI* api);
 
+// Decimal value of a listing's id text by std::stoi's rules (leading blanks and a sign
+// allowed, text after the digits ignored), without its exceptions: false when there are no
+// digits or the value does not fit an int. Every reader of listing ids uses this one.
+bool parseLeadingInt(const std::string& text, int& value);
+
 // s with every occurrence of from replaced by to; inserted text is not searched again.
 std::string replaceString(std::string s, std::string const& from, std::string const& to);
 

@@ -97,6 +97,12 @@ public:
             if (r.is_object() && r.value("path", "") == path) found.push_back(r);
         return found;
     }
+    // The favourite changes the service accepted: {email: {lutid: "1" or "0"}}.
+    nlohmann::json favorites() const {
+        std::ifstream in(dir_.file("favorites.json"));
+        if (!in) return nlohmann::json::object();
+        return nlohmann::json::parse(in, nullptr, false);
+    }
     std::size_t requestCount() const { return requests().size(); }
     void clearLog() const { std::ofstream(logFile(), std::ios::trunc); }
 

@@ -12,10 +12,14 @@ signature get 403 or 400.
 DIR/control.json, read afresh on every request (write it whole, then rename), steers it:
   accounts {email: password}, token (for the next log-ins), loginReply (raw reply to every
   log-in), listings {folder: JSON or raw text}, lutSize (edge of served LUTs, default 5),
-  favoriteReply (default "ok"), and faults [{path, mode, status?, size?}], the first whose
+  favoriteReply (default "ok"), icons {folder: {width, height, rgba: [r, g, b, a]} or
+  {raw: text}} (a PNG of one colour, or raw bytes; other folders get a 4x3 PNG), and faults [{path, mode, status?, size?}], the first whose
   path matches changing the reply: stall (silence for a minute), truncate (full length
   announced, half sent), garbage, status (normal body, HTTP `status`), endless (no length,
   bytes until the client hangs up), size (exactly `size` bytes).
+
+Favourite changes the service accepted are kept per e-mail in DIR/favorites.json
+({email: {lutid: "1" or "0"}}) and override the "favorite" member of that user's listings.
 """
 import argparse
 import hmac
@@ -68,11 +72,11 @@ def preset_bytes(lut_id):
     return b"PRESET:%d\x00\x01\xfe\xff" % lut_id
 
 
-def png_bytes(width=4, height=3):
+def png_bytes(width=4, height=3, rgba=(200, 100, 50, 255)):
     def chunk(kind, data):
         return (struct.pack(">I", len(data)) + kind + data +
                 struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF))
-    rows = b"".join(b"\x00" + bytes([200, 100, 50, 255]) * width for _ in range(height))
+    rows = b"".join(b"\x00" + bytes(rgba) * width for _ in range(height))
     return (b"\x89PNG\r\n\x1a\n" +
             chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0)) +
             chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
@@ -84,6 +88,7 @@ class State:
         self.lock = threading.Lock()
         self.sessions = {"": {GUEST, ""}}   # email -> sessions issued to it
         self.counter = 0
+        self.favorites = {}                 # email -> {lutid: "1" or "0"}
 
     def control(self):
         try:
@@ -203,6 +208,12 @@ class Handler(BaseHTTPRequestHandler):
             return 200, ("1 " + token).encode("utf-8")
         if path == "/lutbrowse.php":
             listing = control.get("listings", {}).get(values.get("folder", ""), [])
+            if isinstance(listing, list):
+                with state.lock:
+                    marks = dict(state.favorites.get(values.get("email", ""), {}))
+                listing = [dict(e, favorite=marks[e["id"]])
+                           if isinstance(e, dict) and e.get("id") in marks else e
+                           for e in listing]
             text = listing if isinstance(listing, str) else json.dumps(listing)
             return 200, text.encode("utf-8")
         if path == "/lutload.php":
@@ -211,9 +222,24 @@ class Handler(BaseHTTPRequestHandler):
                 return 200, preset_bytes(lut_id)
             return 200, lut_bytes(lut_id, int(control.get("lutSize", 5)))
         if path == "/luticon.php":
-            return 200, png_bytes()
+            icon = control.get("icons", {}).get(values.get("folder", ""))
+            if icon is None:
+                return 200, png_bytes()
+            if "raw" in icon:
+                return 200, icon["raw"].encode("latin-1")
+            return 200, png_bytes(icon["width"], icon["height"],
+                                  tuple(icon.get("rgba", (200, 100, 50, 255))))
         if path == "/lutfavorite.php":
-            return 200, control.get("favoriteReply", "ok").encode("utf-8")
+            reply = control.get("favoriteReply", "ok")
+            if reply == "ok":
+                with state.lock:
+                    state.favorites.setdefault(values.get("email", ""), {})[
+                        values.get("lutid", "")] = values.get("favorite", "")
+                    target = os.path.join(state.dir, "favorites.json")
+                    with open(target + ".tmp", "w", encoding="utf-8") as f:
+                        f.write(json.dumps(state.favorites))
+                    os.replace(target + ".tmp", target)
+            return 200, reply.encode("utf-8")
         return 404, b"no such endpoint"
 
     def start_reply(self, status, length=None):
