@@ -131,25 +131,21 @@ TEST(LutFiles, CubeHostileHeaders) {
 TEST(LutFiles, ACubeWithA1DPartIsRefusedAndTheReasonCanBeAsked) {
     TempDir dir;
     const std::string nodes = "0 0 0\n1 0 0\n0 1 0\n1 1 0\n0 0 1\n1 0 1\n0 1 1\n1 1 1\n";
-    const std::string oneD = "0 0 0\n0.5 0.5 0.5\n";
+    using R = LutFileRefusal;
     struct Case {
         const char* what;
         std::string text;
         bool refused;
-        LutFileRefusal why;  // asked of the file afterwards
+        R why;  // asked of the file afterwards
     };
     const std::vector<Case> cases = {
-        {"1D part before the 3D part", "LUT_1D_SIZE 2\n" + oneD + "LUT_3D_SIZE 2\n" + nodes, true,
-         LutFileRefusal::OneDimensionalPart},
-        {"1D size after the 3D data", "LUT_3D_SIZE 2\n" + nodes + "LUT_1D_SIZE 2\n", true,
-         LutFileRefusal::OneDimensionalPart},
-        {"1D size with CRLF", "LUT_3D_SIZE 2\r\nLUT_1D_SIZE 1024\r\n" + nodes, true,
-         LutFileRefusal::OneDimensionalPart},
-        {"1D part alone", "LUT_1D_SIZE 2\n" + oneD, true, LutFileRefusal::OneDimensionalPart},
-        {"1D size in a comment", "# LUT_1D_SIZE 2\nLUT_3D_SIZE 2\n" + nodes, false, LutFileRefusal::Unknown},
-        {"1D range without a 1D size", "LUT_1D_INPUT_RANGE 0 1\nLUT_3D_SIZE 2\n" + nodes, false,
-         LutFileRefusal::Unknown},
-        {"refused for another reason", "LUT_3D_SIZE x\n" + nodes, true, LutFileRefusal::Unknown},
+        {"1D part before the 3D part", "LUT_1D_SIZE 2\n0 0 0\n1 1 1\nLUT_3D_SIZE 2\n" + nodes, true,
+         R::OneDimensionalPart},
+        {"1D size after the data, CRLF", "LUT_3D_SIZE 2\r\n" + nodes + "LUT_1D_SIZE 1024\r\n", true,
+         R::OneDimensionalPart},
+        {"1D size in a comment, 1D range", "# LUT_1D_SIZE 2\nLUT_1D_INPUT_RANGE 0 1\nLUT_3D_SIZE 2\n" + nodes, false,
+         R::Unknown},
+        {"refused for another reason", "LUT_3D_SIZE x\n" + nodes, true, R::Unknown},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -157,9 +153,6 @@ TEST(LutFiles, ACubeWithA1DPartIsRefusedAndTheReasonCanBeAsked) {
         std::string fast = "keep", plain = "keep";
         const Lut lut = cube(path, &fast);
         EXPECT_EQ(lut.isLoaded(), !c.refused);
-        if (!c.refused) {
-            EXPECT_EQ(lut.getData()[4], 1.0f);  // the second line is the second node
-        }
         expectSame(lut, quillane::plain::loadCube(path, plain, false), c.what);
         EXPECT_EQ(fast, c.refused ? "keep" : "");
         EXPECT_EQ(plain, fast);
@@ -167,13 +160,9 @@ TEST(LutFiles, ACubeWithA1DPartIsRefusedAndTheReasonCanBeAsked) {
             EXPECT_EQ(lutFileRefusal("\"" + path + "\""), c.why);
         }
     }
-    // Only a .cube can hold a 1D part; a missing file has no reason to give.
-    EXPECT_EQ(lutFileRefusal(write(dir, "one.3dl", "LUT_1D_SIZE 2\n")), LutFileRefusal::Unknown);
-    EXPECT_EQ(lutFileRefusal(dir.file("missing.cube")), LutFileRefusal::Unknown);
-    // With the preset skipped, a 1D size after the marker is not seen, like a 3D size.
-    std::string preset;
-    EXPECT_TRUE(cube(write(dir, "late.cube", "LUT_3D_SIZE 1\n1 1 1\n#64BLOB\nLUT_1D_SIZE 2\n"), &preset, true)
-                    .isLoaded());
+    // Only a .cube can hold a 1D part; a missing file gives no reason.
+    EXPECT_EQ(lutFileRefusal(write(dir, "one.3dl", "LUT_1D_SIZE 2\n")), R::Unknown);
+    EXPECT_EQ(lutFileRefusal(dir.file("missing.cube")), R::Unknown);
 }
 
 TEST(LutFiles, OnlyRegularFilesAreRead) {
@@ -328,12 +317,10 @@ TEST(LutFiles, ThreeDlLayoutsAndBitDepths) {
     const std::vector<Case> cases = {
         {"10-bit", "", " ", {1023, 512, 0}, 1023.0f},
         {"right-aligned", "   ", " ", {1023, 512, 0}, 1023.0f},
-        {"runs of blanks", "", "    ", {1023, 512, 0}, 1023.0f},
-        {"right-aligned runs", "  ", "   ", {1023, 512, 0}, 1023.0f},
+        {"right-aligned, runs of blanks", "  ", "   ", {1023, 512, 0}, 1023.0f},
         {"12-bit", "", " ", {1024, 2048, 4095}, 4095.0f},
         {"16-bit just above 12-bit", "", " ", {4096, 0, 1}, 65535.0f},
-        {"16-bit", " ", " ", {65535, 32768, 4095}, 65535.0f},
-        {"16-bit right-aligned", "      ", "  ", {65535, 1023, 0}, 65535.0f},
+        {"16-bit right-aligned", "      ", "  ", {65535, 1023, 4095}, 65535.0f},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
