@@ -26,7 +26,7 @@ bool isCubeOneDimensionalSize(std::string_view line);
 // Why a LUT file gave the empty Lut, for the reasons a user can act on; Unknown
 // for all others (unreadable, damaged, no LUT at all). The readers keep their
 // one result, the Lut: this is asked after a refusal, to word the message, and
-// reads the file again (refusals are rare, and the file is small by then).
+// reads the file again, a cost only refusals pay.
 enum class LutFileRefusal { Unknown, OneDimensionalPart };
 LutFileRefusal lutFileRefusal(std::string path);
 
