@@ -4,8 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <string_view>
 
 #include "lut/LutFile.h"
 
@@ -134,4 +136,18 @@ Lut Lut::loadFromFile3DLC(std::string path, std::string& presetText, bool skipPr
     std::string text;
     if (!readWholeFile(path, text)) return Lut();
     return parse3dlText(text, path, presetText, skipPreset);
+}
+
+LutFileRefusal lutFileRefusal(std::string path) {
+    removeCharsFromString(path, "\"");
+    std::string text;
+    // The type rule of lutFromFile: only .cube files can hold a 1D part.
+    if (ends_with(path, ".3dl") || !readWholeFile(path, text)) return LutFileRefusal::Unknown;
+    const std::string_view all(text);
+    for (std::size_t at = 0; at < all.size();) {
+        const std::size_t end = std::min(all.find('\n', at), all.size());
+        if (isCubeOneDimensionalSize(all.substr(at, end - at))) return LutFileRefusal::OneDimensionalPart;
+        at = end + 1;
+    }
+    return LutFileRefusal::Unknown;
 }

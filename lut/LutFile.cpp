@@ -185,6 +185,8 @@ Lut parseCubeText(std::string_view text, const std::string& path, std::string& p
                         v > std::numeric_limits<int>::max())
                         return Lut();  // no readable size: the file is refused
                     n = v;
+                } else if (isCubeOneDimensionalSize(line)) {
+                    return Lut();  // refused as a whole, the preset with it
                 }
             }
             if (!marker) {
@@ -220,7 +222,8 @@ Lut parseCubeText(std::string_view text, const std::string& path, std::string& p
 Lut parse3dlText(std::string_view text, const std::string& path, std::string& presetText, bool skipPreset) {
     int n = 0;
     long long k = 0, total = 0;
-    bool dataMode = false, marker = false, over = false;
+    // Whether a value passed the 10-bit or the 12-bit top: the file's depth.
+    bool dataMode = false, marker = false, over10 = false, over12 = false;
     std::string gathered, copy;
     std::vector<float> nodes;
 
@@ -248,8 +251,12 @@ Lut parse3dlText(std::string_view text, const std::string& path, std::string& pr
                 continue;
             }
         }
-        if (dataMode && !line.empty() && !hasHash && isDigit(line[0]) &&
-            std::count(line.begin(), line.end(), ' ') >= 2) {
+        // Some tools right-align their columns: blanks before the first value
+        // do not make a line less of a data line.
+        std::string_view values = line;
+        values.remove_prefix(std::min(values.size(), values.find_first_not_of(' ')));
+        if (dataMode && !values.empty() && !hasHash && isDigit(values[0]) &&
+            std::count(values.begin(), values.end(), ' ') >= 2) {
             float v[3] = {0.0f, 0.0f, 0.0f};
             copy.assign(line.data(), line.size());
             std::sscanf(copy.c_str(), "%f %f %f", &v[0], &v[1], &v[2]);
@@ -259,7 +266,8 @@ Lut parse3dlText(std::string_view text, const std::string& path, std::string& pr
             float* node = nodes.data() + lutNodeOffset(nn, r, g, b);
             for (int c = 0; c < 3; ++c) {
                 node[c] = v[c];
-                over = over || v[c] > 1023.0f;
+                over10 = over10 || v[c] > 1023.0f;
+                over12 = over12 || v[c] > 4095.0f;
             }
             if (++k == total) dataMode = false;
         }
@@ -276,7 +284,8 @@ Lut parse3dlText(std::string_view text, const std::string& path, std::string& pr
 
     if (!skipPreset) presetText = std::move(gathered);
     if (n == 0) return Lut();
-    const float scale = over ? 4095.0f : 1023.0f;
+    // 16-bit files (written by some tools) are told apart by a value above 4095.
+    const float scale = over12 ? 65535.0f : over10 ? 4095.0f : 1023.0f;
     for (std::size_t t = 0; t < nodes.size(); t += 4) {
         nodes[t + 0] /= scale;
         nodes[t + 1] /= scale;
@@ -284,6 +293,8 @@ Lut parse3dlText(std::string_view text, const std::string& path, std::string& pr
     }
     return Lut(std::move(nodes), n, 0.0f, 1.0f, path);
 }
+
+bool isCubeOneDimensionalSize(std::string_view line) { return startsWith(line, "LUT_1D_SIZE"); }
 
 void lutFromFile(std::string* path, Lut* lut, std::vector<char>* preset) {
     if (!path || !lut || !preset) return;

@@ -18,6 +18,18 @@ constexpr int kMaxFileDimSize = 256;
 Lut parseCubeText(std::string_view text, const std::string& path, std::string& presetText, bool skipPreset);
 Lut parse3dlText(std::string_view text, const std::string& path, std::string& presetText, bool skipPreset);
 
+// A .cube line that declares a 1D part ("LUT_1D_SIZE ..."). The effect applies
+// 3D LUTs only, and the 1D entries would be taken for the first 3D nodes,
+// shifting every node: a file that holds one is refused as a whole.
+bool isCubeOneDimensionalSize(std::string_view line);
+
+// Why a LUT file gave the empty Lut, for the reasons a user can act on; Unknown
+// for all others (unreadable, damaged, no LUT at all). The readers keep their
+// one result, the Lut: this is asked after a refusal, to word the message, and
+// reads the file again, a cost only refusals pay.
+enum class LutFileRefusal { Unknown, OneDimensionalPart };
+LutFileRefusal lutFileRefusal(std::string path);
+
 // Loads *path (a .3dl when the name ends in ".3dl", any case; .cube otherwise)
 // into *lut, replacing it (by the empty Lut when unreadable), and the decoded
 // preset into *preset. Null pointers: nothing happens.

@@ -4,6 +4,7 @@
 #include <cfloat>
 #include <cmath>
 #include <cstring>
+#include <iostream>
 
 #include "plugin/Base64.h"
 #include "plugin/PluginBundle.h"
@@ -237,22 +238,25 @@ void FxQuillane::loadLut() {
 
         _name = name.stringValue();
 
-        // The stored size and range come from a project file and are not
-        // trusted: a size outside 0..256 or a range that is not a finite float
-        // restores the empty LUT. Nodes come only from the bytes parameter 7
-        // really holds; nodes it lacks are black with alpha 1.
+        // The stored size, range and nodes come from a project file and are
+        // not trusted: a size outside 0..256, a range that is not a finite
+        // float, or fewer node bytes than the size needs (a size of 256 over a
+        // few nodes would cost 268 MB of black) is damage and restores the
+        // empty LUT. The node bytes are measured before any node is made.
         const std::int64_t n = dimSize.integerValue();
         float r0 = 0.0f, r1 = 1.0f;
         const bool rangeOk = narrowRange(range0.doubleValue(), &r0) && narrowRange(range1.doubleValue(), &r1);
-        if (n >= 0 && n <= kMaxStoredDimSize && rangeOk) {
-            const std::size_t nodeCount = static_cast<std::size_t>(n * n * n);
-            std::vector<float> nodes(nodeCount * 4, 0.0f);
-            for (std::size_t i = 0; i < nodeCount; ++i) nodes[i * 4 + 3] = 1.0f;
-            const FxValue::Bytes& bytes = data.dataValue();
-            const std::size_t floats = std::min(bytes.size() / sizeof(float), nodes.size());
-            if (floats > 0) std::memcpy(nodes.data(), bytes.data(), floats * sizeof(float));
+        const FxValue::Bytes& bytes = data.dataValue();
+        const bool sizeOk = n >= 0 && n <= kMaxStoredDimSize;
+        const std::size_t nodeCount = sizeOk ? static_cast<std::size_t>(n * n * n) : 0;
+        if (sizeOk && rangeOk && bytes.size() >= nodeCount * 16) {
+            std::vector<float> nodes(nodeCount * 4);
+            if (nodeCount > 0) std::memcpy(nodes.data(), bytes.data(), nodeCount * 16);
             _lut = Lut(std::move(nodes), static_cast<int>(n), r0, r1);
         } else {
+            std::cerr << "Quillane: the project's LUT is damaged (size " << n << ", " << bytes.size()
+                      << " bytes of nodes, range " << range0.doubleValue() << " to " << range1.doubleValue()
+                      << "); no LUT is applied\n";
             _lut = Lut();
         }
 

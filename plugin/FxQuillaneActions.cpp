@@ -100,6 +100,31 @@ std::vector<std::pair<std::string, int>> onlineLutsOf(const std::string& folder,
     return findFilters(folder, &api);
 }
 
+// The LUT of an online entry with its preset; the empty Lut when the service
+// sends none. Names may repeat in a listing: the last one of that name counts.
+Lut downloadOnlineLut(OnlineAPI& api, const std::vector<std::pair<std::string, int>>& luts,
+                      const std::string& entry, std::vector<char>* preset) {
+    int id = -1;
+    for (const auto& [lutName, lutId] : luts)
+        if (lutName == entry) id = lutId;
+    if (id < 0) return Lut();
+    // The LUT first: an entry that is passed over costs no preset download.
+    Lut lut = api.downloadLut(id);
+    if (!lut.isLoaded() || lut.getDimSize() < 1) return Lut();
+    const MemoryStruct bytes = api.downloadLutPreset(id);
+    preset->assign(bytes.memory(), bytes.memory() + bytes.size());
+    return lut;
+}
+
+// The first line of the box for a LUT file that gave no LUT, and the reason
+// when it is one the user can act on.
+std::string unreadableLutText(const std::string& path) {
+    std::string text = "Cannot read a LUT from the file " + path;
+    if (lutFileRefusal(path) == LutFileRefusal::OneDimensionalPart)
+        text += "\nIt holds a 1D part (LUT_1D_SIZE), which the effect cannot apply.";
+    return text;
+}
+
 void errorBox(const std::string& message, const char* title = kErrorTitle) {
     showBox(message.c_str(), title, BoxStyle::Error, BoxButtons::OK);
 }
@@ -122,7 +147,7 @@ void FxQuillane::choseFileLut() {
     Lut lut = readLutFile(path, &preset);
     // An unreadable file must not replace the user's LUT by nothing.
     if (!lut.isLoaded()) {
-        errorBox("Cannot read a LUT from the file " + path + "\nThe current LUT is kept.");
+        errorBox(unreadableLutText(path) + "\nThe current LUT is kept.");
         return;
     }
     _name = path;
@@ -160,39 +185,36 @@ void FxQuillane::selectNextPrevLut(bool next) {
     }
     if (current == names.size()) return;
 
+    // An entry that gives no LUT (not a LUT, a folder, a LUT the service
+    // cannot send) must not end the walk there for good: step on past it in
+    // the direction pressed, once round the folder at most. The entry at the
+    // current place is not tried again, unless it is the folder's only one.
     const std::size_t count = names.size();
-    const std::size_t position = next ? (current + 1) % count : (current + count - 1) % count;
-    const std::string& entry = names[position];
-    const std::string newName = at.folder.empty() ? entry : at.folder + at.separator + entry;
-
-    if (at.isFile) {
+    const std::size_t tries = count > 1 ? count - 1 : 1;
+    std::string firstFailure;
+    for (std::size_t step = 1; step <= tries; ++step) {
+        const std::size_t position = next ? (current + step) % count : (current + count - step) % count;
+        const std::string& entry = names[position];
+        const std::string newName = at.folder.empty() ? entry : at.folder + at.separator + entry;
         std::vector<char> preset;
-        Lut lut = readLutFile(newName, &preset);
-        if (!lut.isLoaded()) {
-            errorBox("Cannot read a LUT from the file " + newName + "\nThe current LUT is kept.");
+        Lut lut = at.isFile ? readLutFile(newName, &preset) : downloadOnlineLut(*api, onlineLuts, entry, &preset);
+        if (lut.isLoaded()) {
+            _lut = std::move(lut);
+            _preset = std::move(preset);
+            _name = newName;
+            saveLut();
             return;
         }
-        _lut = std::move(lut);
-        _preset = std::move(preset);
-    } else {
-        // Names may repeat in a listing: the last one of that name counts.
-        int id = -1;
-        for (const auto& [lutName, lutId] : onlineLuts)
-            if (lutName == entry) id = lutId;
-        if (id >= 0) {
-            const MemoryStruct presetBytes = api->downloadLutPreset(id);
-            Lut lut = api->downloadLut(id);
-            if (!lut.isLoaded() || lut.getDimSize() < 1) {
-                errorBox("Cannot download the LUT " + newName +
-                         " from the online library: the service sent no LUT.\nThe current LUT is kept.");
-                return;
-            }
-            _lut = std::move(lut);
-            _preset.assign(presetBytes.memory(), presetBytes.memory() + presetBytes.size());
-        }
+        if (firstFailure.empty()) firstFailure = newName;
     }
-    _name = newName;
-    saveLut();
+
+    // No other entry of the folder gives a LUT: the nearest one in the
+    // direction pressed is named.
+    const std::string others = tries > 1 ? "\nNo other entry of its folder gives a LUT either." : "";
+    const std::string first = at.isFile ? unreadableLutText(firstFailure)
+                                        : "Cannot download the LUT " + firstFailure +
+                                              " from the online library: the service sent no LUT.";
+    errorBox(first + others + "\nThe current LUT is kept.");
 }
 
 void FxQuillane::openAbout() {

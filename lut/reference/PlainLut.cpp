@@ -38,6 +38,8 @@ Lut loadCube(std::string path, std::string& presetText, bool skipPreset) {
                 } catch (...) {
                     return Lut();
                 }
+            } else if (isCubeOneDimensionalSize(line)) {
+                return Lut();
             }
         }
         if (!marker) {

@@ -138,26 +138,99 @@ TEST_F(ActionsLocal, AFolderThatCannotBeReadChangesNothing) {
     EXPECT_EQ(WEXITSTATUS(status), 0) << "11: readable without root, 12: something changed";
 }
 
-TEST_F(ActionsLocal, ASteppedToEntryThatIsNoLutKeepsTheCurrentLutAndSaysSo) {
-    // A pipe would block a reader for good; a folder is no file at all.
-    for (const std::string kind : {"file", "folder", "pipe"}) {
+// Files that give no LUT, each made at path; a pipe would block a reader for
+// good, a folder is no file at all.
+void makeNoLut(const std::string& kind, const std::string& path) {
+    if (kind == "folder")
+        std::filesystem::create_directory(path);
+    else if (kind == "pipe")
+        ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0);
+    else if (kind == "1D part")
+        writeFile(path, "LUT_1D_SIZE 2\n0 0 0\n1 1 1\nLUT_3D_SIZE 1\n0.5 0.5 0.5\n");
+    else
+        writeFile(path, "PK\x03\x04 this is no LUT\n");
+}
+
+TEST_F(ActionsLocal, AFolderWhoseOnlyOtherEntryIsNoLutKeepsTheCurrentLutAndSaysWhy) {
+    for (const std::string kind : {"file", "folder", "pipe", "1D part"}) {
         SCOPED_TRACE("a " + kind + " named like a LUT");
         const std::string dir = folder("bad-" + kind), bad = dir + "/bad.cube";
         writeCube(dir + "/good.cube", 0.3f, "kept");
-        if (kind == "folder")
-            std::filesystem::create_directory(bad);
-        else if (kind == "pipe")
-            ASSERT_EQ(::mkfifo(bad.c_str(), 0644), 0);
-        else
-            writeFile(bad, "this is no LUT\n");
+        makeNoLut(kind, bad);
         choose(dir + "/good.cube");
         boxes.boxes.clear();
+        const std::string text = "Cannot read a LUT from the file " + bad +
+                                 (kind == "1D part" ? "\nIt holds a 1D part (LUT_1D_SIZE), which the effect cannot apply."
+                                                    : "") +
+                                 "\nThe current LUT is kept.";
 
         fx().changeNextLut();
+        fx().changePrevLut();
         expectKept(dir + "/good.cube", 0.3f, "kept");
-        ASSERT_EQ(boxes.boxes.size(), 1u);
+        ASSERT_EQ(boxes.boxes.size(), 2u);
         EXPECT_EQ(boxes.boxes[0].messageText, "Error in Quillane Plug-in");
-        EXPECT_EQ(boxes.boxes[0].informativeText, "Cannot read a LUT from the file " + bad + "\nThe current LUT is kept.");
+        EXPECT_EQ(boxes.boxes[0].informativeText, text);
+        EXPECT_EQ(boxes.boxes[1].informativeText, text);
+        // The file dialog's choice of it says the same.
+        dialogAnswer = nfd::DialogAnswer{NFD_OKAY, bad, ""};
+        fx().choseFileLut();
+        expectKept(dir + "/good.cube", 0.3f, "kept");
+        ASSERT_EQ(boxes.boxes.size(), 3u);
+        EXPECT_EQ(boxes.boxes[2].informativeText, text);
+    }
+}
+
+TEST_F(ActionsLocal, NextAndPreviousStepPastEntriesThatGiveNoLut) {
+    const std::string dir = folder("mixed");
+    const std::vector<std::string> good = {"look1.cube", "look3.cube", "look5.3dl"};
+    writeCube(dir + "/look1.cube", 0.1f, "one");
+    writeCube(dir + "/look3.cube", 0.3f, "three");
+    write3dl(dir + "/look5.3dl", 512);
+    const std::vector<std::pair<std::string, std::string>> bad = {
+        {"file", "look2.cube.zip"}, {"folder", "x.cube"}, {"pipe", "p.3dl"}, {"1D part", "flat.cube"}};
+    for (const auto& [kind, name] : bad) makeNoLut(kind, dir + "/" + name);
+    const std::vector<std::string> order = directoryOrder(dir);
+    ASSERT_EQ(order.size(), good.size() + bad.size());
+    const auto isGood = [&](std::size_t i) { return std::count(good.begin(), good.end(), order[i]) > 0; };
+    const std::size_t n = order.size();
+
+    // Every press lands on the next readable LUT in its direction, whatever
+    // the directory puts between them; twice round each way.
+    std::size_t at = 0;
+    while (!isGood(at)) ++at;
+    choose(dir + "/" + order[at]);
+    for (int press = 0; press < 12; ++press) {
+        const bool next = press < 6;
+        do at = next ? (at + 1) % n : (at + n - 1) % n;
+        while (!isGood(at));
+        SCOPED_TRACE((next ? "next to " : "previous to ") + order[at]);
+        instance->clearCalls();
+        EXPECT_TRUE(instance->pressButton(next ? NextLut : PrevLut));
+        EXPECT_EQ(fx().currentName(), dir + "/" + order[at]);
+        const float red = order[at] == "look5.3dl" ? 512 / 1023.0f : order[at] == "look1.cube" ? 0.1f : 0.3f;
+        EXPECT_FLOAT_EQ(firstRed(fx().currentLut()), red);
+        EXPECT_TRUE(saved());
+    }
+    EXPECT_TRUE(boxes.boxes.empty());
+
+    // With the only other LUT gone, once round finds nothing: the box names
+    // the nearest entry in the direction pressed, and nothing is saved.
+    const std::string kept = fx().currentName(), preset = presetText();
+    const float red = firstRed(fx().currentLut());
+    for (const std::string& name : good)
+        if (dir + "/" + name != kept) makeNoLut("file", dir + "/" + name);
+    for (const bool next : {true, false}) {
+        const std::string& near = order[next ? (at + 1) % n : (at + n - 1) % n];
+        boxes.boxes.clear();
+        instance->clearCalls();
+        EXPECT_TRUE(instance->pressButton(next ? NextLut : PrevLut));
+        expectKept(kept, red, preset);
+        ASSERT_EQ(boxes.boxes.size(), 1u);
+        const std::string& text = boxes.boxes[0].informativeText;
+        const std::string why = near == "flat.cube" ? "\nIt holds a 1D part" : "\nNo other";
+        EXPECT_EQ(text.rfind("Cannot read a LUT from the file " + dir + "/" + near + why, 0), 0u) << text;
+        EXPECT_NE(text.find("\nNo other entry of its folder gives a LUT either.\nThe current LUT is kept."),
+                  std::string::npos);
     }
 }
 

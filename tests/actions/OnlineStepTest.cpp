@@ -127,6 +127,58 @@ TEST_F(ActionsOnline, AServiceThatIsDownOrSendsNoLutChangesNothing) {
     for (const auto& box : boxes.boxes) EXPECT_EQ(box.messageText, "getValueFromReg");
 }
 
+TEST_F(ActionsOnline, NextAndPreviousStepPastLutsTheServiceCannotSend) {
+    const auto control = [&](const json& noLut) {
+        service.setControl(json{{"listings", {{"Film", json::array({entry("11", "Warm", "Film"),
+                                                                    entry("12", "Cold", "Film"),
+                                                                    entry("13", "Teal", "Film")})}}},
+                                {"lutSize", 3},
+                                {"noLut", noLut}}
+                               .dump());
+    };
+    control({12});
+    fx().name() = "Film/Warm";
+    // Boxes other than the settings file's own (there is none yet, no account).
+    const auto boxTexts = [&] {
+        std::vector<std::string> texts;
+        for (const auto& box : boxes.boxes)
+            if (box.messageText != "getValueFromReg") texts.push_back(box.informativeText);
+        return texts;
+    };
+    struct Press {
+        bool next;
+        const char* name;
+        int id;
+    };
+    for (const Press& p : {Press{true, "Film/Teal", 13}, Press{false, "Film/Warm", 11},
+                           Press{false, "Film/Teal", 13}, Press{true, "Film/Warm", 11}}) {
+        SCOPED_TRACE(p.name);
+        instance->clearCalls();
+        if (p.next)
+            fx().changeNextLut();
+        else
+            fx().changePrevLut();
+        EXPECT_EQ(fx().currentName(), p.name);
+        EXPECT_FLOAT_EQ(firstRed(fx().currentLut()), p.id / 255.0f);
+        EXPECT_EQ(presetText(), presetOf(p.id));
+        EXPECT_TRUE(saved());
+    }
+    EXPECT_TRUE(boxTexts().empty());
+    // A LUT that is passed over costs no preset download.
+    for (const auto& request : service.requestsTo("/lutload.php"))
+        EXPECT_FALSE(field(request, "id") == "12" && field(request, "preset") == "1");
+
+    // No other LUT of the folder arrives: the box names the nearest, nothing changes.
+    OnlineAPI::clearCash();
+    control({12, 13});
+    instance->clearCalls();
+    fx().changeNextLut();
+    expectKept("Film/Warm", 11 / 255.0f, presetOf(11));
+    EXPECT_EQ(boxTexts(), std::vector<std::string>{
+                              "Cannot download the LUT Film/Cold from the online library: the service sent no "
+                              "LUT.\nNo other entry of its folder gives a LUT either.\nThe current LUT is kept."});
+}
+
 TEST_F(ActionsOnline, LocalFilesNeverAskTheService) {
     const std::string dir = folder("local");
     writeCube(dir + "/LOOK.CUBE", 0.5f);

@@ -128,6 +128,43 @@ TEST(LutFiles, CubeHostileHeaders) {
     EXPECT_EQ(cube(write(dir, "k.cube", junk)).getDimSize(), 2);
 }
 
+TEST(LutFiles, ACubeWithA1DPartIsRefusedAndTheReasonCanBeAsked) {
+    TempDir dir;
+    const std::string nodes = "0 0 0\n1 0 0\n0 1 0\n1 1 0\n0 0 1\n1 0 1\n0 1 1\n1 1 1\n";
+    using R = LutFileRefusal;
+    struct Case {
+        const char* what;
+        std::string text;
+        bool refused;
+        R why;  // asked of the file afterwards
+    };
+    const std::vector<Case> cases = {
+        {"1D part before the 3D part", "LUT_1D_SIZE 2\n0 0 0\n1 1 1\nLUT_3D_SIZE 2\n" + nodes, true,
+         R::OneDimensionalPart},
+        {"1D size after the data, CRLF", "LUT_3D_SIZE 2\r\n" + nodes + "LUT_1D_SIZE 1024\r\n", true,
+         R::OneDimensionalPart},
+        {"1D size in a comment, 1D range", "# LUT_1D_SIZE 2\nLUT_1D_INPUT_RANGE 0 1\nLUT_3D_SIZE 2\n" + nodes, false,
+         R::Unknown},
+        {"refused for another reason", "LUT_3D_SIZE x\n" + nodes, true, R::Unknown},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string path = write(dir, "one.cube", c.text);
+        std::string fast = "keep", plain = "keep";
+        const Lut lut = cube(path, &fast);
+        EXPECT_EQ(lut.isLoaded(), !c.refused);
+        expectSame(lut, quillane::plain::loadCube(path, plain, false), c.what);
+        EXPECT_EQ(fast, c.refused ? "keep" : "");
+        EXPECT_EQ(plain, fast);
+        if (c.refused) {
+            EXPECT_EQ(lutFileRefusal("\"" + path + "\""), c.why);
+        }
+    }
+    // Only a .cube can hold a 1D part; a missing file gives no reason.
+    EXPECT_EQ(lutFileRefusal(write(dir, "one.3dl", "LUT_1D_SIZE 2\n")), R::Unknown);
+    EXPECT_EQ(lutFileRefusal(dir.file("missing.cube")), R::Unknown);
+}
+
 TEST(LutFiles, OnlyRegularFilesAreRead) {
     TempDir dir;
     std::string preset = "kept";
@@ -264,6 +301,45 @@ TEST(LutFiles, ThreeDl) {
     lut = threeDl(before, &preset);
     EXPECT_EQ(preset, "QUJD1 2 3");
     EXPECT_EQ(lut.getDimSize(), 6);
+}
+
+// Right-aligned columns and the three bit depths: the first data line is
+// `first`, every other one "0 0 0", each line led by `lead` with its values
+// parted by `gap` (the mesh line too).
+TEST(LutFiles, ThreeDlLayoutsAndBitDepths) {
+    TempDir dir;
+    struct Case {
+        const char* what;
+        std::string lead, gap;
+        std::vector<int> first;
+        float scale;
+    };
+    const std::vector<Case> cases = {
+        {"10-bit", "", " ", {1023, 512, 0}, 1023.0f},
+        {"right-aligned", "   ", " ", {1023, 512, 0}, 1023.0f},
+        {"right-aligned, runs of blanks", "  ", "   ", {1023, 512, 0}, 1023.0f},
+        {"12-bit", "", " ", {1024, 2048, 4095}, 4095.0f},
+        {"16-bit just above 12-bit", "", " ", {4096, 0, 1}, 65535.0f},
+        {"16-bit right-aligned", "      ", "  ", {65535, 1023, 4095}, 65535.0f},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto line = [&](const std::vector<int>& values) {
+            std::string t = c.lead;
+            for (std::size_t i = 0; i < values.size(); ++i) t += (i ? c.gap : "") + std::to_string(values[i]);
+            return t + "\r\n";
+        };
+        std::string text = "3DMESH\r\nMesh 3 10\r\n" + line({0, 64, 128, 256, 512, 1023});
+        text += line(c.first);
+        for (int k = 1; k < 216; ++k) text += line({0, 0, k == 215 ? 2 : 0});
+        const Lut lut = threeDl(write(dir, "l.3dl", text));
+        ASSERT_EQ(lut.getDimSize(), 6);
+        const ColorLut node = lut.getIndexedColor(0, 0, 0);
+        EXPECT_EQ(node.r, c.first[0] / c.scale);
+        EXPECT_EQ(node.g, c.first[1] / c.scale);
+        EXPECT_EQ(node.b, c.first[2] / c.scale);
+        EXPECT_EQ(lut.getIndexedColor(5, 5, 5).b, 2 / c.scale);  // the last line was read too
+    }
 }
 
 TEST(LutFiles, LutFromFileDecodesPreset) {

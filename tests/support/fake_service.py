@@ -12,8 +12,9 @@ signature get 403 or 400.
 DIR/control.json, read afresh on every request (write it whole, then rename), steers it:
   accounts {email: password}, token (for the next log-ins), loginReply (raw reply to every
   log-in), listings {folder: JSON or raw text}, lutSize (edge of served LUTs, default 5),
-  favoriteReply (default "ok"), icons {folder: {width, height, rgba: [r, g, b, a]} or
-  {raw: text}} (a PNG of one colour, or raw bytes; other folders get a 4x3 PNG), and faults [{path, mode, status?, size?}], the first whose
+  favoriteReply (default "ok"), noLut (ids whose LUT download is 10 bytes, no LUT), icons
+  {folder: {width, height, rgba: [r, g, b, a]} or {raw: text}} (a PNG of one colour, or raw
+  bytes; other folders get a 4x3 PNG), and faults [{path, mode, status?, size?}], the first whose
   path matches changing the reply: stall (silence for a minute), truncate (full length
   announced, half sent), garbage, status (normal body, HTTP `status`), endless (no length,
   bytes until the client hangs up), size (exactly `size` bytes).
@@ -220,6 +221,8 @@ class Handler(BaseHTTPRequestHandler):
             lut_id = int(values["id"])
             if values.get("preset") == "1":
                 return 200, preset_bytes(lut_id)
+            if lut_id in control.get("noLut", []):
+                return 200, b"not a LUT!"
             return 200, lut_bytes(lut_id, int(control.get("lutSize", 5)))
         if path == "/luticon.php":
             icon = control.get("icons", {}).get(values.get("folder", ""))
