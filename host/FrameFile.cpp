@@ -23,6 +23,13 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
+bool littleEndian() {
+    const std::uint16_t probe = 1;
+    unsigned char first;
+    std::memcpy(&first, &probe, 1);
+    return first == 1;
+}
+
 // libpng reports errors by a long jump back to the function that armed it;
 // the message is kept here for the caller.
 struct PngMessages {
@@ -82,12 +89,7 @@ bool decodeRows(PngReader& r, std::FILE* file, const PngHeader& expected, png_by
     png_set_expand(r.png);  // palette and low-depth grey to 8 bits, transparency to alpha
     png_set_gray_to_rgb(r.png);
     png_set_filler(r.png, 0xffff, PNG_FILLER_AFTER);  // opaque alpha where the file has none
-    if (expected.bitDepth == 16) {
-        const std::uint16_t probe = 1;
-        unsigned char first;
-        std::memcpy(&first, &probe, 1);
-        if (first == 1) png_set_swap(r.png);  // PNG stores big-endian samples
-    }
+    if (expected.bitDepth == 16 && littleEndian()) png_set_swap(r.png);  // PNG stores big-endian samples
     png_set_interlace_handling(r.png);
     png_read_update_info(r.png, r.info);
     const std::size_t rowBytes = static_cast<std::size_t>(expected.width) * 4 * (expected.bitDepth == 16 ? 2 : 1);
@@ -111,9 +113,13 @@ bool encodeRows(PngWriter& w, std::FILE* file, const Frame& frame, const PngWrit
     png_set_compression_strategy(w.png, settings.zlibStrategy);
     png_set_filter(w.png, PNG_FILTER_TYPE_BASE, settings.filter);
     png_write_info(w.png, w.info);
+    if (frame.sixteen && littleEndian()) png_set_swap(w.png);  // words go out big-endian
     const std::size_t rowValues = static_cast<std::size_t>(frame.width) * 4;
     for (int y = 0; y < frame.height; ++y) {
-        if (frame.isFloat) {
+        if (frame.sixteen) {
+            png_write_row(w.png, reinterpret_cast<png_const_bytep>(frame.words.data() +
+                                                                    static_cast<std::size_t>(y) * rowValues));
+        } else if (frame.isFloat) {
             const float* in = frame.floats.data() + static_cast<std::size_t>(y) * rowValues;
             for (std::size_t i = 0; i < rowValues; ++i) {
                 const float v = std::fmin(std::fmax(in[i], 0.0f), 1.0f);  // NaN becomes 0
@@ -128,19 +134,6 @@ bool encodeRows(PngWriter& w, std::FILE* file, const Frame& frame, const PngWrit
     }
     png_write_end(w.png, nullptr);
     return true;
-}
-
-// 16-bit RGBA samples (this machine's order) at the top half of the float
-// buffer become floats from the front: float pixel i ends at byte 16i + 16,
-// where the 16-bit samples not yet read start at 8n + 8i + 8 or later.
-void widenInPlace(float* floats, std::size_t pixelCount) {
-    const unsigned char* samples = reinterpret_cast<const unsigned char*>(floats) + pixelCount * 8;
-    for (std::size_t i = 0; i < pixelCount; ++i) {
-        std::uint16_t s[4];
-        std::memcpy(s, samples + i * 8, sizeof s);
-        const float v[4] = {s[0] / 65535.0f, s[1] / 65535.0f, s[2] / 65535.0f, s[3] / 65535.0f};
-        std::memcpy(floats + i * 4, v, sizeof v);
-    }
 }
 
 }  // namespace
@@ -197,21 +190,12 @@ bool readPngFrame(const std::string& path, Frame* frame, std::string* error, con
     Frame f;
     f.width = static_cast<int>(header.width);
     f.height = static_cast<int>(header.height);
-    f.isFloat = header.bitDepth == 16;
-    const std::size_t pixels = f.pixelCount();
+    f.isFloat = f.sixteen = header.bitDepth == 16;
+    f.allocate();
     std::vector<png_bytep> rows(header.height);
-    if (f.isFloat) {
-        // The file's samples land in the top half of the float buffer and are
-        // widened in place: no second frame-sized buffer.
-        f.floats.resize(pixels * 4);
-        unsigned char* samples = reinterpret_cast<unsigned char*>(f.floats.data()) + pixels * 8;
-        for (std::size_t y = 0; y < header.height; ++y) rows[y] = samples + y * header.width * 8;
-    } else {
-        f.bytes.resize(pixels * 4);
-        for (std::size_t y = 0; y < header.height; ++y) rows[y] = f.bytes.data() + y * header.width * 4;
-    }
+    const std::size_t rowBytes = static_cast<std::size_t>(header.width) * f.bytesPerPixel();
+    for (std::size_t y = 0; y < header.height; ++y) rows[y] = static_cast<png_bytep>(f.data()) + y * rowBytes;
     if (!decodeRows(reader, file.get(), header, rows.data())) return fail(reader.messages.error);
-    if (f.isFloat) widenInPlace(f.floats.data(), pixels);
     *frame = std::move(f);
     return true;
 }
@@ -222,14 +206,13 @@ bool writePngFrame(const std::string& path, const Frame& frame, std::string* err
         if (error) *error = path + ": " + why;
         return false;
     };
-    const std::size_t values = frame.pixelCount() * 4;
-    if (frame.width <= 0 || frame.height <= 0 || (frame.isFloat ? frame.floats.size() : frame.bytes.size()) < values)
+    if (frame.width <= 0 || frame.height <= 0 || frame.valueCount() < frame.pixelCount() * 4)
         return fail("no frame to write");
     File file(std::fopen(path.c_str(), "wb"));
     if (!file) return fail(std::strerror(errno));
     PngWriter writer;
     if (!writer.info) return fail("out of memory");
-    FrameBuffer<unsigned char> row(frame.isFloat ? static_cast<std::size_t>(frame.width) * 8 : 0);
+    FrameBuffer<unsigned char> row(frame.isFloat && !frame.sixteen ? static_cast<std::size_t>(frame.width) * 8 : 0);
     bool ok = encodeRows(writer, file.get(), frame, settings, row.data());
     std::string why = ok ? "" : writer.messages.error;
     if (std::fclose(file.release()) != 0 && ok) {

@@ -7,9 +7,7 @@
 namespace host {
 
 std::unique_ptr<FxBitmap> bitmapOfFrame(const Frame& frame, unsigned depth) {
-    const std::size_t values = frame.pixelCount() * 4;
-    if (frame.width <= 0 || frame.height <= 0 || (frame.isFloat ? frame.floats.size() : frame.bytes.size()) < values)
-        return nullptr;
+    if (frame.width <= 0 || frame.height <= 0 || frame.valueCount() < frame.pixelCount() * 4) return nullptr;
     if (depth != kFxDepth_UINT8 && depth != kFxDepth_FLOAT32) return nullptr;
     auto bitmap = std::make_unique<FxBitmap>(static_cast<unsigned>(frame.width), static_cast<unsigned>(frame.height),
                                              depth);
@@ -21,7 +19,10 @@ std::unique_ptr<FxBitmap> bitmapOfFrame(const Frame& frame, unsigned depth) {
         for (std::size_t i = 0; i < rowValues; i += 4) {
             float rgba[4];
             unsigned char bytes[4];
-            if (frame.isFloat) {
+            if (frame.sixteen) {
+                for (int c = 0; c < 4; ++c) rgba[c] = frame.words[from + i + c] / 65535.0f;
+                for (int c = 0; c < 4; ++c) bytes[c] = static_cast<unsigned char>(rgba[c] * 255.0f + 0.5f);
+            } else if (frame.isFloat) {
                 std::memcpy(rgba, &frame.floats[from + i], sizeof rgba);
                 for (int c = 0; c < 4; ++c) {
                     const float v = std::fmin(std::fmax(rgba[c], 0.0f), 1.0f);  // NaN becomes 0

@@ -18,13 +18,21 @@ namespace gl = quillane::gl;
 // one strip, float ones in a few.
 constexpr std::size_t kStripBytes = 8u << 20;
 
-std::size_t pixelBytes(bool isFloat) { return isFloat ? 16 : 4; }
+// The texture format and transfer type of each kind of frame. 16-bit frames
+// stay 16-bit on the GPU: the effect samples them as floats all the same.
+struct PixelFormat {
+    GLenum internal, type;
+};
+PixelFormat formatOf(const Frame& f) {
+    if (!f.isFloat) return {GL_RGBA8, GL_UNSIGNED_BYTE};
+    return f.sixteen ? PixelFormat{GL_RGBA16, GL_UNSIGNED_SHORT} : PixelFormat{GL_RGBA32F, GL_FLOAT};
+}
 
 }  // namespace
 
-int stripRowsFor(int width, int height, bool isFloat) {
+int stripRowsFor(int width, int height, std::size_t bytesPerPixel) {
     if (width <= 0 || height <= 0) return 0;
-    const std::size_t rowBytes = static_cast<std::size_t>(width) * pixelBytes(isFloat);
+    const std::size_t rowBytes = static_cast<std::size_t>(width) * bytesPerPixel;
     const std::size_t rows = std::max<std::size_t>(1, kStripBytes / rowBytes);
     return static_cast<int>(std::min<std::size_t>(rows, static_cast<std::size_t>(height)));
 }
@@ -33,7 +41,7 @@ int stripRowsFor(int width, int height, bool isFloat) {
 // frames keep their size and kind.
 struct Renderer::Targets {
     int width = 0, height = 0, stripRows = 0;
-    bool isFloat = false;
+    GLenum internal = 0;
     gl::Texture input, output;
     gl::Framebuffer framebuffer;
 };
@@ -64,13 +72,14 @@ Renderer::~Renderer() {
 
 bool Renderer::prepareTargets(const Frame& in, int stripRows, std::string* error) {
     Targets* t = targets_.get();
-    if (t && t->width == in.width && t->height == in.height && t->isFloat == in.isFloat && t->stripRows == stripRows)
+    const PixelFormat format = formatOf(in);
+    if (t && t->width == in.width && t->height == in.height && t->internal == format.internal &&
+        t->stripRows == stripRows)
         return true;
     targets_.reset();  // a new size: the old textures go before the new ones take memory
     auto made = std::make_unique<Targets>();
-    made->width = in.width, made->height = in.height, made->stripRows = stripRows, made->isFloat = in.isFloat;
-    const GLenum internal = in.isFloat ? GL_RGBA32F : GL_RGBA8;
-    const GLenum type = in.isFloat ? GL_FLOAT : GL_UNSIGNED_BYTE;
+    made->width = in.width, made->height = in.height, made->stripRows = stripRows, made->internal = format.internal;
+    const GLenum internal = format.internal, type = format.type;
     made->input = gl::makeTexture();
     glBindTexture(GL_TEXTURE_2D, made->input.get());
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
@@ -92,8 +101,7 @@ bool Renderer::prepareTargets(const Frame& in, int stripRows, std::string* error
 }
 
 bool Renderer::draw(EffectInstance& instance, const Frame& in, void* result, std::string* error) {
-    const std::size_t values = in.pixelCount() * 4;
-    if (in.width <= 0 || in.height <= 0 || (in.isFloat ? in.floats.size() : in.bytes.size()) < values) {
+    if (in.width <= 0 || in.height <= 0 || in.valueCount() < in.pixelCount() * 4) {
         if (error) *error = "the frame is empty";
         return false;
     }
@@ -105,10 +113,10 @@ bool Renderer::draw(EffectInstance& instance, const Frame& in, void* result, std
         if (error) *error = "the frame is larger than the driver's textures";
         return false;
     }
-    const int stripRows = stripRowsFor(in.width, in.height, in.isFloat);
+    const int stripRows = stripRowsFor(in.width, in.height, in.bytesPerPixel());
     if (!prepareTargets(in, stripRows, error)) return false;
     Targets& t = *targets_;
-    const GLenum type = in.isFloat ? GL_FLOAT : GL_UNSIGNED_BYTE;
+    const GLenum type = formatOf(in).type;
     const unsigned depth = in.isFloat ? kFxDepth_FLOAT32 : kFxDepth_UINT8;
 
     // The file's rows go up as they are, first row in texture row 0, and come
@@ -116,8 +124,7 @@ bool Renderer::draw(EffectInstance& instance, const Frame& in, void* result, std
     // lying upside down in the texture changes nothing and needs no flip.
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
     glBindTexture(GL_TEXTURE_2D, t.input.get());
-    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, in.width, in.height, GL_RGBA, type,
-                    in.isFloat ? static_cast<const void*>(in.floats.data()) : in.bytes.data());
+    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, in.width, in.height, GL_RGBA, type, in.data());
     glBindTexture(GL_TEXTURE_2D, 0);
 
     FxTexture inputImage(t.input.get(), GL_TEXTURE_2D, in.width, in.height, depth);
@@ -125,7 +132,7 @@ bool Renderer::draw(EffectInstance& instance, const Frame& in, void* result, std
     FxRenderInfo info;
     info.time = fxTimeAtFrame(0);
     info.depth = depth;
-    const std::size_t rowBytes = static_cast<std::size_t>(in.width) * pixelBytes(in.isFloat);
+    const std::size_t rowBytes = static_cast<std::size_t>(in.width) * in.bytesPerPixel();
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     for (int y = 0; y < in.height; y += stripRows) {
         const int rows = std::min(stripRows, in.height - y);
@@ -156,19 +163,15 @@ bool Renderer::draw(EffectInstance& instance, const Frame& in, void* result, std
 
 bool Renderer::renderInPlace(EffectInstance& instance, Frame& frame, std::string* error) {
     // Each strip is read back only after the whole input is in its texture.
-    void* result = frame.isFloat ? static_cast<void*>(frame.floats.data()) : frame.bytes.data();
-    return draw(instance, frame, result, error);
+    return draw(instance, frame, frame.data(), error);
 }
 
 bool Renderer::render(EffectInstance& instance, const Frame& in, Frame* out, std::string* error) {
     if (out == &in) return renderInPlace(instance, *out, error);
     Frame result;
-    result.width = in.width, result.height = in.height, result.isFloat = in.isFloat;
-    if (in.isFloat)
-        result.floats.resize(in.pixelCount() * 4);
-    else
-        result.bytes.resize(in.pixelCount() * 4);
-    if (!draw(instance, in, in.isFloat ? static_cast<void*>(result.floats.data()) : result.bytes.data(), error)) {
+    result.width = in.width, result.height = in.height, result.isFloat = in.isFloat, result.sixteen = in.sixteen;
+    result.allocate();
+    if (!draw(instance, in, result.data(), error)) {
         *out = in;
         return false;
     }

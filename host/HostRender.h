@@ -3,6 +3,7 @@
 // (headless) OpenGL context, an output texture is bound as the render target,
 // and the effect's renderOutput draws into it, as an editor's render does.
 // Also the command-line LUT choice.
+#include <cstddef>
 #include <iosfwd>
 #include <memory>
 #include <string>
@@ -24,7 +25,8 @@ public:
     Renderer& operator=(const Renderer&) = delete;
 
     // Renders `in` through the instance's effect into *out (same size and
-    // kind: 8-bit frames at pixel depth 0, float frames at depth 3). False
+    // kind: 8-bit frames at pixel depth 0, float frames at depth 3; 16-bit
+    // words come back as 16-bit words, rounded by the GPU). False
     // when the effect reports failure; *out is then the input unchanged, as
     // an editor shows a frame the effect could not render.
     bool render(EffectInstance& instance, const Frame& in, Frame* out, std::string* error);
@@ -54,7 +56,7 @@ private:
 // The rows of the output texture one draw fills: strips keep the output
 // texture small whatever the frame, so that a float frame needs little more
 // than its own buffer and its input texture.
-int stripRowsFor(int width, int height, bool isFloat);
+int stripRowsFor(int width, int height, std::size_t bytesPerPixel);
 
 // The user choosing a LUT file: answers the effect's file dialog with the path
 // and presses its Choose LUT File button. False, with the reason, when the
