@@ -30,8 +30,8 @@ public:
     // when the effect reports failure; *out is then the input unchanged, as
     // an editor shows a frame the effect could not render.
     bool render(EffectInstance& instance, const Frame& in, Frame* out, std::string* error);
-    // The same with the result in place of the input; the frame is left as it
-    // was when the render fails.
+    // The same with the result in place of the input. When the render fails
+    // part of the frame may already be graded: its caller drops it.
     bool renderInPlace(EffectInstance& instance, Frame& frame, std::string* error);
 
     // The largest texture side the driver takes; frames beyond it cannot render.
