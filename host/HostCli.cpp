@@ -7,10 +7,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <iostream>
 #include <memory>
-#include <filesystem>
 #include <optional>
 #include <sstream>
 
@@ -35,6 +35,9 @@ struct Session {
     std::ostream& err;
     CurrentFrame frame;
     std::unique_ptr<Renderer> renderer;  // one OpenGL context for the whole command line
+
+    // The effects delete their GL names in the renderer's context: they go first.
+    ~Session() { host.reset(); }
 
     Renderer* renderContext() {
         if (!renderer) {
