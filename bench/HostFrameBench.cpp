@@ -1,6 +1,7 @@
 // The host's frame path against the one it replaced, measured in the same run
 // and interleaved frame by frame, so that the load of a shared machine falls
 // on both alike. Counters:
+// Every figure is the median of its iterations.
 //   BM_PngReadWrite:   ms of reading plus writing a 1080p PNG frame (old:
 //                      lodepng's defaults; new: the host's settings, and the
 //                      other candidate settings), and their ratio to the
@@ -18,6 +19,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -39,6 +41,15 @@ using Clock = std::chrono::steady_clock;
 
 double msSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+// Medians, not means: on a shared machine a frame now and then waits for a
+// core, and one such frame would move a mean.
+double median(std::vector<double> v) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    const std::size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
 // ---------------------------------------------------------------------------
@@ -253,29 +264,28 @@ void BM_PngReadWrite(benchmark::State& state) {
     host::Frame scratch = frame;
     renderMs(*s.renderer, *s.instance, scratch);  // first use builds the driver's code
 
-    double newMs = 0, oldMs = 0, render = 0;
+    std::vector<double> newMs, oldMs, render;
     for (auto _ : state) {
         auto start = Clock::now();
         host::Frame read;
         if (!host::readPngFrame(path, &read, &error) || !host::writePngFrame(path, read, &error, settings))
             state.SkipWithError(error.c_str());
         const double t = msSince(start);
-        newMs += t;
+        newMs.push_back(t);
         state.SetIterationTime(t / 1000.0);
-        render += renderMs(*s.renderer, *s.instance, read);
+        render.push_back(renderMs(*s.renderer, *s.instance, read));
         start = Clock::now();
         old::Frame o;
         if (!old::readPngFrame(oldPath, &o) || !old::writePngFrame(oldPath, o)) state.SkipWithError("old path");
-        oldMs += msSince(start);
+        oldMs.push_back(msSince(start));
     }
-    const double n = static_cast<double>(state.iterations());
     std::ifstream written(path, std::ios::binary | std::ios::ate);
-    state.counters["new_ms"] = newMs / n;
-    state.counters["old_ms"] = oldMs / n;
-    state.counters["render_ms"] = render / n;
-    state.counters["new_per_render"] = newMs / render;
-    state.counters["old_per_render"] = oldMs / render;
-    state.counters["speedup"] = oldMs / newMs;
+    state.counters["new_ms"] = median(newMs);
+    state.counters["old_ms"] = median(oldMs);
+    state.counters["render_ms"] = median(render);
+    state.counters["new_per_render"] = median(newMs) / median(render);
+    state.counters["old_per_render"] = median(oldMs) / median(render);
+    state.counters["speedup"] = median(oldMs) / median(newMs);
     state.counters["file_MB"] = static_cast<double>(written.tellg()) / 1e6;
 }
 
@@ -315,24 +325,24 @@ void BM_RenderAroundDraw(benchmark::State& state) {
     old::Frame oldOut;
     old::render(*s.instance, oldFrame, &oldOut);
 
-    double draw = 0, newMs = 0, oldMs = 0;
+    std::vector<double> draw, newMs, oldMs;
     for (auto _ : state) {
-        draw += drawOnly();
+        draw.push_back(drawOnly());
         auto start = Clock::now();
         if (!s.renderer->render(*s.instance, frame, &out, &error)) state.SkipWithError(error.c_str());
         const double t = msSince(start);
-        newMs += t;
+        newMs.push_back(t);
         state.SetIterationTime(t / 1000.0);
         start = Clock::now();
         if (!old::render(*s.instance, oldFrame, &oldOut)) state.SkipWithError("old render");
-        oldMs += msSince(start);
+        oldMs.push_back(msSince(start));
     }
-    const double n = static_cast<double>(state.iterations());
-    state.counters["draw_ms"] = draw / n;
-    state.counters["new_ms"] = newMs / n;
-    state.counters["old_ms"] = oldMs / n;
-    state.counters["new_outside_per_draw"] = (newMs - draw) / draw;
-    state.counters["old_outside_per_draw"] = (oldMs - draw) / draw;
+    const double d = median(draw);
+    state.counters["draw_ms"] = d;
+    state.counters["new_ms"] = median(newMs);
+    state.counters["old_ms"] = median(oldMs);
+    state.counters["new_outside_per_draw"] = (median(newMs) - d) / d;
+    state.counters["old_outside_per_draw"] = (median(oldMs) - d) / d;
 }
 
 long residentKb(const char* field) {
@@ -408,7 +418,7 @@ void BM_PeakMemory(benchmark::State& state) {
 BENCHMARK(BM_PngReadWrite)
     ->ArgsProduct({{8, 16}, {0, 1, 2, 3, 4}})
     ->ArgNames({"bits", "settings"})
-    ->Iterations(5)
+    ->Iterations(7)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RenderAroundDraw)
@@ -416,7 +426,7 @@ BENCHMARK(BM_RenderAroundDraw)
     ->Arg(1)
     ->Arg(2)
     ->ArgName("kind")
-    ->Iterations(10)
+    ->Iterations(31)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PeakMemory)->Arg(0)->Arg(1)->ArgName("float")->Iterations(1)->Unit(benchmark::kMillisecond);
