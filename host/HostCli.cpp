@@ -1,9 +1,13 @@
 #include "host/HostCli.h"
 
+#include <unistd.h>
+
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <functional>
 #include <iostream>
 #include <memory>
@@ -11,6 +15,7 @@
 #include <sstream>
 
 #include "host/Host.h"
+#include "host/HostFrame.h"
 #include "host/HostRender.h"
 #include "host/Project.h"
 #include "platform/nfd/nfd.h"
@@ -28,6 +33,20 @@ struct Session {
     std::size_t selected = 0;
     std::ostream& out;
     std::ostream& err;
+    CurrentFrame frame;
+    std::unique_ptr<Renderer> renderer;  // one OpenGL context for the whole command line
+
+    // The effects delete their GL names in the renderer's context: they go first.
+    ~Session() { host.reset(); }
+
+    Renderer* renderContext() {
+        if (!renderer) {
+            std::string error;
+            renderer = Renderer::create(&error);
+            if (!renderer) err << "quillane-host: no OpenGL: " << error << '\n';
+        }
+        return renderer.get();
+    }
 
     // The selected instance; a new one when the project has none.
     EffectInstance* current() {
@@ -151,6 +170,103 @@ bool state(Session& s, const std::vector<std::string>&) {
     return true;
 }
 
+std::string absolutePath(const std::string& path) {
+    std::error_code ec;
+    const std::filesystem::path made = std::filesystem::absolute(path, ec);
+    return ec ? path : made.lexically_normal().string();
+}
+
+// Reads IN (its header judged before any pixel memory is taken), renders it
+// in place and writes OUT only when the render succeeded.
+bool renderFile(Session& s, EffectInstance& instance, const std::string& in, const std::string& out) {
+    Renderer* renderer = s.renderContext();
+    if (!renderer) return false;
+    FrameLimits limits;
+    limits.maxSide = static_cast<std::uint32_t>(renderer->maxTextureSize());
+    Frame frame;
+    std::string error;
+    if (!readPngFrame(in, &frame, &error, limits)) {
+        s.err << "quillane-host: " << error << '\n';
+        return false;
+    }
+    s.frame.setFile(absolutePath(in));  // the editor's playhead is on this frame now
+    if (!renderer->renderInPlace(instance, frame, &error)) {
+        s.err << "quillane-host: " << in << ": " << error << "; " << out << " not written\n";
+        return false;
+    }
+    if (!writePngFrame(out, frame, &error)) {
+        s.err << "quillane-host: " << error << '\n';
+        return false;
+    }
+    return true;
+}
+
+// Standard error of the whole process while `run` runs, kept in a file and
+// then passed on: the effect module writes there (its boxes too, when no
+// display shows them).
+template <class F>
+std::string capturingStandardError(F&& run) {
+    std::fflush(stderr);
+    std::FILE* capture = std::tmpfile();
+    const int saved = capture ? ::dup(2) : -1;
+    if (saved < 0 || ::dup2(::fileno(capture), 2) < 0) {
+        if (saved >= 0) ::close(saved);
+        if (capture) std::fclose(capture);
+        run();
+        return {};
+    }
+    run();
+    std::fflush(stderr);
+    ::dup2(saved, 2);
+    ::close(saved);
+    std::string text;
+    std::rewind(capture);
+    char chunk[4096];
+    for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, capture)) > 0;) text.append(chunk, got);
+    std::fclose(capture);
+    for (std::size_t done = 0; done < text.size();) {
+        const ssize_t wrote = ::write(2, text.data() + done, text.size() - done);
+        if (wrote <= 0) break;
+        done += static_cast<std::size_t>(wrote);
+    }
+    return text;
+}
+
+bool press(Session& s, const std::vector<std::string>& a) {
+    FxParameterId id = 0;
+    EffectInstance* instance = s.current();
+    if (!instance) return false;
+    if (!parseId(a[0], &id) || !instance->parameter(id) || !instance->parameter(id)->view) {
+        s.err << "quillane-host: parameter " << a[0] << " has no button to press\n";
+        return false;
+    }
+    PressObservation seen;
+    seen.button = id;
+    const char* display = std::getenv("DISPLAY");
+    seen.displayAvailable = display && *display;
+    seen.dialogScripted = std::getenv(nfd::kAnswerVariable) != nullptr;
+    instance->setFrameProvider(s.frame.provider());
+    s.frame.resetRequests();
+    const std::size_t callsBefore = instance->calls().size();
+    bool pressed = false;
+    seen.boxes = boxTitlesIn(capturingStandardError([&] { pressed = instance->pressButton(id); }));
+    if (!pressed) {
+        s.err << "quillane-host: the button of parameter " << a[0] << " cannot be pressed\n";
+        return false;
+    }
+    const auto& calls = instance->calls();
+    for (std::size_t i = callsBefore; i < calls.size(); ++i)
+        if (calls[i].rfind("setCustomParameterValue", 0) == 0 || calls[i].rfind("setStringParameterValue", 0) == 0)
+            seen.saved = true;
+    seen.framesAsked = s.frame.requests().asked;
+    seen.framesGiven = s.frame.requests().given;
+    seen.frameProblem = s.frame.requests().problem;
+    const std::string failure = pressFailure(seen);
+    if (failure.empty()) return true;
+    s.err << "quillane-host: press " << id << ": " << failure << '\n';
+    return false;
+}
+
 const std::vector<Command>& commands() {
     static const std::vector<Command> table = {
         {"new", 0, "new                add an instance of the effect and select it",
@@ -197,17 +313,7 @@ const std::vector<Command>& commands() {
              return true;
          }},
         {"list", 0, "list               parameters and row views of every instance", list},
-        {"press", 1, "press ID           click the button of parameter ID",
-         [](Session& s, const std::vector<std::string>& a) {
-             FxParameterId id = 0;
-             EffectInstance* instance = s.current();
-             if (!instance) return false;
-             if (!parseId(a[0], &id) || !instance->pressButton(id)) {
-                 s.err << "quillane-host: parameter " << a[0] << " has no button to press\n";
-                 return false;
-             }
-             return true;
-         }},
+        {"press", 1, "press ID           click the button of parameter ID", press},
         {"change", 1, "change ID          report a change of parameter ID to the effect",
          [](Session& s, const std::vector<std::string>& a) {
              FxParameterId id = 0;
@@ -224,14 +330,28 @@ const std::vector<Command>& commands() {
          [](Session& s, const std::vector<std::string>& a) {
              EffectInstance* instance = s.current();
              std::string error;
-             if (instance && chooseLutFile(*instance, a[0], &error)) return true;
+             // A file dialog gives absolute paths; the effect steps through
+             // the folder of the name it keeps.
+             const std::string path = absolutePath(a[0]);
+             if (instance && chooseLutFile(*instance, path, &error)) return true;
              if (instance) s.err << "quillane-host: " << error << '\n';
              return false;
+         }},
+        {"frame", 1, "frame IN           make PNG frame IN (8- or 16-bit) the current frame",
+         [](Session& s, const std::vector<std::string>& a) {
+             Frame frame;
+             std::string error;
+             if (!readPngFrame(a[0], &frame, &error)) {
+                 s.err << "quillane-host: " << error << '\n';
+                 return false;
+             }
+             s.frame.setFile(absolutePath(a[0]));
+             return true;
          }},
         {"render", 2, "render IN OUT      render PNG frame IN (8- or 16-bit) through the effect into OUT",
          [](Session& s, const std::vector<std::string>& a) {
              EffectInstance* instance = s.current();
-             return instance && renderPngFile(*instance, a[0], a[1], s.err);
+             return instance && renderFile(s, *instance, a[0], a[1]);
          }},
     };
     return table;
@@ -244,6 +364,31 @@ void usage(std::ostream& out) {
 }
 
 }  // namespace
+
+std::vector<std::string> boxTitlesIn(const std::string& text) {
+    std::vector<std::string> titles;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);)
+        for (const char* style : {"[critical] ", "[warning] ", "[information] "})
+            if (line.rfind(style, 0) == 0) titles.push_back(line.substr(std::strlen(style)));
+    return titles;
+}
+
+std::string pressFailure(const PressObservation& seen) {
+    if (seen.framesAsked > seen.framesGiven)
+        return "the action needs the current frame, but " +
+               (seen.frameProblem.empty() ? std::string("the host gave none") : seen.frameProblem);
+    const bool needsDisplay = seen.button == 3 || (seen.button == 4 && !seen.dialogScripted);
+    if (needsDisplay && !seen.displayAvailable)
+        return seen.button == 3 ? "the LUT Manager needs a display (DISPLAY is not set)"
+                                : "the file dialog needs a display (DISPLAY is not set)";
+    // The last box is the one that ended the action.
+    const std::string shown = seen.boxes.empty() ? "" : "\"" + seen.boxes.back() + "\"";
+    if (seen.button == 2 && !seen.boxes.empty()) return "the desktop program was not started (box " + shown + ")";
+    const bool choice = seen.button == 4 || seen.button == 5 || seen.button == 6;
+    if (choice && !seen.saved && !seen.boxes.empty()) return "no LUT was taken, the effect kept its LUT (box " + shown + ")";
+    return {};
+}
 
 int runHostCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     std::string modulePath = QUILLANE_DEFAULT_EFFECT_MODULE;
@@ -280,7 +425,7 @@ int runHostCli(const std::vector<std::string>& args, std::ostream& out, std::ost
         i += 1 + found->argumentCount;
     }
     std::string error;
-    Session session{Host::load(modulePath, &error), 0, out, err};
+    Session session{Host::load(modulePath, &error), 0, out, err, {}, nullptr};
     if (!session.host) {
         err << "quillane-host: " << error << '\n';
         return 1;

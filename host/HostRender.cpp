@@ -1,10 +1,7 @@
 #include "host/HostRender.h"
 
-#include <lodepng.h>
-
-#include <cmath>
+#include <algorithm>
 #include <cstdlib>
-#include <cstring>
 #include <optional>
 
 #include "platform/cgl/CGL.h"
@@ -17,81 +14,94 @@ namespace {
 
 namespace gl = quillane::gl;
 
-// Image files list rows top first, OpenGL bottom first.
-template <class T>
-std::vector<T> flipRows(const std::vector<T>& rows, int width, int height) {
-    std::vector<T> out(rows.size());
-    const std::size_t row = static_cast<std::size_t>(width) * 4;
-    for (int y = 0; y < height; ++y)
-        std::memcpy(&out[static_cast<std::size_t>(height - 1 - y) * row], &rows[static_cast<std::size_t>(y) * row],
-                    row * sizeof(T));
-    return out;
+// An output strip of about this many bytes: 8-bit frames up to 1080p draw in
+// one strip, float ones in a few.
+constexpr std::size_t kStripBytes = 8u << 20;
+
+// The texture format and transfer type of each kind of frame. 16-bit frames
+// stay 16-bit on the GPU: the effect samples them as floats all the same.
+struct PixelFormat {
+    GLenum internal, type;
+};
+PixelFormat formatOf(const Frame& f) {
+    if (!f.isFloat) return {GL_RGBA8, GL_UNSIGNED_BYTE};
+    return f.sixteen ? PixelFormat{GL_RGBA16, GL_UNSIGNED_SHORT} : PixelFormat{GL_RGBA32F, GL_FLOAT};
 }
 
 }  // namespace
 
-bool readPngFrame(const std::string& path, Frame* frame, std::string* error) {
-    std::vector<unsigned char> file;
-    if (unsigned e = lodepng::load_file(file, path)) {
-        if (error) *error = path + ": " + lodepng_error_text(e);
-        return false;
-    }
-    unsigned w = 0, h = 0;
-    lodepng::State state;
-    if (unsigned e = lodepng_inspect(&w, &h, &state, file.data(), file.size())) {
-        if (error) *error = path + ": " + lodepng_error_text(e);
-        return false;
-    }
-    const bool sixteen = state.info_png.color.bitdepth == 16;
-    std::vector<unsigned char> pixels;
-    if (unsigned e = lodepng::decode(pixels, w, h, file, LCT_RGBA, sixteen ? 16 : 8)) {
-        if (error) *error = path + ": " + lodepng_error_text(e);
-        return false;
-    }
-    Frame f;
-    f.width = static_cast<int>(w);
-    f.height = static_cast<int>(h);
-    f.isFloat = sixteen;
-    if (sixteen) {
-        f.floats.resize(pixels.size() / 2);
-        for (std::size_t i = 0; i < f.floats.size(); ++i)
-            f.floats[i] = static_cast<float>((pixels[2 * i] << 8) | pixels[2 * i + 1]) / 65535.0f;
-    } else {
-        f.bytes = std::move(pixels);
-    }
-    *frame = std::move(f);
-    return true;
+int stripRowsFor(int width, int height, std::size_t bytesPerPixel) {
+    if (width <= 0 || height <= 0) return 0;
+    const std::size_t rowBytes = static_cast<std::size_t>(width) * bytesPerPixel;
+    const std::size_t rows = std::max<std::size_t>(1, kStripBytes / rowBytes);
+    return static_cast<int>(std::min<std::size_t>(rows, static_cast<std::size_t>(height)));
 }
 
-bool writePngFrame(const std::string& path, const Frame& frame, std::string* error) {
-    unsigned e = 0;
-    if (frame.isFloat) {
-        std::vector<unsigned char> pixels(frame.floats.size() * 2);
-        for (std::size_t i = 0; i < frame.floats.size(); ++i) {
-            const float v = std::fmin(std::fmax(frame.floats[i], 0.0f), 1.0f);  // NaN becomes 0
-            const unsigned q = static_cast<unsigned>(std::lround(v * 65535.0f));
-            pixels[2 * i] = static_cast<unsigned char>(q >> 8);
-            pixels[2 * i + 1] = static_cast<unsigned char>(q & 0xff);
-        }
-        e = lodepng::encode(path, pixels, frame.width, frame.height, LCT_RGBA, 16);
-    } else {
-        e = lodepng::encode(path, frame.bytes, frame.width, frame.height, LCT_RGBA, 8);
-    }
-    if (e && error) *error = path + ": " + lodepng_error_text(e);
-    return e == 0;
-}
+// The input texture and the output strip with its framebuffer, kept while
+// frames keep their size and kind.
+struct Renderer::Targets {
+    int width = 0, height = 0, stripRows = 0;
+    GLenum internal = 0;
+    gl::Texture input, output;
+    gl::Framebuffer framebuffer;
+};
 
 std::unique_ptr<Renderer> Renderer::create(std::string* error) {
     auto context = HeadlessGLContext::create(error);
     if (!context) return nullptr;
-    return std::unique_ptr<Renderer>(new Renderer(std::move(context)));
+    std::unique_ptr<Renderer> renderer(new Renderer(std::move(context)));
+    if (!renderer->context_->makeCurrent()) {
+        if (error) *error = "the OpenGL context cannot be made current";
+        return nullptr;
+    }
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &renderer->maxTextureSize_);
+    return renderer;
 }
 
 Renderer::Renderer(std::unique_ptr<HeadlessGLContext> context) : context_(std::move(context)) {}
-Renderer::~Renderer() = default;
 
-bool Renderer::render(EffectInstance& instance, const Frame& in, Frame* out, std::string* error) {
-    if (in.width <= 0 || in.height <= 0) {
+Renderer::~Renderer() {
+    // The GL names belong to our context: delete them there.
+    if (targets_ && !context_->makeCurrent()) {
+        targets_->input.release();
+        targets_->output.release();
+        targets_->framebuffer.release();
+    }
+    targets_.reset();
+}
+
+bool Renderer::prepareTargets(const Frame& in, int stripRows, std::string* error) {
+    Targets* t = targets_.get();
+    const PixelFormat format = formatOf(in);
+    if (t && t->width == in.width && t->height == in.height && t->internal == format.internal &&
+        t->stripRows == stripRows)
+        return true;
+    targets_.reset();  // a new size: the old textures go before the new ones take memory
+    auto made = std::make_unique<Targets>();
+    made->width = in.width, made->height = in.height, made->stripRows = stripRows, made->internal = format.internal;
+    const GLenum internal = format.internal, type = format.type;
+    made->input = gl::makeTexture();
+    glBindTexture(GL_TEXTURE_2D, made->input.get());
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glTexImage2D(GL_TEXTURE_2D, 0, internal, in.width, in.height, 0, GL_RGBA, type, nullptr);
+    made->output = gl::makeTexture();
+    glBindTexture(GL_TEXTURE_2D, made->output.get());
+    glTexImage2D(GL_TEXTURE_2D, 0, internal, in.width, stripRows, 0, GL_RGBA, type, nullptr);
+    made->framebuffer = gl::makeFramebuffer();
+    glBindFramebuffer(GL_FRAMEBUFFER, made->framebuffer.get());
+    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, made->output.get(), 0);
+    if (glGetError() != GL_NO_ERROR || glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) {
+        if (error) *error = "the output texture cannot be rendered into";
+        return false;
+    }
+    ++targetsMade_;
+    targets_ = std::move(made);
+    return true;
+}
+
+bool Renderer::draw(EffectInstance& instance, const Frame& in, void* result, std::string* error) {
+    if (in.width <= 0 || in.height <= 0 || in.valueCount() < in.pixelCount() * 4) {
         if (error) *error = "the frame is empty";
         return false;
     }
@@ -99,71 +109,73 @@ bool Renderer::render(EffectInstance& instance, const Frame& in, Frame* out, std
         if (error) *error = "the OpenGL context cannot be made current";
         return false;
     }
-    GLint maxSize = 0;
-    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSize);
-    if (in.width > maxSize || in.height > maxSize) {
+    if (in.width > maxTextureSize_ || in.height > maxTextureSize_) {
         if (error) *error = "the frame is larger than the driver's textures";
         return false;
     }
-    const GLenum internal = in.isFloat ? GL_RGBA32F : GL_RGBA8;
-    const GLenum type = in.isFloat ? GL_FLOAT : GL_UNSIGNED_BYTE;
+    const int stripRows = stripRowsFor(in.width, in.height, in.bytesPerPixel());
+    if (!prepareTargets(in, stripRows, error)) return false;
+    Targets& t = *targets_;
+    const GLenum type = formatOf(in).type;
     const unsigned depth = in.isFloat ? kFxDepth_FLOAT32 : kFxDepth_UINT8;
 
-    gl::Texture input = gl::makeTexture();
-    glBindTexture(GL_TEXTURE_2D, input.get());
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    // The file's rows go up as they are, first row in texture row 0, and come
+    // back the same way: the effect grades each pixel by itself, so the image
+    // lying upside down in the texture changes nothing and needs no flip.
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-    if (in.isFloat) {
-        auto rows = flipRows(in.floats, in.width, in.height);
-        glTexImage2D(GL_TEXTURE_2D, 0, internal, in.width, in.height, 0, GL_RGBA, type, rows.data());
-    } else {
-        auto rows = flipRows(in.bytes, in.width, in.height);
-        glTexImage2D(GL_TEXTURE_2D, 0, internal, in.width, in.height, 0, GL_RGBA, type, rows.data());
-    }
-    gl::Texture output = gl::makeTexture();
-    glBindTexture(GL_TEXTURE_2D, output.get());
-    glTexImage2D(GL_TEXTURE_2D, 0, internal, in.width, in.height, 0, GL_RGBA, type, nullptr);
-    gl::Framebuffer target = gl::makeFramebuffer();
-    glBindFramebuffer(GL_FRAMEBUFFER, target.get());
-    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, output.get(), 0);
-    if (glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) {
-        if (error) *error = "the output texture cannot be rendered into";
-        return false;
-    }
-    glViewport(0, 0, in.width, in.height);
-    glClearColor(0, 0, 0, 0);
-    glClear(GL_COLOR_BUFFER_BIT);
+    glBindTexture(GL_TEXTURE_2D, t.input.get());
+    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, in.width, in.height, GL_RGBA, type, in.data());
+    glBindTexture(GL_TEXTURE_2D, 0);
 
-    FxTexture inputImage(input.get(), GL_TEXTURE_2D, in.width, in.height, depth);
-    FxTexture outputImage(output.get(), GL_TEXTURE_2D, in.width, in.height, depth);
+    FxTexture inputImage(t.input.get(), GL_TEXTURE_2D, in.width, in.height, depth);
+    FxTexture outputImage(t.output.get(), GL_TEXTURE_2D, in.width, stripRows, depth);
     FxRenderInfo info;
     info.time = fxTimeAtFrame(0);
     info.depth = depth;
-    bool rendered = false;
-    instance.callback([&](FxFilter& effect) {
-        bool hardware = false, software = false;
-        effect.frameSetup(info, inputImage.imageInfo(), &hardware, &software);
-        rendered = hardware && effect.renderOutput(outputImage, inputImage, info);
-        effect.frameCleanup();
-        return 0;
-    });
-    glBindFramebuffer(GL_FRAMEBUFFER, target.get());
-    *out = in;
-    if (!rendered) {
-        if (error) *error = "the effect did not render the frame";
+    const std::size_t rowBytes = static_cast<std::size_t>(in.width) * in.bytesPerPixel();
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    for (int y = 0; y < in.height; y += stripRows) {
+        const int rows = std::min(stripRows, in.height - y);
+        // The strip is rows y .. y + rows of the input, drawn at the bottom of the output texture.
+        inputImage.setTextureCoords(0, in.width, y, y + rows);
+        outputImage.setTextureCoords(0, in.width, 0, rows);
+        bool rendered = false;
+        instance.callback([&](FxFilter& effect) {
+            bool hardware = false, software = false;
+            effect.frameSetup(info, inputImage.imageInfo(), &hardware, &software);
+            rendered = hardware && effect.renderOutput(outputImage, inputImage, info);
+            effect.frameCleanup();
+            return 0;
+        });
+        if (!rendered) {
+            if (error) *error = "the effect did not render the frame";
+            return false;
+        }
+        glBindFramebuffer(GL_FRAMEBUFFER, t.framebuffer.get());
+        glReadPixels(0, 0, in.width, rows, GL_RGBA, type, static_cast<unsigned char*>(result) + y * rowBytes);
+    }
+    if (glGetError() != GL_NO_ERROR) {
+        if (error) *error = "the OpenGL driver failed the render";
         return false;
     }
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    if (in.isFloat) {
-        std::vector<float> rows(in.floats.size());
-        glReadPixels(0, 0, in.width, in.height, GL_RGBA, GL_FLOAT, rows.data());
-        out->floats = flipRows(rows, in.width, in.height);
-    } else {
-        std::vector<unsigned char> rows(in.bytes.size());
-        glReadPixels(0, 0, in.width, in.height, GL_RGBA, GL_UNSIGNED_BYTE, rows.data());
-        out->bytes = flipRows(rows, in.width, in.height);
+    return true;
+}
+
+bool Renderer::renderInPlace(EffectInstance& instance, Frame& frame, std::string* error) {
+    // Each strip is read back only after the whole input is in its texture.
+    return draw(instance, frame, frame.data(), error);
+}
+
+bool Renderer::render(EffectInstance& instance, const Frame& in, Frame* out, std::string* error) {
+    if (out == &in) return renderInPlace(instance, *out, error);
+    Frame result;
+    result.width = in.width, result.height = in.height, result.isFloat = in.isFloat, result.sixteen = in.sixteen;
+    result.allocate();
+    if (!draw(instance, in, result.data(), error)) {
+        *out = in;
+        return false;
     }
+    *out = std::move(result);
     return true;
 }
 
@@ -189,34 +201,6 @@ bool chooseLutFile(EffectInstance& instance, const std::string& path, std::strin
         return false;
     }
     return true;
-}
-
-}  // namespace host
-
-#include <ostream>
-
-namespace host {
-
-bool renderPngFile(EffectInstance& instance, const std::string& in, const std::string& out, std::ostream& err) {
-    static std::unique_ptr<Renderer> renderer;  // one OpenGL context for the whole command line
-    std::string error;
-    Frame input, output;
-    if (!readPngFrame(in, &input, &error)) {
-        err << "quillane-host: " << error << '\n';
-        return false;
-    }
-    if (!renderer) renderer = Renderer::create(&error);
-    if (!renderer) {
-        err << "quillane-host: no OpenGL: " << error << '\n';
-        return false;
-    }
-    const bool rendered = renderer->render(instance, input, &output, &error);
-    if (!rendered) err << "quillane-host: " << in << ": " << error << '\n';
-    if (!writePngFrame(out, output, &error)) {
-        err << "quillane-host: " << error << '\n';
-        return false;
-    }
-    return rendered;
 }
 
 }  // namespace host

@@ -15,6 +15,11 @@ if(TARGET quillane_effect)
   add_dependencies(quillane-host quillane_effect)
 endif()
 
-# Rendering frames through the effect on a headless OpenGL context.
-target_sources(quillane_host PRIVATE ${CMAKE_CURRENT_LIST_DIR}/HostRender.cpp)
-target_link_libraries(quillane_host PUBLIC quillane_cgl quillane_lut PRIVATE lodepng::lodepng)
+# Frames: PNG files in and out, rendering through the effect on a headless
+# OpenGL context, and the current frame effects ask for.
+find_package(PNG REQUIRED)
+target_sources(quillane_host PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/FrameFile.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/HostFrame.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/HostRender.cpp)
+target_link_libraries(quillane_host PUBLIC quillane_cgl quillane_lut PRIVATE PNG::PNG)

@@ -5,7 +5,7 @@ set -euo pipefail
 
 PACKAGES=(
   g++ cmake ninja-build pkg-config openssl python3 xauth xvfb
-  libcurl4-openssl-dev libcrypto++-dev nlohmann-json3-dev liblodepng-dev
+  libcurl4-openssl-dev libcrypto++-dev nlohmann-json3-dev liblodepng-dev libpng-dev
   libmrpt-nanogui-dev libglfw3-dev libeigen3-dev
   libgl-dev libopengl-dev libegl-dev libegl-mesa0 libgl1-mesa-dri
   libgtk-3-dev libxtst-dev libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "ActionsTestEnv.h"
+#include "host/FrameFile.h"
 
 namespace {
 
@@ -71,10 +72,11 @@ TEST_F(ActionsHostCli, CancelErrorAndUnreadableFilesChangeNothing) {
     ASSERT_EQ(host("choose-file '" + dir + "/a.cube' save '" + project + "'").status, 0);
     const auto before = keyedLines(host("open '" + project + "' state").out);
 
-    // No display and nothing scripted: the dialog fails, and says so.
-    const HostRun failed = host("open '" + project + "' press 4 state");
-    ASSERT_EQ(failed.status, 0) << failed.out;
-    EXPECT_NE(failed.out.find("file dialog failed"), std::string::npos) << failed.out;
+    // No display and nothing scripted: the dialog cannot open; the press fails
+    // and says why (the state command still runs on a project of its own).
+    const HostRun failed = host("open '" + project + "' press 4");
+    EXPECT_NE(failed.status, 0) << failed.out;
+    EXPECT_NE(failed.out.find("press 4: the file dialog needs a display"), std::string::npos) << failed.out;
     const HostRun cancelled = host("open '" + project + "' press 4 state", std::string(nfd::kAnswerVariable) + "=cancel");
     ASSERT_EQ(cancelled.status, 0) << cancelled.out;
     // An unreadable file: the effect says so and keeps its LUT; the command fails.
@@ -82,10 +84,60 @@ TEST_F(ActionsHostCli, CancelErrorAndUnreadableFilesChangeNothing) {
     EXPECT_NE(broken.status, 0) << broken.out;
     EXPECT_NE(broken.out.find("Cannot read a LUT from the file " + dir + "/broken.cube"), std::string::npos)
         << broken.out;
-    for (const HostRun* run : {&failed, &cancelled}) {
+    for (const HostRun* run : {&cancelled}) {
         const auto after = keyedLines(run->out);
         for (const char* key : {"name", "loaded", "dimSize", "nodes", "preset"})
             EXPECT_EQ(after.at(key), before.at(key)) << key << "\n" << run->out;
+    }
+}
+
+TEST_F(ActionsHostCli, ARelativeFileIsChosenByItsAbsolutePathAndNextStepsOn) {
+    const std::string dir = lutDir();
+    writeCube(dir + "/a.cube", 0.25f);
+    writeCube(dir + "/b.cube", 0.5f);
+    const HostRun run = runProcess("cd '" + dir + "' && env -u DISPLAY HOME='" + sandbox.home() +
+                                   "' QUILLANE_EXCHANGE_DIR='" + sandbox.exchange() + "' '" + kHostProgram +
+                                   "' choose-file ./a.cube state press 5 state 2>&1");
+    ASSERT_EQ(run.status, 0) << run.out;
+    EXPECT_NE(run.out.find("name \"" + dir + "/a.cube\""), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("name \"" + dir + "/b.cube\""), std::string::npos) << run.out;
+}
+
+// Each press and what the command line makes of it: the exit status and the
+// reason on standard error, decided by what the action did.
+TEST_F(ActionsHostCli, APressFailsWhenItsActionFailedOrCouldNotRun) {
+    const std::string dir = lutDir();
+    writeCube(dir + "/a.cube", 0.25f);
+    writeFile(dir + "/b.cube", "not a LUT\n");  // the only other entry cannot be read
+    const std::string frame = sandbox.dir.file("frame.png");
+    ASSERT_TRUE(host::writePngFrame(frame, [] {
+        host::Frame f;
+        f.width = f.height = 2;
+        f.bytes.assign(16, 128);
+        return f;
+    }(), nullptr));
+    const std::string chosen = "choose-file '" + dir + "/a.cube' ";
+    struct Case {
+        std::string arguments;
+        std::string env;
+        int status;
+        std::string says;
+    } cases[] = {
+        // Without a frame and a display: the first the action runs into.
+        {"press 3", "", 1, "press 3: the "},
+        {"frame '" + frame + "' press 3", "", 1, "press 3: the LUT Manager needs a display"},
+        {chosen + "press 5", "", 1, "press 5: no LUT was taken, the effect kept its LUT"},
+        {chosen + "press 6", "", 1, "press 6: no LUT was taken"},
+        {"press 4", std::string(nfd::kAnswerVariable) + "='okay:" + dir + "/b.cube'", 1, "press 4: no LUT was taken"},
+        {"press 4", std::string(nfd::kAnswerVariable) + "='okay:" + dir + "/a.cube'", 0, ""},
+        {"press 14", "", 0, "[critical] About"},  // informs, fails nothing
+        {"press 15", "", 1, "parameter 15 has no button to press"},
+        {"frame '" + sandbox.dir.file("none.png") + "'", "", 1, "none.png"},
+    };
+    for (const Case& c : cases) {
+        const HostRun run = host(c.arguments, c.env);
+        EXPECT_EQ(run.status, c.status) << c.arguments << "\n" << run.out;
+        if (!c.says.empty()) EXPECT_NE(run.out.find(c.says), std::string::npos) << c.arguments << "\n" << run.out;
     }
 }
 

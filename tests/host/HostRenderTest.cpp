@@ -1,0 +1,182 @@
+// Renders through the real effect: 16- and 8-bit files through an identity
+// LUT come out as they went in (checked by the second PNG reader), graded
+// frames of every kind equal the CPU applier strip by strip, render targets are
+// reused, a failed render writes nothing, and the desktop program gets the
+// host's current frame.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "../exchange/ExchangeTestEnv.h"
+#include "EffectModule.h"
+#include "HostTestEnv.h"
+#include "host/HostRender.h"
+#include "lut/LutFile.h"
+#include "lut/MathClass.h"
+
+using namespace quillane::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+// A .cube of N nodes: the identity, or random nodes.
+std::string writeCube(const TempDir& dir, int n, bool identity) {
+    const std::string path = dir.file((identity ? "identity-" : "random-") + std::to_string(n) + ".cube");
+    std::ofstream out(path);
+    out << "LUT_3D_SIZE " << n << '\n';
+    std::mt19937 rng(n);
+    std::uniform_real_distribution<float> u(0.0f, 1.0f);
+    for (int b = 0; b < n; ++b)
+        for (int g = 0; g < n; ++g)
+            for (int r = 0; r < n; ++r)
+                if (identity)
+                    out << float(r) / (n - 1) << ' ' << float(g) / (n - 1) << ' ' << float(b) / (n - 1) << '\n';
+                else
+                    out << u(rng) << ' ' << u(rng) << ' ' << u(rng) << '\n';
+    return path;
+}
+
+ProcessResult runHost(const std::string& arguments) {
+    return runProcess("env -u DISPLAY '" + kHostProgram + "' " + arguments + " 2>&1");
+}
+
+class HostRender : public ::testing::Test {
+protected:
+    DesktopSandbox sandbox;
+};
+
+TEST_F(HostRender, AnIdentityLutGivesBackEverySampleOfSixteenAndEightBitFiles) {
+    const std::string cube = writeCube(sandbox.dir, 2, true);
+    for (int depth : {16, 8}) {
+        PngSamples in{61, 7, depth, 4, {}};
+        for (int i = 0; i < in.width * in.height * 4; ++i) {
+            // Words whose two bytes differ (a swapped order shows), and both
+            // ends; opaque, as footage is (the effect makes every alpha opaque).
+            const unsigned word = i % 4 == 3 || i == 1 ? 65535 : i == 0 ? 0 : (i * 4099u + 0x0102u) % 65536u;
+            in.values.push_back(depth == 16 ? word : word >> 8);
+        }
+        const std::string input = sandbox.dir.file("in.png"), output = sandbox.dir.file("out.png");
+        encodeWithPython(input, in);
+        const ProcessResult run = runHost("choose-file '" + cube + "' render '" + input + "' '" + output + "'");
+        ASSERT_EQ(run.status, 0) << run.out;
+        const PngSamples out = decodeWithPython(output);
+        EXPECT_EQ(out.depth, depth);
+        EXPECT_EQ(out.channels, 4);
+        ASSERT_EQ(out.values.size(), in.values.size());
+        for (std::size_t i = 0; i < in.values.size(); ++i)
+            ASSERT_EQ(out.values[i], in.values[i]) << depth << "-bit sample " << i;
+    }
+}
+
+TEST_F(HostRender, EveryKindOfFrameIsGradedAsTheCpuApplierGradesItAndTargetsAreReused) {
+    std::string error;
+    auto host = host::Host::load(kEffectModulePath, &error);
+    ASSERT_TRUE(host) << error;
+    auto renderer = host::Renderer::create(&error);
+    ASSERT_TRUE(renderer) << error;
+    host::EffectInstance* instance = host->newInstance();
+    const std::string cube = writeCube(sandbox.dir, 17, false);
+    ASSERT_TRUE(host::chooseLutFile(*instance, cube, &error)) << error;
+    std::string path = cube;
+    Lut lut;
+    std::vector<char> preset;
+    lutFromFile(&path, &lut, &preset);
+
+    struct Case {
+        int w, h;
+        bool isFloat, sixteen;
+    } cases[] = {
+        {64, 40, false, false}, {64, 40, true, true}, {64, 40, true, false},
+        {4096, 300, true, false},  // three strips
+        {2048, 1100, true, true},  // three strips of words
+    };
+    for (const Case& c : cases) {
+        const host::Frame in = patternFrame(c.w, c.h, c.isFloat, c.sixteen);
+        host::Frame out, inPlace = in;
+        ASSERT_TRUE(renderer->render(*instance, in, &out, &error)) << error;
+        ASSERT_TRUE(renderer->renderInPlace(*instance, inPlace, &error)) << error;
+        EXPECT_EQ(fileSamples(inPlace), fileSamples(out));
+        std::vector<float> values(in.pixelCount() * 4), cpu(values.size());
+        for (std::size_t i = 0; i < values.size(); ++i)
+            values[i] = !c.isFloat ? in.bytes[i] / 255.0f : c.sixteen ? in.words[i] / 65535.0f : in.floats[i];
+        applyLutCPUTrilinear(values.data(), cpu.data(), lut.getData(), 0.0f, 1.0f, true, 17,
+                             static_cast<int>(in.pixelCount()), 4);
+        const std::string label = std::to_string(c.w) + "x" + std::to_string(c.h);
+        for (std::size_t i = 0; i < cpu.size(); ++i) {
+            if (!c.isFloat)
+                ASSERT_LE(std::abs(out.bytes[i] - int(std::lround(std::fmin(std::fmax(cpu[i], 0.0f), 1.0f) * 255.0f))), 1) << label << " " << i;
+            else if (c.sixteen)
+                ASSERT_LE(std::abs(int(out.words[i]) - int(std::lround(cpu[i] * 65535.0f))), 1) << label << " " << i;
+            else
+                ASSERT_NEAR(out.floats[i], cpu[i], 1e-5) << label << " " << i;
+        }
+    }
+    // Frames of one size and kind reuse the textures and framebuffer.
+    const int made = renderer->targetsMade();
+    host::Frame frame = patternFrame(64, 40, false, false);
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(renderer->renderInPlace(*instance, frame, &error)) << error;
+    EXPECT_EQ(renderer->targetsMade(), made + 1);
+}
+
+TEST_F(HostRender, AFailedRenderWritesNoFileSaysWhyAndFails) {
+    // A copy of the bundle whose kernel text is missing: the effect cannot draw.
+    const fs::path bundle = sandbox.dir.path() / "Quillane.bundle";
+    fs::create_directories(bundle / "Resources");
+    fs::copy_file(kEffectModulePath, bundle / "quillane_effect.so");
+    fs::copy_file(fs::path(kBundlePath) / "Resources" / "Localizable.json", bundle / "Resources" / "Localizable.json");
+    const std::string frame = sandbox.dir.file("in.png"), output = sandbox.dir.file("out.png");
+    ASSERT_TRUE(host::writePngFrame(frame, patternFrame(8, 8, false, false), nullptr));
+    const ProcessResult run =
+        runProcess("env -u DISPLAY '" + kHostProgram + "' --effect '" + (bundle / "quillane_effect.so").string() +
+                   "' choose-file '" + writeCube(sandbox.dir, 2, true) + "' render '" + frame + "' '" + output +
+                   "' state 2>&1");
+    EXPECT_NE(run.status, 0) << run.out;
+    EXPECT_NE(run.out.find("the effect did not render the frame; " + output + " not written"), std::string::npos)
+        << run.out;
+    EXPECT_EQ(run.out.find("dimSize"), std::string::npos) << "the command line went on: " << run.out;
+    EXPECT_FALSE(fs::exists(output));
+}
+
+class HostDesktopProgram : public ExchangeTest {};
+
+TEST_F(HostDesktopProgram, GetsTheCurrentFrameBottomRowFirst) {
+    const std::string frame = sandbox.dir.file("frame.png");
+    // 3 x 2: the bottom-left pixel is (10, 20, 30) with alpha 40.
+    PngSamples pixels{3, 2, 8, 4, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 10, 20, 30, 40, 50, 60, 70, 80, 90, 100, 110, 120}};
+    encodeWithPython(frame, pixels);
+    // (Whether the program answers is the exchange's business, tested with it;
+    // a stand-in of another test run on this machine may keep ours from starting.)
+    const ProcessResult run = runHost("frame '" + frame + "' press 2");
+    ASSERT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(image.data->width, 3u);
+    EXPECT_EQ(image.data->height, 2u);
+    const float expected[8] = {10 / 255.0f, 20 / 255.0f, 30 / 255.0f, 1.0f, 50 / 255.0f, 60 / 255.0f, 70 / 255.0f, 1.0f};
+    for (int i = 0; i < 8; ++i) EXPECT_NEAR(image.data->pixels[i], expected[i], 1e-6) << i;
+    EXPECT_NEAR(image.data->pixels[8 + 4], 1 / 255.0f, 1e-6);  // then the top row
+
+    // The frame of the last render is current as well.
+    const ProcessResult rendered = runHost("render '" + frame + "' '" + sandbox.dir.file("out.png") + "' press 2");
+    ASSERT_EQ(rendered.status, 0) << rendered.out;
+
+    // Without a frame, or without the program, the press fails and says why.
+    struct Case {
+        std::string arguments;
+        const char* reason;
+    } cases[] = {
+        {"press 2", "press 2: the action needs the current frame, but the host has no frame"},
+        {"frame '" + sandbox.dir.file("gone.png") + "'", "gone.png"},
+    };
+    for (const Case& c : cases) {
+        const ProcessResult failed = runHost(c.arguments);
+        EXPECT_NE(failed.status, 0) << c.arguments;
+        EXPECT_NE(failed.out.find(c.reason), std::string::npos) << failed.out;
+    }
+    fs::remove(sandbox.settingsFile());
+    const ProcessResult unstarted = runHost("frame '" + frame + "' press 2");
+    EXPECT_NE(unstarted.status, 0) << unstarted.out;
+    EXPECT_NE(unstarted.out.find("press 2: the desktop program was not started"), std::string::npos) << unstarted.out;
+}
+
+}  // namespace
