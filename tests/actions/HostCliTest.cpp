@@ -137,7 +137,9 @@ TEST_F(ActionsHostCli, APressFailsWhenItsActionFailedOrCouldNotRun) {
     for (const Case& c : cases) {
         const HostRun run = host(c.arguments, c.env);
         EXPECT_EQ(run.status, c.status) << c.arguments << "\n" << run.out;
-        if (!c.says.empty()) EXPECT_NE(run.out.find(c.says), std::string::npos) << c.arguments << "\n" << run.out;
+        if (!c.says.empty()) {
+            EXPECT_NE(run.out.find(c.says), std::string::npos) << c.arguments << "\n" << run.out;
+        }
     }
 }
 
