@@ -8,6 +8,7 @@ using quillane::ci::Bitmap;
 using quillane::ci::KernelApplication;
 using quillane::ci::KernelProgram;
 using quillane::ci::ParamType;
+using quillane::ci::DrawSetup;
 using quillane::ci::SamplerSetup;
 namespace gl = quillane::gl;
 
@@ -90,14 +91,16 @@ private:
 
 struct CIContext::Resources {
     gl::VertexArray vertexArray;
-    gl::Sampler exactSampler;
+    // Nearest reads of the base level; the edges as the sampler's wrap mode wants them.
+    gl::Sampler edgeSampler, blackSampler;
     // By kernel body, then by how its samplers are read.
     std::map<std::string, std::map<std::string, CompiledKernel>> kernels;
     std::map<const Bitmap*, UploadedBitmap> bitmaps;
 
     void releaseAll() {
         vertexArray.release();
-        exactSampler.release();
+        edgeSampler.release();
+        blackSampler.release();
         for (auto& body : kernels)
             for (auto& k : body.second) k.second.program.release();
         for (auto& b : bitmaps) b.second.texture.release();
@@ -107,12 +110,13 @@ struct CIContext::Resources {
 long long CIContext::contextsCreated() { return contextCount.load(); }
 
 std::shared_ptr<CIContext> CIContext::contextWithCGLContext(CGLContextObj cglContext, CGLPixelFormatObj,
-                                                            CGColorSpaceRef colorSpace, const CIContextOptions*) {
+                                                            CGColorSpaceRef colorSpace, const CIContextOptions* options) {
     if (!cglContext) return nullptr;
     std::shared_ptr<CIContext> context(new CIContext());
     context->cglContext_ = cglContext;
     context->colorSpace_ = std::move(colorSpace);
     context->resources_ = std::make_unique<Resources>();
+    context->plainSamplerReads_ = options && options->plainSamplerReads;
     ++contextCount;
     return context;
 }
@@ -130,8 +134,7 @@ namespace {
 // The fragment program for a kernel with its samplers read as `setups`,
 // built on first use; nullptr when it does not build.
 CompiledKernel* compiledKernel(std::map<std::string, std::map<std::string, CompiledKernel>>& kernels,
-                               const KernelProgram& program, const std::vector<SamplerSetup>& setups,
-                               int& compiledCount) {
+                               const KernelProgram& program, const DrawSetup& setups, int& compiledCount) {
     std::map<std::string, CompiledKernel>& variants = kernels[program.body];
     const std::string key = quillane::ci::setupKey(setups);
     auto found = variants.find(key);
@@ -236,16 +239,29 @@ bool CIContext::drawImage(const CIImagePtr& image, CGRect inRect, CGRect fromRec
     for (auto it = r.bitmaps.begin(); it != r.bitmaps.end();)
         it = it->second.owner.expired() ? r.bitmaps.erase(it) : std::next(it);
 
+    SavedState saved(samplerCount);
     std::vector<BoundSampler> bound;
-    std::vector<SamplerSetup> setups;
+    DrawSetup draw;
+    draw.plain = plainSamplerReads_;
+    draw.identity = quillane::ci::drawIsIdentity(inRect, fromRect);
+    const bool centred = quillane::ci::drawHitsTexelCentres(inRect, fromRect);
     for (const CIKernelArgument& argument : application->arguments) {
         auto sampler = std::get_if<CISamplerPtr>(&argument);
         if (!sampler) continue;
         const CIImage& source = *(*sampler)->image();
+        const CGRect e = source.extent();
         BoundSampler b;
         SamplerSetup setup;
         if (source.kind() == CIImage::Kind::Texture) {
             b.texture = source.textureId();
+            // The fast reads take the texture's own size for the image's.
+            glActiveTexture(GL_TEXTURE0 + static_cast<GLenum>(bound.size()));
+            glBindTexture(GL_TEXTURE_2D, b.texture);
+            GLint base = 0, w = 0, h = 0;
+            glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_BASE_LEVEL, &base);
+            glGetTexLevelParameteriv(GL_TEXTURE_2D, base, GL_TEXTURE_WIDTH, &w);
+            glGetTexLevelParameteriv(GL_TEXTURE_2D, base, GL_TEXTURE_HEIGHT, &h);
+            setup.whole = e.origin.x == 0 && e.origin.y == 0 && e.size.width == w && e.size.height == h;
         } else if (source.kind() == CIImage::Kind::Bitmap) {
             const auto& bitmap = source.bitmap();
             auto found = r.bitmaps.find(bitmap.get());
@@ -260,10 +276,10 @@ bool CIContext::drawImage(const CIImagePtr& image, CGRect inRect, CGRect fromRec
             b.layout[0] = found->second.rowsPerTile;
             b.layout[1] = bitmap->width;
             setup.tiled = found->second.rowsPerTile > 0;
+            setup.whole = !setup.tiled && e.origin.x == 0 && e.origin.y == 0;
         } else {
             return false;  // kernels reading kernels' output need intermediate images: not supported
         }
-        CGRect e = source.extent();
         b.extent[0] = static_cast<float>(e.origin.x);
         b.extent[1] = static_cast<float>(e.origin.y);
         b.extent[2] = static_cast<float>(e.size.width);
@@ -272,30 +288,37 @@ bool CIContext::drawImage(const CIImagePtr& image, CGRect inRect, CGRect fromRec
         setup.black = (*sampler)->options().wrapMode == CISamplerWrap::Black;
         setup.mirrorX = source.mirrorX();
         setup.mirrorY = source.mirrorY();
+        setup.centred = centred;
         bound.push_back(b);
-        setups.push_back(setup);
+        draw.samplers.push_back(setup);
     }
 
-    CompiledKernel* kernel = compiledKernel(r.kernels, program, setups, programsCompiled_);
+    CompiledKernel* kernel = compiledKernel(r.kernels, program, draw, programsCompiled_);
     if (!kernel) return false;
     if (!r.vertexArray) r.vertexArray = gl::makeVertexArray();
-    if (!r.exactSampler) {
+    for (bool black : {false, true}) {
+        gl::Sampler& made = black ? r.blackSampler : r.edgeSampler;
+        if (made) continue;
         GLuint s = 0;
         glGenSamplers(1, &s);
-        r.exactSampler.reset(s);
+        made.reset(s);
         // Only the base level is ever read; this keeps textures without mipmaps complete.
         glSamplerParameteri(s, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
         glSamplerParameteri(s, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+        const GLint wrap = black ? GL_CLAMP_TO_BORDER : GL_CLAMP_TO_EDGE;
+        glSamplerParameteri(s, GL_TEXTURE_WRAP_S, wrap);
+        glSamplerParameteri(s, GL_TEXTURE_WRAP_T, wrap);
+        const float transparentBlack[4] = {0, 0, 0, 0};
+        glSamplerParameterfv(s, GL_TEXTURE_BORDER_COLOR, transparentBlack);
     }
 
-    SavedState saved(samplerCount);
     glUseProgram(kernel->program.get());
     std::vector<float> extents;
     std::vector<GLint> layouts;
     for (int s = 0; s < samplerCount; ++s) {
         glActiveTexture(GL_TEXTURE0 + s);
         glBindTexture(GL_TEXTURE_2D, bound[s].texture);
-        glBindSampler(s, r.exactSampler.get());
+        glBindSampler(s, (draw.samplers[s].black ? r.blackSampler : r.edgeSampler).get());
         glUniform1i(kernel->textures[s], s);
         extents.insert(extents.end(), bound[s].extent, bound[s].extent + 4);
         layouts.insert(layouts.end(), bound[s].layout, bound[s].layout + 2);

@@ -203,7 +203,11 @@ protected:
     std::map<std::string, CIValue> values_;
 };
 
-struct CIContextOptions {};
+struct CIContextOptions {
+    // Read every image through the plain bounds-checked path instead of the
+    // texture unit: the reference the fast reads are tested and timed against.
+    bool plainSamplerReads = false;
+};
 
 // Draws images into the framebuffer bound in its OpenGL context. Programs are
 // compiled once per kernel text and way its samplers are read, and bitmaps
@@ -239,4 +243,5 @@ private:
     std::unique_ptr<Resources> resources_;
     int programsCompiled_ = 0;
     int bitmapsUploaded_ = 0;
+    bool plainSamplerReads_ = false;
 };
