@@ -342,13 +342,12 @@ std::string KernelProgram::fragmentShader(const DrawSetup& draw) const {
         if (params[a] != ParamType::Sampler)
             shader += std::string("uniform ") + glslType(params[a]) + " _qs_arg" + std::to_string(a) + ";\n";
     // Kernels pass sampler parameters on as constants, so these fold to one call.
-    for (const char* call : {"sample(int s, vec2 p)", "here(int s)"}) {
-        const std::string name = std::string(call).substr(0, std::string(call).find('('));
-        shader += std::string("vec4 _qs_") + call + " {\n";
-        for (int s = 0; s < samplers; ++s)
-            shader += "    if (s == " + std::to_string(s) + ") return _qs_" +
-                      (name == "sample" ? "read" + std::to_string(s) + "(p)" : "here" + std::to_string(s) + "()") +
-                      ";\n";
+    for (bool here : {false, true}) {
+        shader += here ? "vec4 _qs_here(int s) {\n" : "vec4 _qs_sample(int s, vec2 p) {\n";
+        for (int s = 0; s < samplers; ++s) {
+            const std::string n = std::to_string(s);
+            shader += "    if (s == " + n + ") return " + (here ? "_qs_here" + n + "()" : "_qs_read" + n + "(p)") + ";\n";
+        }
         shader += "    return vec4(0.0);\n}\n";
     }
     shader += "#line 1\n" + body;

@@ -210,8 +210,9 @@ struct CIContextOptions {
 };
 
 // Draws images into the framebuffer bound in its OpenGL context. Programs are
-// compiled once per kernel text and way its samplers are read, and bitmaps
-// uploaded once, for the context's life: a frame only binds and draws.
+// compiled once per kernel text, way its samplers are read and kind of
+// placement (as it is, on texel centres, anywhere), and bitmaps uploaded
+// once, for the context's life: a frame only binds and draws.
 class CIContext {
 public:
     // nullptr without an OpenGL context.

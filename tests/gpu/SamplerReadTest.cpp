@@ -104,8 +104,8 @@ std::string setupName(const CISamplerOptions& o) {
            (o.wrapMode == kCISamplerWrapBlack ? " black" : " clamp");
 }
 
-TEST_F(SamplerReads, ReadsAnywhereGiveThePlainReadsValues) {
-    // The destination pixel (x, y) reads at (x, y) * scale + offset.
+TEST_F(SamplerReads, FastReadsGiveThePlainReadsValuesAnywhereAndWhereThePixelSits) {
+    // Reads anywhere: the destination pixel (x, y) reads at (x, y) * scale + offset.
     const char* const kernel = "kernel vec4 probe(sampler s, vec2 scale, vec2 offset) "
                                "{ return sample(s, destCoord() * scale + offset); }";
     struct Placement {
@@ -126,15 +126,14 @@ TEST_F(SamplerReads, ReadsAnywhereGiveThePlainReadsValues) {
                 expectSameDraws(kernel, image, options, {p.scale, p.offset}, CGRectMake(0, 0, kTargetW, kTargetH),
                                 CGRectMake(0, 0, kTargetW, kTargetH));
             }
-}
 
-TEST_F(SamplerReads, ReadsWhereThePixelSitsGiveThePlainReadsValuesForEveryPlacementOfTheDraw) {
-    const char* const kernel = "kernel vec4 here(sampler s) { return sample(s, samplerCoord(s)); }";
+    // Reads where the pixel sits, for every placement of the draw.
+    const char* const here = "kernel vec4 here(sampler s) { return sample(s, samplerCoord(s)); }";
     const double w = kTargetW, h = kTargetH;
-    struct Placement {
+    struct Draw {
         const char* name;
         CGRect in, from;
-    } placements[] = {
+    } draws[] = {
         {"as it is", CGRectMake(0, 0, w, h), CGRectMake(0, 0, w, h)},
         {"moved by whole pixels", CGRectMake(0, 0, w, h), CGRectMake(-9, -6, w, h)},
         {"into part of the target", CGRectMake(3, 2, w - 5, h - 4), CGRectMake(-1, -2, w - 5, h - 4)},
@@ -143,9 +142,9 @@ TEST_F(SamplerReads, ReadsWhereThePixelSitsGiveThePlainReadsValuesForEveryPlacem
     };
     for (const auto& [name, image] : images())
         for (const CISamplerOptions& options : kSetups)
-            for (const Placement& p : placements) {
-                SCOPED_TRACE(name + ", " + setupName(options) + ", " + p.name);
-                expectSameDraws(kernel, image, options, {}, p.in, p.from);
+            for (const Draw& d : draws) {
+                SCOPED_TRACE(name + ", " + setupName(options) + ", " + d.name);
+                expectSameDraws(here, image, options, {}, d.in, d.from);
             }
 }
 
