@@ -29,6 +29,10 @@ struct UploadedBitmap {
     std::weak_ptr<const Bitmap> owner;
     gl::Texture texture;
     int rowsPerTile = 0;  // 0: the whole image is one tile
+    // The same texels in a buffer texture, for nearest reads; made on the first one.
+    gl::Buffer buffer;
+    gl::Texture bufferTexture;
+    bool bufferTried = false;
 };
 
 // What a sampler turns into for one draw.
@@ -64,6 +68,7 @@ public:
         for (int u = 0; u < units_; ++u) {
             glActiveTexture(GL_TEXTURE0 + u);
             glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(textures_[u]));
+            if (buffers_[u] >= 0) glBindTexture(GL_TEXTURE_BUFFER, static_cast<GLuint>(buffers_[u]));
             glBindSampler(u, static_cast<GLuint>(samplers_[u]));
         }
         glActiveTexture(static_cast<GLenum>(activeTexture_));
@@ -75,6 +80,12 @@ public:
         if (scissor_) glEnable(GL_SCISSOR_TEST);
         if (cull_) glEnable(GL_CULL_FACE);
     }
+    // Buffer textures are bound only by draws that read one: their binding
+    // is saved only then, just before the unit's is changed.
+    void saveBufferBinding(int unit) {
+        glActiveTexture(GL_TEXTURE0 + unit);
+        glGetIntegerv(GL_TEXTURE_BINDING_BUFFER, &buffers_[unit]);
+    }
     SavedState(const SavedState&) = delete;
     SavedState& operator=(const SavedState&) = delete;
 
@@ -83,6 +94,7 @@ private:
     GLint viewport_[4] = {};
     GLint program_ = 0, vao_ = 0, activeTexture_ = GL_TEXTURE0;
     GLint textures_[16] = {};
+    GLint buffers_[16] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};  // -1: not touched
     GLint samplers_[16] = {};
     GLboolean blend_ = GL_FALSE, depth_ = GL_FALSE, scissor_ = GL_FALSE, cull_ = GL_FALSE;
 };
@@ -103,7 +115,11 @@ struct CIContext::Resources {
         blackSampler.release();
         for (auto& body : kernels)
             for (auto& k : body.second) k.second.program.release();
-        for (auto& b : bitmaps) b.second.texture.release();
+        for (auto& b : bitmaps) {
+            b.second.texture.release();
+            b.second.buffer.release();
+            b.second.bufferTexture.release();
+        }
     }
 };
 
@@ -209,6 +225,39 @@ bool uploadBitmap(const Bitmap& bitmap, UploadedBitmap& out) {
     return ok;
 }
 
+// Puts a bitmap's texels into a buffer texture too, rows packed from the
+// first, for reads by index. False (and nothing made) when the driver's
+// buffer textures are too short for it.
+bool uploadBitmapBuffer(const Bitmap& bitmap, UploadedBitmap& out) {
+    GLint maxTexels = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_BUFFER_SIZE, &maxTexels);
+    const long long texels = static_cast<long long>(bitmap.width) * bitmap.height;
+    if (texels > maxTexels) return false;
+    const bool isFloat = bitmap.format == kCIFormatRGBAf;
+    const std::size_t rowBytes = static_cast<std::size_t>(bitmap.width) * (isFloat ? 16 : 4);
+    std::vector<unsigned char> packed(rowBytes * static_cast<std::size_t>(bitmap.height));
+    for (int row = 0; row < bitmap.height; ++row)
+        std::memcpy(&packed[row * rowBytes], &bitmap.data[static_cast<std::size_t>(row) * bitmap.bytesPerRow], rowBytes);
+    GLint previousBuffer = 0, previousTexture = 0;
+    glGetIntegerv(GL_TEXTURE_BUFFER_BINDING, &previousBuffer);
+    glGetIntegerv(GL_TEXTURE_BINDING_BUFFER, &previousTexture);
+    GLuint name = 0;
+    glGenBuffers(1, &name);
+    gl::Buffer buffer(name);
+    glBindBuffer(GL_TEXTURE_BUFFER, buffer.get());
+    glBufferData(GL_TEXTURE_BUFFER, static_cast<GLsizeiptr>(packed.size()), packed.data(), GL_STATIC_DRAW);
+    gl::Texture texture = gl::makeTexture();
+    glBindTexture(GL_TEXTURE_BUFFER, texture.get());
+    glTexBuffer(GL_TEXTURE_BUFFER, isFloat ? GL_RGBA32F : GL_RGBA8, buffer.get());
+    const bool ok = glGetError() == GL_NO_ERROR;
+    glBindTexture(GL_TEXTURE_BUFFER, static_cast<GLuint>(previousTexture));
+    glBindBuffer(GL_TEXTURE_BUFFER, static_cast<GLuint>(previousBuffer));
+    if (!ok) return false;
+    out.buffer = std::move(buffer);
+    out.bufferTexture = std::move(texture);
+    return true;
+}
+
 }  // namespace
 
 bool CIContext::drawImage(const CIImagePtr& image, CGRect inRect, CGRect fromRect) {
@@ -277,6 +326,15 @@ bool CIContext::drawImage(const CIImagePtr& image, CGRect inRect, CGRect fromRec
             b.layout[1] = bitmap->width;
             setup.tiled = found->second.rowsPerTile > 0;
             setup.whole = !setup.tiled && e.origin.x == 0 && e.origin.y == 0;
+            if (setup.whole && !plainSamplerReads_ && (*sampler)->options().filterMode == CISamplerFilter::Nearest) {
+                UploadedBitmap& uploaded = found->second;
+                if (!uploaded.bufferTried) {
+                    uploaded.bufferTried = true;
+                    uploadBitmapBuffer(*bitmap, uploaded);
+                }
+                setup.buffer = static_cast<bool>(uploaded.bufferTexture);
+                if (setup.buffer) b.texture = uploaded.bufferTexture.get();
+            }
         } else {
             return false;  // kernels reading kernels' output need intermediate images: not supported
         }
@@ -317,7 +375,8 @@ bool CIContext::drawImage(const CIImagePtr& image, CGRect inRect, CGRect fromRec
     std::vector<GLint> layouts;
     for (int s = 0; s < samplerCount; ++s) {
         glActiveTexture(GL_TEXTURE0 + s);
-        glBindTexture(GL_TEXTURE_2D, bound[s].texture);
+        if (draw.samplers[s].buffer) saved.saveBufferBinding(s);
+        glBindTexture(draw.samplers[s].buffer ? GL_TEXTURE_BUFFER : GL_TEXTURE_2D, bound[s].texture);
         glBindSampler(s, (draw.samplers[s].black ? r.blackSampler : r.edgeSampler).get());
         glUniform1i(kernel->textures[s], s);
         extents.insert(extents.end(), bound[s].extent, bound[s].extent + 4);

@@ -142,21 +142,34 @@ std::string plainSamplerReads(int s, const SamplerSetup& setup) {
 
 // The fast reads of sampler s for an image that is its whole texture: one
 // textureLod per texel at the texel's centre, with the edges (black border
-// or clamp) left to the sampler object bound beside the texture. On a
-// software rasterizer that costs far less than a bounds test and texelFetch:
-// no branch, no float-to-int round trip, no uniform load per read (the
-// texture's size comes from the texture itself), and no per-pixel mip
-// lookup. The filtering stays in the shader, so the values are those of the
-// plain reads bit for bit.
+// or clamp) left to the sampler object bound beside the texture, or, for a
+// nearest read of a bitmap, one texelFetch by index from a buffer texture.
+// On a software rasterizer either costs far less than a bounds test and a
+// 2D texelFetch: no branch, no uniform load per read (llvmpipe loads
+// uniforms lane by lane), no per-pixel mip lookup. The filtering stays in
+// the shader, so the values are those of the plain reads bit for bit.
 std::string fastSamplerReads(int s, const SamplerSetup& setup) {
     const std::string n = std::to_string(s);
     const std::string tex = "_qs_tex" + n, size = "_qs_size" + n, inv = "_qs_inv" + n;
     std::string out = "vec2 " + size + ";\nvec2 " + inv + ";\n";
-    // t is a whole texel index held as a float; outside the image is the sampler's business.
+    // t is a whole texel index held as a float.
     out += "vec4 _qs_texel" + n + "(vec2 t) {\n";
-    if (setup.mirrorX) out += "    t.x = " + size + ".x - 1.0 - t.x;\n";
-    if (setup.mirrorY) out += "    t.y = " + size + ".y - 1.0 - t.y;\n";
-    out += "    return textureLod(" + tex + ", (t + 0.5) * " + inv + ", 0.0);\n}\n";
+    if (setup.buffer) {
+        // The plain reads' steps on integers, without their branch: the
+        // index is clamped into the image, black chosen after the fetch.
+        out += "    ivec2 size = ivec2(" + size + ");\n    ivec2 i = ivec2(t);\n";
+        if (setup.black) out += "    bool inside = all(lessThan(uvec2(i), uvec2(size)));\n";
+        out += "    i = clamp(i, ivec2(0), size - 1);\n";
+        if (setup.mirrorX) out += "    i.x = size.x - 1 - i.x;\n";
+        if (setup.mirrorY) out += "    i.y = size.y - 1 - i.y;\n";
+        out += "    vec4 texel = texelFetch(" + tex + ", i.y * size.x + i.x);\n";
+        out += setup.black ? "    return inside ? texel : vec4(0.0);\n}\n" : "    return texel;\n}\n";
+    } else {
+        // Outside the image is the sampler object's business.
+        if (setup.mirrorX) out += "    t.x = " + size + ".x - 1.0 - t.x;\n";
+        if (setup.mirrorY) out += "    t.y = " + size + ".y - 1.0 - t.y;\n";
+        out += "    return textureLod(" + tex + ", (t + 0.5) * " + inv + ", 0.0);\n}\n";
+    }
     out += "vec4 _qs_read" + n + "(vec2 p) {\n";
     if (!setup.linear) {
         out += "    return _qs_texel" + n + "(floor(p));\n}\n";
@@ -319,7 +332,7 @@ std::string setupKey(const DrawSetup& draw) {
     static const char hex[] = "0123456789abcdef";
     for (const SamplerSetup& s : draw.samplers) {
         const unsigned bits = s.linear | s.black << 1 | s.mirrorX << 2 | s.mirrorY << 3 | s.tiled << 4 | s.whole << 5 |
-                              s.centred << 6;
+                              s.centred << 6 | s.buffer << 7;
         key += hex[bits >> 4];
         key += hex[bits & 15];
     }
@@ -332,7 +345,9 @@ std::string KernelProgram::fragmentShader(const DrawSetup& draw) const {
         return static_cast<std::size_t>(s) < draw.samplers.size() ? draw.samplers[s] : SamplerSetup{};
     };
     std::string shader = "#version 330 core\n";
-    for (int s = 0; s < samplers; ++s) shader += "uniform sampler2D _qs_tex" + std::to_string(s) + ";\n";
+    for (int s = 0; s < samplers; ++s)
+        shader += std::string("uniform ") + (readsFast(draw, setupOf(s)) && setupOf(s).buffer ? "samplerBuffer" : "sampler2D") +
+                  " _qs_tex" + std::to_string(s) + ";\n";
     std::string prelude = kPrelude;
     replaceAll(prelude, "_QS_N", std::to_string(samplers > 0 ? samplers : 1));
     shader += prelude;
@@ -359,7 +374,9 @@ std::string KernelProgram::fragmentShader(const DrawSetup& draw) const {
     for (int s = 0; s < samplers; ++s) {
         if (!readsFast(draw, setupOf(s))) continue;
         const std::string n = std::to_string(s);
-        shader += "    _qs_size" + n + " = vec2(textureSize(_qs_tex" + n + ", 0));\n";
+        // A buffer knows only its length; the image's rows are in the extent.
+        shader += setupOf(s).buffer ? "    _qs_size" + n + " = _qs_extent[" + n + "].zw;\n"
+                                    : "    _qs_size" + n + " = vec2(textureSize(_qs_tex" + n + ", 0));\n";
         shader += "    _qs_inv" + n + " = 1.0 / _qs_size" + n + ";\n";
     }
     shader += "    _qs_fragColor = " + name + "(";

@@ -26,6 +26,10 @@ struct SamplerSetup {
     // neither scales nor moves by a fraction), so a read at samplerCoord is
     // one texel whatever the filter.
     bool centred = false;
+    // A whole image read nearest whose texels are also in a buffer texture,
+    // row after row: a read is one texelFetch by index, the cheapest fetch
+    // there is, with the edges done in the shader without a branch.
+    bool buffer = false;
 };
 
 // Everything a draw settles for its program: how each sampler is read, and
