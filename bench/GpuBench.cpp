@@ -1,6 +1,8 @@
 // Frames per second through the whole effect: the host's textures in a
 // headless OpenGL context, renderOutput grading through the filter into the
-// output texture, glFinish. Beside it, the CPU applier on the same frames.
+// output texture, glFinish. Beside it, the CPU applier on the same frames,
+// and the filter's draw alone with the image layer's fast reads and with
+// its plain reads (the code every draw ran before), for their ratio.
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
@@ -14,6 +16,7 @@
 #include "lut/MathClass.h"
 #include "platform/cgl/CGL.h"
 #include "platform/cgl/GLObjects.h"
+#include "plugin/QuillaneFilter.h"
 
 namespace {
 
@@ -97,6 +100,49 @@ void BM_EffectRender(benchmark::State& state) {
     state.counters["fps"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
+// One graded frame as the effect draws it, without the host around it: the
+// filter's output drawn by an image context whose reads are fast or plain.
+void BM_FilterDraw(benchmark::State& state) {
+    Setup& s = setup();
+    s.context->makeCurrent();
+    const int w = static_cast<int>(state.range(0)), h = static_cast<int>(state.range(1));
+    const bool isFloat = state.range(2) != 0;
+    CIContextOptions options;
+    options.plainSamplerReads = state.range(3) != 0;
+    const std::string module = QUILLANE_EFFECT_MODULE_PATH;
+    QuillaneFilter::setResourceLocator([module](const std::string& name, const std::string& type) {
+        return module.substr(0, module.rfind('/')) + "/Resources/" + name + "." + type;
+    });
+    auto context = CIContext::contextWithCGLContext(CGLGetCurrentContext(), nullptr,
+                                                    CGColorSpaceCreateWithName(kCGColorSpaceITUR_709), &options);
+    CIImagePtr lutImage = makeLutImage(s.lut);
+    const GLenum internal = isFloat ? GL_RGBA32F : GL_RGBA8, type = isFloat ? GL_FLOAT : GL_UNSIGNED_BYTE;
+    const std::vector<float> px = framePixels(w, h);
+    gl::Texture input = gl::makeTexture(), output = gl::makeTexture();
+    glBindTexture(GL_TEXTURE_2D, input.get());
+    glTexImage2D(GL_TEXTURE_2D, 0, internal, w, h, 0, GL_RGBA, GL_FLOAT, px.data());
+    glBindTexture(GL_TEXTURE_2D, output.get());
+    glTexImage2D(GL_TEXTURE_2D, 0, internal, w, h, 0, GL_RGBA, type, nullptr);
+    gl::Framebuffer fbo = gl::makeFramebuffer();
+    glBindFramebuffer(GL_FRAMEBUFFER, fbo.get());
+    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, output.get(), 0);
+    auto draw = [&] {
+        QuillaneFilter filter;
+        filter.setValue(CIImage::imageWithTexture(input.get(), CGSizeMake(w, h), false, nullptr), "inputImage");
+        filter.setValue(lutImage, "inputLUT");
+        filter.setValue(static_cast<long long>(s.lut.getDimSize()), "dimSize");
+        filter.setValue(0.0, "inputRange0");
+        filter.setValue(1.0, "inputRange1");
+        const bool ok = context && context->drawImage(filter.outputImage(), CGRectMake(0, 0, w, h), CGRectMake(0, 0, w, h));
+        glFinish();
+        return ok;
+    };
+    if (!draw()) state.SkipWithError("draw failed");  // compiles, uploads the LUT
+    for (auto _ : state)
+        if (!draw()) state.SkipWithError("draw failed");
+    state.counters["fps"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+
 void BM_CpuApplier(benchmark::State& state) {
     Setup& s = setup();
     const int w = static_cast<int>(state.range(0)), h = static_cast<int>(state.range(1));
@@ -129,6 +175,12 @@ BENCHMARK(BM_EffectRender)->Apply(frameSizes);
 // The fixed cost of a frame: no shader compile, LUT upload or context creation after the first.
 BENCHMARK(BM_EffectRender)->Args({4, 4, 0})->ArgNames({"w", "h", "float"})->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_CpuApplier)->Apply(frameSizes);
+// Fast and plain reads take turns per frame kind, so that both see the same machine load.
+BENCHMARK(BM_FilterDraw)
+    ->ArgsProduct({{1920}, {1080}, {0, 1}, {0, 1}})
+    ->ArgNames({"w", "h", "float", "plain"})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 }  // namespace
 

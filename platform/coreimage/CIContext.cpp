@@ -8,6 +8,7 @@ using quillane::ci::Bitmap;
 using quillane::ci::KernelApplication;
 using quillane::ci::KernelProgram;
 using quillane::ci::ParamType;
+using quillane::ci::DrawSetup;
 using quillane::ci::SamplerSetup;
 namespace gl = quillane::gl;
 
@@ -28,6 +29,10 @@ struct UploadedBitmap {
     std::weak_ptr<const Bitmap> owner;
     gl::Texture texture;
     int rowsPerTile = 0;  // 0: the whole image is one tile
+    // The same texels in a buffer texture, for nearest reads; made on the first one.
+    gl::Buffer buffer;
+    gl::Texture bufferTexture;
+    bool bufferTried = false;
 };
 
 // What a sampler turns into for one draw.
@@ -63,6 +68,7 @@ public:
         for (int u = 0; u < units_; ++u) {
             glActiveTexture(GL_TEXTURE0 + u);
             glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(textures_[u]));
+            if (buffers_[u] >= 0) glBindTexture(GL_TEXTURE_BUFFER, static_cast<GLuint>(buffers_[u]));
             glBindSampler(u, static_cast<GLuint>(samplers_[u]));
         }
         glActiveTexture(static_cast<GLenum>(activeTexture_));
@@ -74,6 +80,12 @@ public:
         if (scissor_) glEnable(GL_SCISSOR_TEST);
         if (cull_) glEnable(GL_CULL_FACE);
     }
+    // Buffer textures are bound only by draws that read one: their binding
+    // is saved only then, just before the unit's is changed.
+    void saveBufferBinding(int unit) {
+        glActiveTexture(GL_TEXTURE0 + unit);
+        glGetIntegerv(GL_TEXTURE_BINDING_BUFFER, &buffers_[unit]);
+    }
     SavedState(const SavedState&) = delete;
     SavedState& operator=(const SavedState&) = delete;
 
@@ -82,6 +94,7 @@ private:
     GLint viewport_[4] = {};
     GLint program_ = 0, vao_ = 0, activeTexture_ = GL_TEXTURE0;
     GLint textures_[16] = {};
+    GLint buffers_[16] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};  // -1: not touched
     GLint samplers_[16] = {};
     GLboolean blend_ = GL_FALSE, depth_ = GL_FALSE, scissor_ = GL_FALSE, cull_ = GL_FALSE;
 };
@@ -90,29 +103,36 @@ private:
 
 struct CIContext::Resources {
     gl::VertexArray vertexArray;
-    gl::Sampler exactSampler;
+    // Nearest reads of the base level; the edges as the sampler's wrap mode wants them.
+    gl::Sampler edgeSampler, blackSampler;
     // By kernel body, then by how its samplers are read.
     std::map<std::string, std::map<std::string, CompiledKernel>> kernels;
     std::map<const Bitmap*, UploadedBitmap> bitmaps;
 
     void releaseAll() {
         vertexArray.release();
-        exactSampler.release();
+        edgeSampler.release();
+        blackSampler.release();
         for (auto& body : kernels)
             for (auto& k : body.second) k.second.program.release();
-        for (auto& b : bitmaps) b.second.texture.release();
+        for (auto& b : bitmaps) {
+            b.second.texture.release();
+            b.second.buffer.release();
+            b.second.bufferTexture.release();
+        }
     }
 };
 
 long long CIContext::contextsCreated() { return contextCount.load(); }
 
 std::shared_ptr<CIContext> CIContext::contextWithCGLContext(CGLContextObj cglContext, CGLPixelFormatObj,
-                                                            CGColorSpaceRef colorSpace, const CIContextOptions*) {
+                                                            CGColorSpaceRef colorSpace, const CIContextOptions* options) {
     if (!cglContext) return nullptr;
     std::shared_ptr<CIContext> context(new CIContext());
     context->cglContext_ = cglContext;
     context->colorSpace_ = std::move(colorSpace);
     context->resources_ = std::make_unique<Resources>();
+    context->plainSamplerReads_ = options && options->plainSamplerReads;
     ++contextCount;
     return context;
 }
@@ -130,8 +150,7 @@ namespace {
 // The fragment program for a kernel with its samplers read as `setups`,
 // built on first use; nullptr when it does not build.
 CompiledKernel* compiledKernel(std::map<std::string, std::map<std::string, CompiledKernel>>& kernels,
-                               const KernelProgram& program, const std::vector<SamplerSetup>& setups,
-                               int& compiledCount) {
+                               const KernelProgram& program, const DrawSetup& setups, int& compiledCount) {
     std::map<std::string, CompiledKernel>& variants = kernels[program.body];
     const std::string key = quillane::ci::setupKey(setups);
     auto found = variants.find(key);
@@ -206,6 +225,39 @@ bool uploadBitmap(const Bitmap& bitmap, UploadedBitmap& out) {
     return ok;
 }
 
+// Puts a bitmap's texels into a buffer texture too, rows packed from the
+// first, for reads by index. False (and nothing made) when the driver's
+// buffer textures are too short for it.
+bool uploadBitmapBuffer(const Bitmap& bitmap, UploadedBitmap& out) {
+    GLint maxTexels = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_BUFFER_SIZE, &maxTexels);
+    const long long texels = static_cast<long long>(bitmap.width) * bitmap.height;
+    if (texels > maxTexels) return false;
+    const bool isFloat = bitmap.format == kCIFormatRGBAf;
+    const std::size_t rowBytes = static_cast<std::size_t>(bitmap.width) * (isFloat ? 16 : 4);
+    std::vector<unsigned char> packed(rowBytes * static_cast<std::size_t>(bitmap.height));
+    for (int row = 0; row < bitmap.height; ++row)
+        std::memcpy(&packed[row * rowBytes], &bitmap.data[static_cast<std::size_t>(row) * bitmap.bytesPerRow], rowBytes);
+    GLint previousBuffer = 0, previousTexture = 0;
+    glGetIntegerv(GL_TEXTURE_BUFFER_BINDING, &previousBuffer);
+    glGetIntegerv(GL_TEXTURE_BINDING_BUFFER, &previousTexture);
+    GLuint name = 0;
+    glGenBuffers(1, &name);
+    gl::Buffer buffer(name);
+    glBindBuffer(GL_TEXTURE_BUFFER, buffer.get());
+    glBufferData(GL_TEXTURE_BUFFER, static_cast<GLsizeiptr>(packed.size()), packed.data(), GL_STATIC_DRAW);
+    gl::Texture texture = gl::makeTexture();
+    glBindTexture(GL_TEXTURE_BUFFER, texture.get());
+    glTexBuffer(GL_TEXTURE_BUFFER, isFloat ? GL_RGBA32F : GL_RGBA8, buffer.get());
+    const bool ok = glGetError() == GL_NO_ERROR;
+    glBindTexture(GL_TEXTURE_BUFFER, static_cast<GLuint>(previousTexture));
+    glBindBuffer(GL_TEXTURE_BUFFER, static_cast<GLuint>(previousBuffer));
+    if (!ok) return false;
+    out.buffer = std::move(buffer);
+    out.bufferTexture = std::move(texture);
+    return true;
+}
+
 }  // namespace
 
 bool CIContext::drawImage(const CIImagePtr& image, CGRect inRect, CGRect fromRect) {
@@ -236,16 +288,29 @@ bool CIContext::drawImage(const CIImagePtr& image, CGRect inRect, CGRect fromRec
     for (auto it = r.bitmaps.begin(); it != r.bitmaps.end();)
         it = it->second.owner.expired() ? r.bitmaps.erase(it) : std::next(it);
 
+    SavedState saved(samplerCount);
     std::vector<BoundSampler> bound;
-    std::vector<SamplerSetup> setups;
+    DrawSetup draw;
+    draw.plain = plainSamplerReads_;
+    draw.identity = quillane::ci::drawIsIdentity(inRect, fromRect);
+    const bool centred = quillane::ci::drawHitsTexelCentres(inRect, fromRect);
     for (const CIKernelArgument& argument : application->arguments) {
         auto sampler = std::get_if<CISamplerPtr>(&argument);
         if (!sampler) continue;
         const CIImage& source = *(*sampler)->image();
+        const CGRect e = source.extent();
         BoundSampler b;
         SamplerSetup setup;
         if (source.kind() == CIImage::Kind::Texture) {
             b.texture = source.textureId();
+            // The fast reads take the texture's own size for the image's.
+            glActiveTexture(GL_TEXTURE0 + static_cast<GLenum>(bound.size()));
+            glBindTexture(GL_TEXTURE_2D, b.texture);
+            GLint base = 0, w = 0, h = 0;
+            glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_BASE_LEVEL, &base);
+            glGetTexLevelParameteriv(GL_TEXTURE_2D, base, GL_TEXTURE_WIDTH, &w);
+            glGetTexLevelParameteriv(GL_TEXTURE_2D, base, GL_TEXTURE_HEIGHT, &h);
+            setup.whole = e.origin.x == 0 && e.origin.y == 0 && e.size.width == w && e.size.height == h;
         } else if (source.kind() == CIImage::Kind::Bitmap) {
             const auto& bitmap = source.bitmap();
             auto found = r.bitmaps.find(bitmap.get());
@@ -260,10 +325,19 @@ bool CIContext::drawImage(const CIImagePtr& image, CGRect inRect, CGRect fromRec
             b.layout[0] = found->second.rowsPerTile;
             b.layout[1] = bitmap->width;
             setup.tiled = found->second.rowsPerTile > 0;
+            setup.whole = !setup.tiled && e.origin.x == 0 && e.origin.y == 0;
+            if (setup.whole && !plainSamplerReads_ && (*sampler)->options().filterMode == CISamplerFilter::Nearest) {
+                UploadedBitmap& uploaded = found->second;
+                if (!uploaded.bufferTried) {
+                    uploaded.bufferTried = true;
+                    uploadBitmapBuffer(*bitmap, uploaded);
+                }
+                setup.buffer = static_cast<bool>(uploaded.bufferTexture);
+                if (setup.buffer) b.texture = uploaded.bufferTexture.get();
+            }
         } else {
             return false;  // kernels reading kernels' output need intermediate images: not supported
         }
-        CGRect e = source.extent();
         b.extent[0] = static_cast<float>(e.origin.x);
         b.extent[1] = static_cast<float>(e.origin.y);
         b.extent[2] = static_cast<float>(e.size.width);
@@ -272,30 +346,38 @@ bool CIContext::drawImage(const CIImagePtr& image, CGRect inRect, CGRect fromRec
         setup.black = (*sampler)->options().wrapMode == CISamplerWrap::Black;
         setup.mirrorX = source.mirrorX();
         setup.mirrorY = source.mirrorY();
+        setup.centred = centred;
         bound.push_back(b);
-        setups.push_back(setup);
+        draw.samplers.push_back(setup);
     }
 
-    CompiledKernel* kernel = compiledKernel(r.kernels, program, setups, programsCompiled_);
+    CompiledKernel* kernel = compiledKernel(r.kernels, program, draw, programsCompiled_);
     if (!kernel) return false;
     if (!r.vertexArray) r.vertexArray = gl::makeVertexArray();
-    if (!r.exactSampler) {
+    for (bool black : {false, true}) {
+        gl::Sampler& made = black ? r.blackSampler : r.edgeSampler;
+        if (made) continue;
         GLuint s = 0;
         glGenSamplers(1, &s);
-        r.exactSampler.reset(s);
+        made.reset(s);
         // Only the base level is ever read; this keeps textures without mipmaps complete.
         glSamplerParameteri(s, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
         glSamplerParameteri(s, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+        const GLint wrap = black ? GL_CLAMP_TO_BORDER : GL_CLAMP_TO_EDGE;
+        glSamplerParameteri(s, GL_TEXTURE_WRAP_S, wrap);
+        glSamplerParameteri(s, GL_TEXTURE_WRAP_T, wrap);
+        const float transparentBlack[4] = {0, 0, 0, 0};
+        glSamplerParameterfv(s, GL_TEXTURE_BORDER_COLOR, transparentBlack);
     }
 
-    SavedState saved(samplerCount);
     glUseProgram(kernel->program.get());
     std::vector<float> extents;
     std::vector<GLint> layouts;
     for (int s = 0; s < samplerCount; ++s) {
         glActiveTexture(GL_TEXTURE0 + s);
-        glBindTexture(GL_TEXTURE_2D, bound[s].texture);
-        glBindSampler(s, r.exactSampler.get());
+        if (draw.samplers[s].buffer) saved.saveBufferBinding(s);
+        glBindTexture(draw.samplers[s].buffer ? GL_TEXTURE_BUFFER : GL_TEXTURE_2D, bound[s].texture);
+        glBindSampler(s, (draw.samplers[s].black ? r.blackSampler : r.edgeSampler).get());
         glUniform1i(kernel->textures[s], s);
         extents.insert(extents.end(), bound[s].extent, bound[s].extent + 4);
         layouts.insert(layouts.end(), bound[s].layout, bound[s].layout + 2);

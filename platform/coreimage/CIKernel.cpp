@@ -1,6 +1,7 @@
 #include "platform/coreimage/KernelProgram.h"
 
 #include <cctype>
+#include <cmath>
 #include <map>
 #include <mutex>
 
@@ -81,10 +82,9 @@ const char* glslType(ParamType t) {
     return "int";
 }
 
-// Everything a kernel may call besides plain GLSL. Reads go through
-// texelFetch: filtering and edges are done here so that they are exact and
-// the same on every driver, and so that a texture's own sampling state
-// (mipmaps, wrap) cannot change what a kernel sees.
+// Everything a kernel may call besides plain GLSL. Filtering is done here,
+// in full float precision, so that it is exact and the same on every
+// driver; the texture unit only ever reads one texel at its centre.
 const char* const kPrelude = R"GLSL(
 uniform vec4 _qs_extent[_QS_N];   // x, y, width, height of each sampler's image
 uniform ivec2 _qs_layout[_QS_N];  // rows per tile and image width, for tiled images
@@ -103,10 +103,12 @@ vec4 _qs_premultiply(vec4 c) { return vec4(c.rgb * c.a, c.a); }
 vec4 _qs_unpremultiply(vec4 c) { return c.a > 0.0 ? vec4(c.rgb / c.a, c.a) : vec4(0.0); }
 )GLSL";
 
-// The reads of sampler s as its setup asks, with nothing decided per pixel
-// that the setup already settles. A texel outside the image is black or its
-// nearest edge texel; mirroring and tiling then find it in the texture.
-std::string samplerReads(int s, const SamplerSetup& setup) {
+// The plain reads of sampler s: every texel through texelFetch after a test
+// against the image's extent (black outside, or the nearest edge texel),
+// then mirroring and tiling to find it in the texture. Right for every
+// setup and slow on a software rasterizer (per-read branches, conversions,
+// uniform loads, per-pixel mip lookups): the oracle for the reads below.
+std::string plainSamplerReads(int s, const SamplerSetup& setup) {
     const std::string n = std::to_string(s);
     std::string out = "vec4 _qs_texel" + n + "(ivec2 p) {\n    ivec2 size = ivec2(_qs_extent[" + n + "].zw);\n";
     if (setup.black)  // negative coordinates turn huge as unsigned: one test per axis
@@ -123,18 +125,91 @@ std::string samplerReads(int s, const SamplerSetup& setup) {
     out += "vec4 _qs_read" + n + "(vec2 p) {\n    vec2 local = p - _qs_extent[" + n + "].xy;\n";
     if (!setup.linear) {
         out += "    return _qs_texel" + n + "(ivec2(floor(local)));\n}\n";
-        return out;
+    } else {
+        out += "    vec2 q = local - vec2(0.5);\n"
+               "    vec2 b = floor(q);\n"
+               "    vec2 f = q - b;\n"
+               "    ivec2 c = ivec2(b);\n"
+               "    // On texel centres (a frame drawn at its own size) one read gives the same.\n"
+               "    if (f.x == 0.0 && f.y == 0.0) return _qs_texel" + n + "(c);\n"
+               "    vec4 bottom = mix(_qs_texel" + n + "(c), _qs_texel" + n + "(c + ivec2(1, 0)), f.x);\n"
+               "    vec4 top = mix(_qs_texel" + n + "(c + ivec2(0, 1)), _qs_texel" + n + "(c + ivec2(1, 1)), f.x);\n"
+               "    return mix(bottom, top, f.y);\n}\n";
     }
-    out += "    vec2 q = local - vec2(0.5);\n"
-           "    vec2 b = floor(q);\n"
-           "    vec2 f = q - b;\n"
-           "    ivec2 c = ivec2(b);\n"
-           "    // On texel centres (a frame drawn at its own size) one read gives the same.\n"
-           "    if (f.x == 0.0 && f.y == 0.0) return _qs_texel" + n + "(c);\n"
-           "    vec4 bottom = mix(_qs_texel" + n + "(c), _qs_texel" + n + "(c + ivec2(1, 0)), f.x);\n"
-           "    vec4 top = mix(_qs_texel" + n + "(c + ivec2(0, 1)), _qs_texel" + n + "(c + ivec2(1, 1)), f.x);\n"
-           "    return mix(bottom, top, f.y);\n}\n";
+    out += "vec4 _qs_here" + n + "() { return _qs_read" + n + "(_qs_dest); }\n";
     return out;
+}
+
+// The fast reads of sampler s for an image that is its whole texture: one
+// textureLod per texel at the texel's centre, with the edges (black border
+// or clamp) left to the sampler object bound beside the texture, or, for a
+// nearest read of a bitmap, one texelFetch by index from a buffer texture.
+// On a software rasterizer either costs far less than a bounds test and a
+// 2D texelFetch: no branch, no uniform load per read (llvmpipe loads
+// uniforms lane by lane), no per-pixel mip lookup. The filtering stays in
+// the shader, so the values are those of the plain reads bit for bit.
+std::string fastSamplerReads(int s, const SamplerSetup& setup) {
+    const std::string n = std::to_string(s);
+    const std::string tex = "_qs_tex" + n, size = "_qs_size" + n, inv = "_qs_inv" + n;
+    std::string out = "vec2 " + size + ";\nvec2 " + inv + ";\n";
+    // t is a whole texel index held as a float.
+    out += "vec4 _qs_texel" + n + "(vec2 t) {\n";
+    if (setup.buffer) {
+        // The plain reads' steps on integers, without their branch: the
+        // index is clamped into the image, black chosen after the fetch.
+        out += "    ivec2 size = ivec2(" + size + ");\n    ivec2 i = ivec2(t);\n";
+        if (setup.black) out += "    bool inside = all(lessThan(uvec2(i), uvec2(size)));\n";
+        out += "    i = clamp(i, ivec2(0), size - 1);\n";
+        if (setup.mirrorX) out += "    i.x = size.x - 1 - i.x;\n";
+        if (setup.mirrorY) out += "    i.y = size.y - 1 - i.y;\n";
+        out += "    vec4 texel = texelFetch(" + tex + ", i.y * size.x + i.x);\n";
+        out += setup.black ? "    return inside ? texel : vec4(0.0);\n}\n" : "    return texel;\n}\n";
+    } else {
+        // Outside the image is the sampler object's business.
+        if (setup.mirrorX) out += "    t.x = " + size + ".x - 1.0 - t.x;\n";
+        if (setup.mirrorY) out += "    t.y = " + size + ".y - 1.0 - t.y;\n";
+        out += "    return textureLod(" + tex + ", (t + 0.5) * " + inv + ", 0.0);\n}\n";
+    }
+    out += "vec4 _qs_read" + n + "(vec2 p) {\n";
+    if (!setup.linear) {
+        out += "    return _qs_texel" + n + "(floor(p));\n}\n";
+    } else {
+        out += "    vec2 q = p - vec2(0.5);\n"
+               "    vec2 b = floor(q);\n"
+               "    vec2 f = q - b;\n"
+               "    vec4 c00 = _qs_texel" + n + "(b);\n"
+               "    vec4 bottom = mix(c00, _qs_texel" + n + "(b + vec2(1.0, 0.0)), f.x);\n"
+               "    vec4 top = mix(_qs_texel" + n + "(b + vec2(0.0, 1.0)), _qs_texel" + n + "(b + vec2(1.0)), f.x);\n"
+               "    // On texel centres the texel itself, even beside a neighbour that is not finite.\n"
+               "    return f.x == 0.0 && f.y == 0.0 ? c00 : mix(bottom, top, f.y);\n}\n";
+    }
+    // Read where the pixel sits: on a texel centre that is the texel itself.
+    out += "vec4 _qs_here" + n + "() { return " +
+           (setup.centred ? "_qs_texel" + n + "(floor(_qs_dest))" : "_qs_read" + n + "(_qs_dest)") + "; }\n";
+    return out;
+}
+
+bool readsFast(const DrawSetup& draw, const SamplerSetup& setup) { return !draw.plain && setup.whole && !setup.tiled; }
+
+// Finds `sample ( a , samplerCoord ( a ) )` starting at token i (the
+// `sample`): the read of a sampler where the pixel sits, the one read a
+// kernel nearly always makes. Returns the token after it, or i when the
+// tokens say something else.
+std::size_t matchReadHere(const std::vector<Token>& tokens, std::size_t i, std::string& samplerName) {
+    const char* const shape[] = {"sample", "(", nullptr, ",", "samplerCoord", "(", nullptr, ")", ")"};
+    std::string names[2];
+    int named = 0;
+    std::size_t at = i;
+    for (const char* want : shape) {
+        while (at < tokens.size() && (tokens[at].kind == Token::Space || tokens[at].kind == Token::Comment)) ++at;
+        if (at == tokens.size()) return i;
+        if (want ? tokens[at].text != want : tokens[at].kind != Token::Identifier) return i;
+        if (!want) names[named++] = tokens[at].text;
+        ++at;
+    }
+    if (names[0] != names[1]) return i;
+    samplerName = names[0];
+    return at;
 }
 
 void replaceAll(std::string& s, const std::string& what, const std::string& with) {
@@ -150,6 +225,25 @@ void main() {
     gl_Position = vec4(p * 2.0 - 1.0, 0.0, 1.0);
 }
 )GLSL";
+
+namespace {
+
+// A whole number small enough that sums of a few of them and of pixel
+// centres stay exact in single precision.
+bool exactWhole(double v) { return std::floor(v) == v && std::fabs(v) <= (1 << 22); }
+
+}  // namespace
+
+bool drawHitsTexelCentres(CGRect inRect, CGRect fromRect) {
+    return fromRect.size.width == inRect.size.width && fromRect.size.height == inRect.size.height &&
+           exactWhole(inRect.origin.x) && exactWhole(inRect.origin.y) && exactWhole(fromRect.origin.x) &&
+           exactWhole(fromRect.origin.y) && inRect.size.width <= (1 << 22) && inRect.size.height <= (1 << 22);
+}
+
+bool drawIsIdentity(CGRect inRect, CGRect fromRect) {
+    return drawHitsTexelCentres(inRect, fromRect) && fromRect.origin.x == inRect.origin.x &&
+           fromRect.origin.y == inRect.origin.y;
+}
 
 bool translateKernel(const std::string& text, KernelProgram& out, std::string& error) {
     std::vector<Token> tokens = tokenize(text);
@@ -204,13 +298,21 @@ bool translateKernel(const std::string& text, KernelProgram& out, std::string& e
     }
 
     std::string body;
-    for (const Token& t : tokens) {
+    for (std::size_t i = 0; i < tokens.size(); ++i) {
+        const Token& t = tokens[i];
         if (t.kind == Token::Identifier) {
             if (t.text.rfind("_qs_", 0) == 0) {
                 error = "names beginning with _qs_ are reserved";
                 return false;
             }
             if (t.text == "kernel" || t.text == "__table") continue;
+            std::string sampler;
+            std::size_t after = t.text == "sample" ? matchReadHere(tokens, i, sampler) : i;
+            if (after != i) {
+                body += "_qs_here(" + sampler + ")";
+                i = after - 1;
+                continue;
+            }
             auto found = renames().find(t.text);
             body += found == renames().end() ? t.text : found->second;
         } else if (t.kind == Token::Comment) {
@@ -225,34 +327,59 @@ bool translateKernel(const std::string& text, KernelProgram& out, std::string& e
     return true;
 }
 
-std::string setupKey(const std::vector<SamplerSetup>& setups) {
-    std::string key;
-    for (const SamplerSetup& s : setups)
-        key += static_cast<char>('a' + (s.linear | s.black << 1 | s.mirrorX << 2 | s.mirrorY << 3 | s.tiled << 4));
+std::string setupKey(const DrawSetup& draw) {
+    std::string key = draw.plain ? "p" : draw.identity ? "i" : "g";
+    static const char hex[] = "0123456789abcdef";
+    for (const SamplerSetup& s : draw.samplers) {
+        const unsigned bits = s.linear | s.black << 1 | s.mirrorX << 2 | s.mirrorY << 3 | s.tiled << 4 | s.whole << 5 |
+                              s.centred << 6 | s.buffer << 7;
+        key += hex[bits >> 4];
+        key += hex[bits & 15];
+    }
     return key;
 }
 
-std::string KernelProgram::fragmentShader(const std::vector<SamplerSetup>& setups) const {
+std::string KernelProgram::fragmentShader(const DrawSetup& draw) const {
     const int samplers = samplerCount();
+    auto setupOf = [&](int s) {
+        return static_cast<std::size_t>(s) < draw.samplers.size() ? draw.samplers[s] : SamplerSetup{};
+    };
     std::string shader = "#version 330 core\n";
-    for (int s = 0; s < samplers; ++s) shader += "uniform sampler2D _qs_tex" + std::to_string(s) + ";\n";
+    for (int s = 0; s < samplers; ++s)
+        shader += std::string("uniform ") + (readsFast(draw, setupOf(s)) && setupOf(s).buffer ? "samplerBuffer" : "sampler2D") +
+                  " _qs_tex" + std::to_string(s) + ";\n";
     std::string prelude = kPrelude;
     replaceAll(prelude, "_QS_N", std::to_string(samplers > 0 ? samplers : 1));
     shader += prelude;
     for (int s = 0; s < samplers; ++s)
-        shader += samplerReads(s, static_cast<std::size_t>(s) < setups.size() ? setups[s] : SamplerSetup{});
+        shader += readsFast(draw, setupOf(s)) ? fastSamplerReads(s, setupOf(s)) : plainSamplerReads(s, setupOf(s));
     for (std::size_t a = 0; a < params.size(); ++a)
         if (params[a] != ParamType::Sampler)
             shader += std::string("uniform ") + glslType(params[a]) + " _qs_arg" + std::to_string(a) + ";\n";
-    // Kernels pass sampler parameters on as constants, so this folds to one call.
-    shader += "vec4 _qs_sample(int s, vec2 p) {\n";
-    for (int s = 0; s < samplers; ++s)
-        shader += "    if (s == " + std::to_string(s) + ") return _qs_read" + std::to_string(s) + "(p);\n";
-    shader += "    return vec4(0.0);\n}\n";
+    // Kernels pass sampler parameters on as constants, so these fold to one call.
+    for (bool here : {false, true}) {
+        shader += here ? "vec4 _qs_here(int s) {\n" : "vec4 _qs_sample(int s, vec2 p) {\n";
+        for (int s = 0; s < samplers; ++s) {
+            const std::string n = std::to_string(s);
+            shader += "    if (s == " + n + ") return " + (here ? "_qs_here" + n + "()" : "_qs_read" + n + "(p)") + ";\n";
+        }
+        shader += "    return vec4(0.0);\n}\n";
+    }
     shader += "#line 1\n" + body;
-    shader += "void main() {\n"
-              "    _qs_dest = _qs_from.xy + (gl_FragCoord.xy - _qs_in) * _qs_scale;\n"
-              "    _qs_fragColor = " + name + "(";
+    shader += "void main() {\n";
+    // With the source rectangle where the destination is, at the same
+    // size, the formula below gives the fragment's position exactly.
+    shader += draw.identity && !draw.plain ? "    _qs_dest = gl_FragCoord.xy;\n"
+                                           : "    _qs_dest = _qs_from.xy + (gl_FragCoord.xy - _qs_in) * _qs_scale;\n";
+    for (int s = 0; s < samplers; ++s) {
+        if (!readsFast(draw, setupOf(s))) continue;
+        const std::string n = std::to_string(s);
+        // A buffer knows only its length; the image's rows are in the extent.
+        shader += setupOf(s).buffer ? "    _qs_size" + n + " = _qs_extent[" + n + "].zw;\n"
+                                    : "    _qs_size" + n + " = vec2(textureSize(_qs_tex" + n + ", 0));\n";
+        shader += "    _qs_inv" + n + " = 1.0 / _qs_size" + n + ";\n";
+    }
+    shader += "    _qs_fragColor = " + name + "(";
     int samplerIndex = 0;
     for (std::size_t a = 0; a < params.size(); ++a) {
         if (a) shader += ", ";
@@ -346,7 +473,7 @@ CIKernelPtr CIKernel::kernelWithString(const std::string& text) {
     }
     if (!entry.checked && CGLGetCurrentContext() != nullptr) {
         std::string log;
-        quillane::gl::Program probe(quillane::ci::buildProgram(entry.program->fragmentShader({}), log));
+        quillane::gl::Program probe(quillane::ci::buildProgram(entry.program->fragmentShader(quillane::ci::DrawSetup{}), log));
         entry.checked = true;
         if (!probe) {
             entry.broken = true;

@@ -203,11 +203,16 @@ protected:
     std::map<std::string, CIValue> values_;
 };
 
-struct CIContextOptions {};
+struct CIContextOptions {
+    // Read every image through the plain bounds-checked path instead of the
+    // texture unit: the reference the fast reads are tested and timed against.
+    bool plainSamplerReads = false;
+};
 
 // Draws images into the framebuffer bound in its OpenGL context. Programs are
-// compiled once per kernel text and way its samplers are read, and bitmaps
-// uploaded once, for the context's life: a frame only binds and draws.
+// compiled once per kernel text, way its samplers are read and kind of
+// placement (as it is, on texel centres, anywhere), and bitmaps uploaded
+// once, for the context's life: a frame only binds and draws.
 class CIContext {
 public:
     // nullptr without an OpenGL context.
@@ -239,4 +244,5 @@ private:
     std::unique_ptr<Resources> resources_;
     int programsCompiled_ = 0;
     int bitmapsUploaded_ = 0;
+    bool plainSamplerReads_ = false;
 };
