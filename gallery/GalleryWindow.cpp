@@ -84,6 +84,7 @@ void LutGallery::start(std::string name) {
             isOnline = !isLocalLutName(lastPath);
             if (isOnline) paths[2] = "/";
             highlightName.clear();
+            if (openingObserver()) openingObserver()(*this);
             buildToolbar();
             screen->setVisible(true);
             choseFolder();
@@ -105,6 +106,11 @@ void LutGallery::start(std::string name) {
         running = false;
         box(failure, "Exception");
     }
+}
+
+std::function<void(LutGallery&)>& LutGallery::openingObserver() {
+    static std::function<void(LutGallery&)> observer;
+    return observer;
 }
 
 void LutGallery::stop() {

@@ -129,6 +129,9 @@ public:
     std::function<void(int entry, int count)> onProgress;
     // Called after every turn of the modal loop.
     std::function<void()> onTurn;
+    // Sees every gallery as its run starts (tests reach the gallery that the
+    // effect makes this way).
+    static std::function<void(LutGallery&)>& openingObserver();
     // The pause and draw after each entry (on by default; benchmarks turn it
     // off to time the listing alone).
     bool progressPauseAndDraw = true;

@@ -141,6 +141,8 @@ public:
 
     // Whether this view carries the pick frame now.
     bool isPicked() const;
+    // The picture's texture (owned by the view).
+    GLuint imageTexture() const { return mImageID.get(); }
 
     // The clock that times double clicks (microseconds). Tests inject theirs;
     // setting it also forgets the previous click.
