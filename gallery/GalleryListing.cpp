@@ -143,9 +143,9 @@ void LutGallery::showProgress(int entry, int count) {
     if (progressBar) progressBar->setValue(percent / 100.0f);
     if (loadingLabel) loadingLabel->setCaption(progressLabel(entry, count));
     if (loadingColumn) loadingColumn->setFixedWidth(window->width());
-    screen->performLayout();
     if (onProgress) onProgress(entry, count);
     if (!progressPauseAndDraw) return;
+    screen->performLayout();
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
     nanogui::drawall();
 }
