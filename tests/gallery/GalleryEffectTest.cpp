@@ -39,9 +39,9 @@ std::unique_ptr<FxBitmap> bitmapOf(const host::Frame& frame) {
     return bitmap;
 }
 
-using EffectButton = GalleryTest;
+using GalleryEffectButton = GalleryTest;
 
-TEST_F(EffectButton, OpensTheWindowOnTheFrameAndTheChosenLutRenders) {
+TEST_F(GalleryEffectButton, OpensTheWindowOnTheFrameAndTheChosenLutRenders) {
     LutImageView::setClock(nullptr);
     const std::string dir = folder("looks");
     writeCube(dir + "/plain.cube", 3, 1, 1, 1);

@@ -13,9 +13,9 @@ using namespace nanogui;
 namespace gallery_test {
 namespace {
 
-using Faults = GalleryTest;
+using GalleryFaults = GalleryTest;
 
-TEST_F(Faults, ADeliveryThatLoadsNothingKeepsTheUsersLut) {
+TEST_F(GalleryFaults, ADeliveryThatLoadsNothingKeepsTheUsersLut) {
     const std::string dir = folder("keep");
     writeCube(dir + "/good.cube", 2, 0.5f, 1, 1);
     std::ofstream(dir + "/bad.cube") << "LUT_3D_SIZE x\n";
@@ -54,7 +54,7 @@ TEST_F(Faults, ADeliveryThatLoadsNothingKeepsTheUsersLut) {
     EXPECT_FLOAT_EQ(lut.getData()[0], 0.75f);
 }
 
-TEST_F(Faults, AStartThatThrowsLeavesNoScreenAndTheNextOpeningWorks) {
+TEST_F(GalleryFaults, AStartThatThrowsLeavesNoScreenAndTheNextOpeningWorks) {
     const std::string dir = folder("throws");
     writeCube(dir + "/a.cube", 2, 1, 1, 1);
     gallery->onProgress = [](int, int) { throw std::runtime_error("listing failed"); };
@@ -72,7 +72,7 @@ TEST_F(Faults, AStartThatThrowsLeavesNoScreenAndTheNextOpeningWorks) {
     run(dir + "/a.cube", [&] { EXPECT_EQ(views().size(), 1u); });
 }
 
-TEST_F(Faults, AFolderClickAfterStopInTheSameBatchStillGradesFromThePreview) {
+TEST_F(GalleryFaults, AFolderClickAfterStopInTheSameBatchStillGradesFromThePreview) {
     const std::string dir = folder("batch");
     std::filesystem::create_directories(dir + "/sub");
     writeCube(dir + "/sub/warm.cube", 3, 1.0f, 0.8f, 0.6f);
@@ -85,7 +85,7 @@ TEST_F(Faults, AFolderClickAfterStopInTheSameBatchStillGradesFromThePreview) {
     });
 }
 
-TEST_F(Faults, ADoubleClickOnThePickedLutDeliversOnce) {
+TEST_F(GalleryFaults, ADoubleClickOnThePickedLutDeliversOnce) {
     const std::string dir = folder("once");
     writeCube(dir + "/look.cube", 2, 1, 1, 1);
     run(dir + "/look.cube", [&] {
@@ -96,7 +96,7 @@ TEST_F(Faults, ADoubleClickOnThePickedLutDeliversOnce) {
     EXPECT_EQ(deliveredFiles, std::vector<std::string>{dir + "/look.cube"});
 }
 
-TEST_F(Faults, AFrameWithoutPixelsOrOfAnotherLayoutOpensNoWindow) {
+TEST_F(GalleryFaults, AFrameWithoutPixelsOrOfAnotherLayoutOpensNoWindow) {
     const std::vector<unsigned char> argb = testFrame(4, 2);
     struct Case {
         const void* pixels;
@@ -123,7 +123,7 @@ TEST_F(Faults, AFrameWithoutPixelsOrOfAnotherLayoutOpensNoWindow) {
     EXPECT_EQ(lut.getDimSize(), 2);
 }
 
-TEST_F(Faults, OpeningsLeaveTheProcessesOtherWindowsAlone) {
+TEST_F(GalleryFaults, OpeningsLeaveTheProcessesOtherWindowsAlone) {
     ref<LutScreen> other = new LutScreen(Vector2i(200, 100), "another window of the host", false);
     other->setBackground(Color(0, 255, 0, 255));
     other->setVisible(true);
@@ -138,7 +138,7 @@ TEST_F(Faults, OpeningsLeaveTheProcessesOtherWindowsAlone) {
     EXPECT_EQ(capture.at(100, 50), Vector4i(0, 255, 0, 255));
 }
 
-TEST_F(Faults, AnIdleWindowWaitsForEventsInsteadOfRedrawingFlatOut) {
+TEST_F(GalleryFaults, AnIdleWindowWaitsForEventsInsteadOfRedrawingFlatOut) {
     const std::string dir = folder("idle");
     for (int i = 0; i < 6; ++i) writeCube(dir + "/look" + std::to_string(i) + ".cube", 2, 1, 1, 1);
     int turns = 0;
@@ -153,7 +153,7 @@ TEST_F(Faults, AnIdleWindowWaitsForEventsInsteadOfRedrawingFlatOut) {
     EXPECT_LT(turns / seconds, 75.0) << turns << " turns in " << seconds << " s";
 }
 
-TEST_F(Faults, ANameLikeLookCubeBakOpensItsLocalFolder) {
+TEST_F(GalleryFaults, ANameLikeLookCubeBakOpensItsLocalFolder) {
     const std::string dir = folder("bak");
     writeCube(dir + "/look.cube.bak", 2, 1, 1, 1);
     writeCube(dir + "/look.cube", 2, 1, 1, 1);
@@ -165,7 +165,7 @@ TEST_F(Faults, ANameLikeLookCubeBakOpensItsLocalFolder) {
     });
 }
 
-TEST_F(Faults, AFolderWhoseListingEndedEarlyCanBeListedAgain) {
+TEST_F(GalleryFaults, AFolderWhoseListingEndedEarlyCanBeListedAgain) {
     const std::string dir = folder("early");
     std::filesystem::create_directories(dir + "/sub");
     writeCube(dir + "/sub/a.cube", 2, 1, 1, 1);

@@ -44,9 +44,9 @@ void operator delete[](void* p, const std::nothrow_t&) noexcept { release(p); }
 namespace gallery_test {
 namespace {
 
-using ListingMemory = GalleryTest;
+using GalleryListingMemory = GalleryTest;
 
-TEST_F(ListingMemory, StaysFlatWhateverTheNumberOfEntries) {
+TEST_F(GalleryListingMemory, StaysFlatWhateverTheNumberOfEntries) {
     const std::string dir = folder("many");
     const int count = 24;
     for (int i = 0; i < count; ++i) writeCube(dir + "/look" + std::to_string(i) + ".cube", 2, 1, 1, 1);

@@ -6,9 +6,9 @@
 namespace quillane::test {
 namespace {
 
-using NoDisplay = ActionsTest;
+using GalleryNoDisplay = ActionsTest;
 
-TEST_F(NoDisplay, TheButtonShowsTheBoxAndKeepsTheLut) {
+TEST_F(GalleryNoDisplay, TheButtonShowsTheBoxAndKeepsTheLut) {
     ASSERT_EQ(std::getenv("DISPLAY"), nullptr);
     const std::string dir = folder("looks");
     writeCube(dir + "/kept.cube", 0.25f, "kept preset");
