@@ -75,7 +75,7 @@ void openGallery(void* pixels, int width, int height, int channels, int bytesPer
     GalleryResultCallbacks callbacks = galleryResultCallbacks(isLocal, lut, name, preset);
     LutGallery gallery(std::move(callbacks.file), std::move(callbacks.online));
     gallery.updateImage(rgba.data(), width, height, channels, bytesPerPixel);
-    rgba = {};  // only the preview is needed from here on
+    std::vector<unsigned char>().swap(rgba);  // only the preview is needed from here on
     gallery.start(*name);
 }
 

@@ -84,7 +84,7 @@ void LutGallery::choseFolder() {
     std::vector<unsigned> names;
     for (nanogui::GlTexture& texture : textures) names.push_back(texture.release());
     buildGrid(items, names);
-    gradeBuffer = {};
+    std::vector<float>().swap(gradeBuffer);  // frees it (assigning {} would keep the memory)
     setToolbarEnable(true);
     unfinished.done = true;
 }

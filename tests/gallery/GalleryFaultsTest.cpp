@@ -77,11 +77,12 @@ TEST_F(GalleryFaults, AFolderClickAfterStopInTheSameBatchStillGradesFromThePrevi
     std::filesystem::create_directories(dir + "/sub");
     writeCube(dir + "/sub/warm.cube", 3, 1.0f, 0.8f, 0.6f);
     run(dir + "/none.cube", [&] {
+        const auto expected = expectedThumbnail(*gallery, dir + "/sub/warm.cube");
         gallery->stop();  // a LUT was just taken; the folder click is still queued
         click(viewOf(dir + "/sub"));
         ASSERT_EQ(views().size(), 1u);
         const auto shown = readTexture(views()[0]->imageTexture(), gallery->previewWidth, gallery->previewHeight);
-        EXPECT_LT(largestDifference(shown, expectedThumbnail(*gallery, dir + "/sub/warm.cube")), 0.6f / 255);
+        EXPECT_LT(largestDifference(shown, expected), 0.6f / 255);
     });
 }
 
@@ -139,8 +140,8 @@ TEST_F(GalleryFaults, OpeningsLeaveTheProcessesOtherWindowsAlone) {
 }
 
 TEST_F(GalleryFaults, AnIdleWindowWaitsForEventsInsteadOfRedrawingFlatOut) {
+    // An empty folder: each draw is cheap, so a loop that polls turns hundreds of times a second.
     const std::string dir = folder("idle");
-    for (int i = 0; i < 6; ++i) writeCube(dir + "/look" + std::to_string(i) + ".cube", 2, 1, 1, 1);
     int turns = 0;
     const auto begin = std::chrono::steady_clock::now();
     gallery->onTurn = [&] {
@@ -150,7 +151,7 @@ TEST_F(GalleryFaults, AnIdleWindowWaitsForEventsInsteadOfRedrawingFlatOut) {
     gallery->start(dir + "/look0.cube");
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
     // About one draw a frame (60 a second) at most; polling draws hundreds.
-    EXPECT_LT(turns / seconds, 75.0) << turns << " turns in " << seconds << " s";
+    EXPECT_LT(turns / seconds, 70.0) << turns << " turns in " << seconds << " s";
 }
 
 TEST_F(GalleryFaults, ANameLikeLookCubeBakOpensItsLocalFolder) {
