@@ -207,6 +207,7 @@ void LutGallery::buildGrid(std::vector<GalleryItem>& items, std::vector<unsigned
             view->mRightClickCallback = [this, view, item] { toggleFavorite(view, item); };
         }
         view->mDoubleClickCallback = [this, item] { activate(item); };
+        view->followWindow();
     }
     shownItems = std::move(readable);
 
