@@ -79,6 +79,7 @@ TEST_F(GalleryEffectButton, OpensTheWindowOnTheFrameAndTheChosenLutRenders) {
     LutGallery::openingObserver() = nullptr;
 
     EXPECT_EQ(depths, std::vector<unsigned>{kFxDepth_UINT8});
+    EXPECT_EQ(instance->unbracketedAccesses(), 0);
     // The preview is the frame as the host gave it (bottom row first).
     ASSERT_EQ(preview.size(), 512u * 288 * 4);
     EXPECT_EQ(preview[0], frame.bytes[(std::size_t(53) * 96) * 4]);
