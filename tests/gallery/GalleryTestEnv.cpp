@@ -1,9 +1,8 @@
 #include "GalleryTestEnv.h"
 
-#include <dirent.h>
-
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 
 #include "desktop/Settings.h"
@@ -77,13 +76,8 @@ float largestDifference(const std::vector<float>& a, const std::vector<float>& b
 
 std::vector<Listed> directoryOrder(const std::string& folder) {
     std::vector<Listed> names;
-    DIR* dir = ::opendir(folder.c_str());
-    while (dir) {
-        const dirent* entry = ::readdir(dir);
-        if (!entry) break;
-        names.push_back({entry->d_name, entry->d_type == DT_DIR});
-    }
-    if (dir) ::closedir(dir);
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.push_back({entry.path().filename(), entry.is_directory()});
     return names;
 }
 
