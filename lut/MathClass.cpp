@@ -45,8 +45,7 @@ inline float mapRange(float x, bool useRange, float rangeMin, float span) {
     return useRange ? (x + rangeMin) / span : x;
 }
 
-bool nothingToDo(const void* src, const float* dst, const float* lut, unsigned char n, int pixels,
-                 unsigned char channels) {
+bool nothingToDo(const void* src, const float* dst, const float* lut, int n, int pixels, int channels) {
     return !src || !dst || !lut || n < 1 || pixels < 1 || (channels != 3 && channels != 4);
 }
 
@@ -84,7 +83,7 @@ inline __m128 blend(const float* node, int dR, int dG, int dB, __m128 wlo, __m12
     return s;
 }
 
-inline void store(float* dst, __m128 v, unsigned char channels) {
+inline void store(float* dst, __m128 v, int channels) {
     if (channels == 4) {
         const __m128 rgb = _mm_castsi128_ps(_mm_set_epi32(0, -1, -1, -1));
         _mm_storeu_ps(dst, _mm_or_ps(_mm_and_ps(v, rgb), _mm_set_ps(1.0f, 0.0f, 0.0f, 0.0f)));
@@ -119,7 +118,7 @@ struct alignas(16) ByteAxis {
 // (no stalled store forwarding).
 template <bool Aligned>
 void applyFloatSse(const float* src, float* dst, const float* lut, float rangeMin, float span, bool useRange,
-                   int n, int pixels, unsigned char channels) {
+                   int n, int pixels, int channels) {
     const __m128 zero = _mm_setzero_ps(), one = _mm_set1_ps(1.0f);
     const __m128 top = _mm_set1_ps(static_cast<float>(n - 1));
     const __m128 vMin = _mm_set1_ps(rangeMin), vSpan = _mm_set1_ps(span);
@@ -221,7 +220,7 @@ void applyFloatSse(const float* src, float* dst, const float* lut, float rangeMi
 
 template <bool Aligned>
 void applyByteSse(const unsigned char* src, float* dst, const float* lut, float rangeMin, float rangeMax,
-                  bool useRange, int n, int pixels, unsigned char channels) {
+                  bool useRange, int n, int pixels, int channels) {
     const float span = rangeMax - rangeMin;
     ByteAxis tab[3][256];
     const int stride[3] = {static_cast<int>(lutNodeOffset(n, 1, 0, 0)), static_cast<int>(lutNodeOffset(n, 0, 1, 0)),
@@ -250,19 +249,11 @@ void applyByteSse(const unsigned char* src, float* dst, const float* lut, float 
 
 #endif
 
-}  // namespace
-
-void applyLutCPUTrilinear(const float* src, float* dst, const float* lut, float rangeMin, float rangeMax,
-                          bool useRange, unsigned char dimSize, int pixels, unsigned char channels) {
-    if (nothingToDo(src, dst, lut, dimSize, pixels, channels)) return;
-    const int n = dimSize;
-    const float span = rangeMax - rangeMin;
-#ifdef QUILLANE_SSE2
-    if (aligned16(lut))
-        applyFloatSse<true>(src, dst, lut, rangeMin, span, useRange, n, pixels, channels);
-    else
-        applyFloatSse<false>(src, dst, lut, rangeMin, span, useRange, n, pixels, channels);
-#else
+// The scalar float applier: the reference order of operations, used where
+// no vector unit is, and for edges above 256 nodes, where the vector path's
+// exact split of x * (N - 1) and its float node index no longer hold.
+void applyFloatScalar(const float* src, float* dst, const float* lut, float rangeMin, float span, bool useRange,
+                      int n, int pixels, int channels) {
     for (int p = 0; p < pixels; ++p, src += channels, dst += channels) {
         Axis a[3];
         for (int c = 0; c < 3; ++c) a[c] = axisOf(mapRange(src[c], useRange, rangeMin, span), n);
@@ -283,12 +274,32 @@ void applyLutCPUTrilinear(const float* src, float* dst, const float* lut, float 
         for (int c = 0; c < 3; ++c) dst[c] = out[c];
         if (channels == 4) dst[3] = 1.0f;
     }
+}
+
+// Largest edge the vector float path handles exactly (see applyFloatSse).
+constexpr int kMaxVectorDimSize = 256;
+
+}  // namespace
+
+void applyLutCPUTrilinear(const float* src, float* dst, const float* lut, float rangeMin, float rangeMax,
+                          bool useRange, int dimSize, int pixels, int channels) {
+    if (nothingToDo(src, dst, lut, dimSize, pixels, channels)) return;
+    const int n = dimSize;
+    const float span = rangeMax - rangeMin;
+#ifdef QUILLANE_SSE2
+    if (n > kMaxVectorDimSize)
+        applyFloatScalar(src, dst, lut, rangeMin, span, useRange, n, pixels, channels);
+    else if (aligned16(lut))
+        applyFloatSse<true>(src, dst, lut, rangeMin, span, useRange, n, pixels, channels);
+    else
+        applyFloatSse<false>(src, dst, lut, rangeMin, span, useRange, n, pixels, channels);
+#else
+    applyFloatScalar(src, dst, lut, rangeMin, span, useRange, n, pixels, channels);
 #endif
 }
 
 void applyLutCPUTrilinear(const unsigned char* src, float* dst, const float* lut, float rangeMin,
-                          float rangeMax, bool useRange, unsigned char dimSize, int pixels,
-                          unsigned char channels) {
+                          float rangeMax, bool useRange, int dimSize, int pixels, int channels) {
     if (nothingToDo(src, dst, lut, dimSize, pixels, channels)) return;
 #ifdef QUILLANE_SSE2
     if (aligned16(lut))
@@ -298,7 +309,7 @@ void applyLutCPUTrilinear(const unsigned char* src, float* dst, const float* lut
 #else
     for (int p = 0; p < pixels; ++p, src += channels, dst += channels) {
         float px[4] = {src[0] / 255.0f, src[1] / 255.0f, src[2] / 255.0f, 0.0f};
-        applyLutCPUTrilinear(px, dst, lut, rangeMin, rangeMax, useRange, dimSize, 1, channels == 4 ? 4 : 3);
+        applyFloatScalar(px, dst, lut, rangeMin, rangeMax - rangeMin, useRange, dimSize, 1, channels);
     }
 #endif
 }

@@ -2,7 +2,7 @@
 // the next or previous LUT of the current LUT's folder (a local folder, or a
 // folder of the online library), and the About box.
 #include <dirent.h>
-#include <sys/stat.h>
+#include <syslog.h>
 
 #include <iostream>
 #include <memory>
@@ -12,6 +12,8 @@
 
 #include "desktop/Settings.h"
 #include "desktop/boxer_osx.h"
+#include "gallery/LutGallery.h"
+#include "lut/LocalLutPath.h"
 #include "lut/LutFile.h"
 #include "online/OnlineAPI.h"
 #include "platform/nfd/nfd.h"
@@ -31,11 +33,6 @@ struct LutLocation {
     std::string leaf;    // after the last separator; the whole name without one
     bool isFile = false;
 };
-
-bool isRegularFile(const std::string& path) {
-    struct stat info;
-    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-}
 
 // Reads a LUT file with its preset. Only regular files are opened: a folder
 // or a pipe named like a LUT is no LUT (and a pipe would block the host).
@@ -61,11 +58,7 @@ LutLocation locate(const std::string& name) {
     }
     // The kind ignores case, the candidate test below does not: a current
     // LOOK.CUBE is a file, but a LOOK.CUBE beside it is no candidate.
-    at.isFile = ends_with(at.leaf, ".3dl") || ends_with(at.leaf, ".cube");
-    // Stepping can land on a file such as look.cube.bak: it stays a file, so
-    // the next step goes on in its folder instead of sending the local folder
-    // to the online library (where it would find nothing, and stop there).
-    if (!at.isFile && at.separator == "/" && name[0] == '/') at.isFile = isRegularFile(name);
+    at.isFile = isLocalLutName(name);
     return at;
 }
 
@@ -132,7 +125,25 @@ void errorBox(const std::string& message, const char* title = kErrorTitle) {
 }  // namespace
 
 void FxQuillane::openLutGallery() {
-    errorBox("The LUT Manager is not built yet.", "LUT Manager");
+    FxCustomParameterActionAPI* actions = service<FxCustomParameterActionAPI>();
+    FxTemporalImageAPI* images = service<FxTemporalImageAPI>();
+
+    // The frame at the time of the last render, 8 bits a channel.
+    FxRenderInfo info;
+    info.time = actions ? actions->currentTime() : _currentTime;
+    info.qualityLevel = 0;
+    info.scaleX = 1.0;
+    info.scaleY = 1.0;
+    info.depth = kFxDepth_UINT8;
+    std::unique_ptr<FxBitmap> bitmap;
+    if (!images || !images->getInputBitmap(&bitmap, info, _currentTime) || !bitmap) {
+        syslog(LOG_ERR, "bitmap not exist");
+        return;
+    }
+    bool isLocal = false;
+    openGallery(bitmap->dataPtr(), static_cast<int>(bitmap->width()), static_cast<int>(bitmap->height()), 4,
+                static_cast<int>(FxBitmap::bytesPerPixel(bitmap->depth())), &isLocal, &_lut, &_name, &_preset);
+    saveLut();
 }
 
 void FxQuillane::choseFileLut() {

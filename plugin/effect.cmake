@@ -17,7 +17,7 @@ add_library(quillane_plugin STATIC
   ${CMAKE_CURRENT_LIST_DIR}/FxQuillaneRender.cpp
   ${CMAKE_CURRENT_LIST_DIR}/FxQuillaneActions.cpp)
 target_link_libraries(quillane_plugin PUBLIC quillane_fxplug quillane_lut quillane_desktop quillane_online quillane_nfd
-  PRIVATE nlohmann_json::nlohmann_json ${CMAKE_DL_LIBS})
+  PRIVATE quillane_gallery nlohmann_json::nlohmann_json ${CMAKE_DL_LIBS})
 
 add_library(quillane_effect MODULE ${CMAKE_CURRENT_LIST_DIR}/QuillaneModule.cpp)
 target_link_libraries(quillane_effect PRIVATE quillane_plugin)

@@ -9,7 +9,8 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build/release -j "$(nproc)" --target quillane-cpu-preview quillane-host quillane_effect
+cmake --build build/release -j "$(nproc)" --target quillane-cpu-preview quillane-host quillane_effect \
+  quillane-gallery-screenshot
 mkdir -p out
 # The sample frame and LUT (and the CPU's grading of it, for comparison).
 build/release/host/quillane-cpu-preview out >/dev/null
@@ -25,8 +26,13 @@ if cmp -s out/sample-gpu-graded.png out/sample-gpu-reopened.png; then
 else
   reopened="renders DIFFERENTLY"
 fi
+# The LUT Manager window over a folder of sample looks, on a virtual display.
+xvfb-run -a -s "-screen 0 1280x800x24" build/release/gallery/quillane-gallery-screenshot \
+  out/gallery-screenshot.png >/dev/null 2>&1 || echo "(no LUT Manager screenshot: the window could not open)"
 echo "Sample frame:        $PWD/out/sample-frame.png"
 echo "Sample LUT:          $PWD/out/sample-look.cube"
 echo "Graded on the GPU:   $PWD/out/sample-gpu-graded.png"
 echo "Project:             $PWD/out/sample-project.json (reopened, it $reopened)"
 echo "CPU grading:         $PWD/out/sample-graded.png"
+[ -f out/gallery-screenshot.png ] && echo "LUT Manager:         $PWD/out/gallery-screenshot.png"
+true

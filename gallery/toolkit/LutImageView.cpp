@@ -171,20 +171,24 @@ void LutImageView::performLayout(NVGcontext* ctx) {
     mOffset = centredOffset(mSize, mImageSize, mScale);
 }
 
-void LutImageView::draw(NVGcontext* ctx) {
+bool LutImageView::followWindow() {
     Screen* screen = hostScreen(this);
-    if (!screen || !screen->glfwWindow()) return;
-
+    if (!screen || !screen->glfwWindow()) return false;
     int winW = 0, winH = 0;
     glfwGetWindowSize(screen->glfwWindow(), &winW, &winH);
     mScale = thumbnailScale(winW, mImageSize.x());
     const Vector2i size = thumbnailViewSize(mImageSize, mScale);
     setSize(size);
-    if (size != mLastSize) {
-        // The grid follows the window: lay the whole screen out again.
-        mLastSize = size;
-        screen->performLayout(screen->nvgContext());
-    }
+    if (size == mLastSize) return false;
+    mLastSize = size;
+    return true;
+}
+
+void LutImageView::draw(NVGcontext* ctx) {
+    Screen* screen = hostScreen(this);
+    if (!screen || !screen->glfwWindow()) return;
+    // The grid follows the window: lay the whole screen out again.
+    if (followWindow()) screen->performLayout(screen->nvgContext());
 
     Widget::draw(ctx);
     nvgEndFrame(ctx);  // what NanoVG drew so far goes below the picture

@@ -141,6 +141,14 @@ public:
 
     // Whether this view carries the pick frame now.
     bool isPicked() const;
+    // Takes the size that follows the native window's width (a third of it,
+    // less 15 pixels, at the picture's aspect). True when the size changed
+    // since the last call: the screen then needs a layout. A new grid sizes
+    // its views this way before its first layout, so that their first draws
+    // need none (one layout instead of one per view).
+    bool followWindow();
+    // The picture's texture (owned by the view).
+    GLuint imageTexture() const { return mImageID.get(); }
 
     // The clock that times double clicks (microseconds). Tests inject theirs;
     // setting it also forgets the previous click.

@@ -80,14 +80,14 @@ Lut loadCube(std::string path, std::string& presetText, bool skipPreset) {
 namespace {
 template <typename Read>
 void applyPlain(Read read, float* dst, const float* lut, float rangeMin, float rangeMax, bool useRange,
-                unsigned char dimSize, int pixels, unsigned char channels) {
+                int dimSize, int pixels, int channels) {
     if (!dst || !lut || dimSize < 1 || pixels < 1 || (channels != 3 && channels != 4)) return;
     const int n = dimSize;
     for (int p = 0; p < pixels; ++p) {
         int lo[3], hi[3];
         float f[3];
         for (int c = 0; c < 3; ++c) {
-            float x = read(p * channels + c);
+            float x = read(std::size_t(p) * channels + c);
             if (useRange) x = (x + rangeMin) / (rangeMax - rangeMin);
             if (std::isnan(x)) x = 0.0f;
             lo[c] = static_cast<int>(std::floor(std::min(std::max(x, 0.0f), 1.0f) * static_cast<float>(n - 1)));
@@ -96,7 +96,7 @@ void applyPlain(Read read, float* dst, const float* lut, float rangeMin, float r
             // would only cancel, losing every digit once x is far above 1.
             f[c] = lo[c] == hi[c] ? 0.0f : static_cast<float>(static_cast<double>(x) * (n - 1) - lo[c]);
         }
-        float* out = dst + p * channels;
+        float* out = dst + std::size_t(p) * channels;
         for (int c = 0; c < 3; ++c) {
             float sum = 0.0f;
             for (int cb = 0; cb < 2; ++cb)
@@ -119,16 +119,16 @@ void applyPlain(Read read, float* dst, const float* lut, float rangeMin, float r
 }  // namespace
 
 void applyLut(const float* src, float* dst, const float* lut, float rangeMin, float rangeMax, bool useRange,
-              unsigned char dimSize, int pixels, unsigned char channels) {
+              int dimSize, int pixels, int channels) {
     if (!src) return;
-    applyPlain([src](int k) { return src[k]; }, dst, lut, rangeMin, rangeMax, useRange, dimSize, pixels,
+    applyPlain([src](std::size_t k) { return src[k]; }, dst, lut, rangeMin, rangeMax, useRange, dimSize, pixels,
                channels);
 }
 
 void applyLut(const unsigned char* src, float* dst, const float* lut, float rangeMin, float rangeMax,
-              bool useRange, unsigned char dimSize, int pixels, unsigned char channels) {
+              bool useRange, int dimSize, int pixels, int channels) {
     if (!src) return;
-    applyPlain([src](int k) { return src[k] / 255.0f; }, dst, lut, rangeMin, rangeMax, useRange, dimSize,
+    applyPlain([src](std::size_t k) { return src[k] / 255.0f; }, dst, lut, rangeMin, rangeMax, useRange, dimSize,
                pixels, channels);
 }
 

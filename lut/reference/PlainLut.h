@@ -12,8 +12,8 @@ namespace quillane::plain {
 Lut loadCube(std::string path, std::string& presetText, bool skipPreset);
 
 void applyLut(const float* src, float* dst, const float* lut, float rangeMin, float rangeMax, bool useRange,
-              unsigned char dimSize, int pixels, unsigned char channels);
+              int dimSize, int pixels, int channels);
 void applyLut(const unsigned char* src, float* dst, const float* lut, float rangeMin, float rangeMax,
-              bool useRange, unsigned char dimSize, int pixels, unsigned char channels);
+              bool useRange, int dimSize, int pixels, int channels);
 
 }  // namespace quillane::plain

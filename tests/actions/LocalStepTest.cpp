@@ -250,16 +250,16 @@ TEST_F(ActionsLocal, TheFileDialogAsksForLutFilesAndLoadsTheChoice) {
     EXPECT_EQ(storedName(), dir + "/first.cube");
 }
 
-TEST_F(ActionsLocal, AboutAndTheLutManagerPlaceholderShowTheirBoxes) {
+// The LUT Manager itself: tests/gallery.
+TEST_F(ActionsLocal, AboutShowsItsBoxAndTheLutManagerWithoutAFrameDoesNothing) {
     EXPECT_TRUE(instance->pressButton(About));
     EXPECT_TRUE(instance->pressButton(OpenGallery));
-    ASSERT_EQ(boxes.boxes.size(), 2u);
+    ASSERT_EQ(boxes.boxes.size(), 1u);
     EXPECT_EQ(boxes.boxes[0].messageText, "About");
     EXPECT_EQ(boxes.boxes[0].informativeText,
               "Quillane Plug-in for Final Cut Pro version 1\nFor more info visit https://quillane.example");
     EXPECT_EQ(boxes.boxes[0].style, appkit::AlertStyle::Critical);
     EXPECT_EQ(boxes.boxes[0].buttons, std::vector<std::string>{"OK"});
-    EXPECT_EQ(boxes.boxes[1].informativeText, "The LUT Manager is not built yet.");
     EXPECT_FALSE(saved());
 }
 

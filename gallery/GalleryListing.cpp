@@ -1,0 +1,219 @@
+// Listing a folder into the grid: the entries (a local directory or an online
+// folder), one thumbnail each (the preview graded by the entry's LUT, or a
+// folder icon), the progress panel meanwhile, and the grid at the end.
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <nanogui/label.h>
+#include <nanogui/layout.h>
+#include <nanogui/slider.h>
+
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include "gallery/GalleryOnline.h"
+#include "gallery/LutGallery.h"
+#include "gallery/toolkit/Toolkit.h"
+#include "lut/LocalLutPath.h"
+#include "lut/MathClass.h"
+#include "online/OnlineAPI.h"
+
+namespace {
+
+struct DirCloser {
+    void operator()(DIR* dir) const { ::closedir(dir); }
+};
+
+// The entries in the order the directory gives them; none when it cannot be
+// read. Links are not followed: a link to a folder is no folder.
+std::vector<DirectoryEntry> readDirectory(const std::string& folder) {
+    std::vector<DirectoryEntry> entries;
+    std::unique_ptr<DIR, DirCloser> dir(folder.empty() ? nullptr : ::opendir(folder.c_str()));
+    if (!dir) return entries;
+    while (const dirent* entry = ::readdir(dir.get())) {
+        DirectoryEntry e;
+        e.name = entry->d_name;
+        if (entry->d_type == DT_UNKNOWN) {
+            struct stat info;
+            const std::string path = folder + "/" + e.name;
+            e.isDirectory = ::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+        } else {
+            e.isDirectory = entry->d_type == DT_DIR;
+        }
+        entries.push_back(std::move(e));
+    }
+    return entries;
+}
+
+}  // namespace
+
+void LutGallery::forgetShownFolder() {
+    if (pathBox) pathBox->setValue("");
+}
+
+void LutGallery::choseFolder() {
+    if (paths.size() != 3 || !screen || !window || !pathBox) return;
+    if (!paths[0].empty() && pathBox->value() == paths[0]) return;
+    selection.clear();
+    setToolbarEnable(false);
+    loading();
+
+    // Until the grid stands, the path box names a folder that is not shown:
+    // a listing that ends early must not make that folder impossible to list.
+    struct Unfinished {
+        LutGallery& gallery;
+        bool done = false;
+        ~Unfinished() {
+            if (!done) gallery.forgetShownFolder();
+        }
+    } unfinished{*this};
+
+    std::vector<GalleryItem> items;
+    listEntries(items);
+    // Each thumbnail goes to the GPU as soon as it is graded, so the listing
+    // holds one grading buffer whatever the number of entries.
+    std::vector<nanogui::GlTexture> textures;
+    const int count = static_cast<int>(items.size());
+    for (int i = 0; i < count; ++i) {
+        if (!screen || !window) return;
+        textures.push_back(nanogui::GlTexture(thumbnailTexture(items[i])));
+        showProgress(i, count);
+    }
+    if (!screen || !window) return;
+    std::vector<unsigned> names;
+    for (nanogui::GlTexture& texture : textures) names.push_back(texture.release());
+    buildGrid(items, names);
+    std::vector<float>().swap(gradeBuffer);  // frees it (assigning {} would keep the memory)
+    setToolbarEnable(true);
+    unfinished.done = true;
+}
+
+void LutGallery::listEntries(std::vector<GalleryItem>& items) {
+    if (isOnline) {
+        const std::string caption = signInBeforeListing(*api);
+        if (!caption.empty() && accountLabel) accountLabel->setCaption(caption);
+        items = onlineItems(api->lutBrowse(paths[0].c_str()));
+    } else {
+        items = localItems(readDirectory(paths[0]), paths[0], paths[2]);
+    }
+}
+
+unsigned LutGallery::thumbnailTexture(GalleryItem& item) {
+    const GLint format = channels == 4 ? GL_RGBA : GL_RGB;
+    if (item.kind == Folder || item.kind == IconLink) {
+        if (!isOnline)
+            return nanogui::GlTexture::create(previewWidth, previewHeight, GL_RGBA, GL_RGBA, GL_UNSIGNED_BYTE,
+                                              folderTile.data())
+                .release();
+        const MemoryStruct icon = api->donwloadIconFolder(item.folder.c_str());
+        const std::vector<unsigned char> tile = onlineIconTile(icon, previewWidth, previewHeight, folderTile);
+        return nanogui::GlTexture::create(previewWidth, previewHeight, format, format, GL_UNSIGNED_BYTE, tile.data())
+            .release();
+    }
+
+    Lut lut;
+    if (isOnline) {
+        lut = api->downloadLut(item.id);
+    } else if (isRegularFile(item.itemString)) {
+        std::string presetText;
+        lut = Lut().loadFromFile(item.itemString, presetText, false, item.kind == OtherLut ? 1 : 0);
+    }
+    const int n = lut.getDimSize();
+    if (n < 1 || !lut.getData()) {
+        item.kind = Unreadable;
+        return 0;
+    }
+    const int pixelCount = previewWidth * previewHeight;
+    gradeBuffer.resize(std::size_t(pixelCount) * channels);
+    const float r0 = lut.getInputRange0(), r1 = lut.getInputRange1();
+    const bool useRange = !(r0 == 0.0f && r1 == 1.0f);
+    if (bytesPerPixel / channels == 4)
+        applyLutCPUTrilinear(previewFloat.data(), gradeBuffer.data(), lut.getData(), r0, r1, useRange, n, pixelCount,
+                             channels);
+    else
+        applyLutCPUTrilinear(preview.data(), gradeBuffer.data(), lut.getData(), r0, r1, useRange, n, pixelCount,
+                             channels);
+    return nanogui::GlTexture::create(previewWidth, previewHeight, format, format, GL_FLOAT, gradeBuffer.data())
+        .release();
+}
+
+void LutGallery::showProgress(int entry, int count) {
+    const float percent = progressPercent(entry, count);
+    if (progressBar) progressBar->setValue(percent / 100.0f);
+    if (loadingLabel) loadingLabel->setCaption(progressLabel(entry, count));
+    if (loadingColumn) loadingColumn->setFixedWidth(window->width());
+    if (onProgress) onProgress(entry, count);
+    if (!progressPauseAndDraw) return;
+    screen->performLayout();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    nanogui::drawall();
+}
+
+void LutGallery::loading() {
+    using namespace nanogui;
+    window->setFixedSize(screen->size());
+    pathBox->setValue(paths[0]);
+    removeTrailingChildren(window, 1);
+    shownItems.clear();
+    auto* panel = new Widget(window);
+    panel->setLayout(new BoxLayout(Orientation::Horizontal, Alignment::Middle, 10, 10));
+    panel->setFixedSize(Vector2i(window->width(), window->height() - window->height() / 5));
+    loadingColumn = new Widget(panel);
+    loadingColumn->setLayout(new BoxLayout(Orientation::Vertical, Alignment::Middle, 10, 10));
+    loadingLabel = new Label(loadingColumn, "Loading", "sans");
+    loadingLabel->setFixedWidth(500);
+    progressBar = new Slider(loadingColumn);
+    progressBar->setFixedWidth(500);
+    progressBar->setEnabled(false);
+    progressBar->setValue(0.0f);
+    screen->performLayout();
+    screen->setVisible(true);
+}
+
+void LutGallery::buildGrid(std::vector<GalleryItem>& items, std::vector<unsigned>& textures) {
+    using namespace nanogui;
+    removeTrailingChildren(window, 1);
+    progressBar = nullptr;
+    loadingLabel = nullptr;
+    loadingColumn = nullptr;
+    auto* panel = new LutScrollPanel(window);
+    auto* grid = new Widget(panel);
+    grid->setLayout(new GridLayout(Orientation::Horizontal, 3, Alignment::Middle, 3, 3));
+
+    const char separator = paths[2].empty() ? '/' : paths[2][0];
+    const std::string lastName = afterLastSeparator(lastPath, separator);
+    std::vector<GalleryItem> readable;
+    std::vector<unsigned> readableTextures;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (items[i].kind == Unreadable) continue;
+        readable.push_back(std::move(items[i]));
+        readableTextures.push_back(textures[i]);
+    }
+    const std::vector<bool> picked = pickedItems(readable, isOnline, paths[2], lastName, highlightName);
+    for (std::size_t i = 0; i < readable.size(); ++i) {
+        const GalleryItem& item = readable[i];
+        auto* cell = new Widget(grid);
+        cell->setLayout(new BoxLayout(Orientation::Vertical, Alignment::Fill, 0, 0));
+        GlTexture overlay = GlTexture::create(kFavoriteSide, kFavoriteSide, GL_RGBA, GL_RGBA, GL_UNSIGNED_BYTE,
+                                              favoriteImage.data());
+        auto* view = new LutImageView(cell, readableTextures[i], overlay.release(), item.itemString, item.kind,
+                                      picked[i]);
+        auto* caption = new Label(cell, itemCaption(item, isOnline, paths[2]), "sans");
+        caption->setFixedWidth(screen->width() / 4);
+        view->mSelectCallback = [this](std::string chosen) { select(chosen); };
+        if (isOnline && item.kind != Folder && item.kind != IconLink && item.kind != Link) {
+            view->mFavorite = item.favorite;
+            view->mRightClickCallback = [this, view, item] { toggleFavorite(view, item); };
+        }
+        view->mDoubleClickCallback = [this, item] { activate(item); };
+        view->followWindow();
+    }
+    shownItems = std::move(readable);
+
+    screen->performLayout();
+    nanogui::drawall();
+    if (!screen) return;
+    screen->performLayout();
+    if (panel->scrollToCurrent()) nanogui::drawall();
+}

@@ -1,0 +1,249 @@
+// The LUT Manager's window: one run from the effect's button to the delivery
+// of the chosen LUT, the toolbar and its actions.
+#include <nanogui/entypo.h>
+#include <nanogui/label.h>
+#include <nanogui/layout.h>
+
+#include <iostream>
+#include <string>
+
+#include "desktop/Settings.h"
+#include "desktop/boxer_osx.h"
+#include "gallery/LutGallery.h"
+#include "gallery/toolkit/Toolkit.h"
+#include "lut/LocalLutPath.h"
+#include "online/OnlineAPI.h"
+#include "platform/nfd/nfd.h"
+
+namespace {
+
+// The modal loop waits this long for events between two draws: about one
+// frame, so a window that merely sits there costs no core.
+constexpr double kTurnWaitSeconds = 1.0 / 60.0;
+
+const char* const kFavoriteHint =
+    "To set favorite folder, please navigate to the folder first, and then shift-click favorite button.";
+
+void box(const std::string& message, const char* title) {
+    showBox(message.c_str(), title, BoxStyle::Error, BoxButtons::OK);
+}
+
+// Toolbar actions report nothing: the window stays as it is.
+template <typename F>
+std::function<void()> quietly(F action) {
+    return [action]() {
+        try {
+            action();
+        } catch (const std::exception& e) {
+            std::cerr << "LUT Manager: " << e.what() << '\n';
+        } catch (...) {
+        }
+    };
+}
+
+}  // namespace
+
+void LutGallery::start(std::string name) {
+    lastPath = std::move(name);
+    if (running) return;
+    running = true;
+
+    // Every way out of here tears the screen down (its context current) and
+    // ends the run, so that the next opening starts clean.
+    struct Teardown {
+        LutGallery& gallery;
+        ~Teardown() {
+            gallery.destroyScreen();
+            gallery.running = false;
+        }
+    } teardown{*this};
+
+    const char* failure = nullptr;
+    try {
+        ensureToolkit();
+        try {
+            screen = new nanogui::LutScreen(nanogui::Vector2i(1000, 700), "LUT Manager", true, false, 8, 8, 24, 8,
+                                            0, 3, 3);
+            screen->incRef();
+        } catch (...) {
+            failure = "QuillaneOFX: Exception in new Screen";
+        }
+        if (!failure) {
+            try {
+                window = new nanogui::LutWindow(screen, "");
+                window->setLayout(
+                    new nanogui::BoxLayout(nanogui::Orientation::Vertical, nanogui::Alignment::Minimum, 5, 5));
+                window->setPosition(nanogui::Vector2i(0, 0));
+                window->setSize(screen->size());
+            } catch (...) {
+                failure = "QuillaneOFX: Failed to create Window";
+            }
+        }
+        if (!failure) {
+            paths = getCurrentFolderAndFilePaths(lastPath, false);
+            isOnline = !isLocalLutName(lastPath);
+            if (isOnline) paths[2] = "/";
+            highlightName.clear();
+            if (openingObserver()) openingObserver()(*this);
+            buildToolbar();
+            screen->setVisible(true);
+            choseFolder();
+            enableWindowMAC(screen->glfwWindow(), false, [this] {
+                if (!nanogui::drawall()) return false;
+                if (onTurn) onTurn();
+                glfwWaitEventsTimeout(kTurnWaitSeconds);
+                return true;
+            });
+            enableWindowMAC(nullptr, true, {});
+            destroyScreen();
+            deliverSelection();
+        }
+    } catch (...) {
+        failure = "QuillaneOFX: Failed to LUTManager.start";
+    }
+    if (failure) {
+        destroyScreen();
+        running = false;
+        box(failure, "Exception");
+    }
+}
+
+std::function<void(LutGallery&)>& LutGallery::openingObserver() {
+    static std::function<void(LutGallery&)> observer;
+    return observer;
+}
+
+void LutGallery::stop() {
+    // The buffers stay: events of the same batch may still list a folder.
+    // They go with the gallery.
+    if (!screen) return;
+    try {
+        glfwSetWindowShouldClose(screen->glfwWindow(), 1);
+    } catch (...) {
+        box("QuillaneOFX exception in stop", "Exception");
+    }
+}
+
+void LutGallery::destroyScreen() {
+    if (!screen) return;
+    nanogui::LutScreen* gone = screen;
+    screen = nullptr;
+    window = nullptr;
+    progressBar = nullptr;
+    loadingLabel = nullptr;
+    pathBox = nullptr;
+    loadingColumn = nullptr;
+    accountLabel = nullptr;
+    for (auto*& button : toolbarButtons) button = nullptr;
+    glfwMakeContextCurrent(gone->glfwWindow());
+    gone->setVisible(false);
+    gone->decRef();
+}
+
+void LutGallery::deliverSelection() {
+    if (selection.empty()) return;
+    if (!isOnline) {
+        if (fileCallback) fileCallback(selection);
+        return;
+    }
+    const std::optional<OnlineSelection> chosen = parseOnlineSelection(selection);
+    if (!chosen) return;
+    const MemoryStruct bytes = api->downloadLutPreset(chosen->id);
+    std::vector<char> preset(bytes.memory(), bytes.memory() + bytes.size());
+    if (lutCallback)
+        lutCallback(api->downloadLut(chosen->id), onlineDisplayName(paths[0], paths[2], chosen->name),
+                    std::move(preset));
+}
+
+void LutGallery::buildToolbar() {
+    using namespace nanogui;
+    auto* toolbar = new Widget(window);
+    toolbar->setLayout(new BoxLayout(Orientation::Horizontal, Alignment::Middle, 10, 10));
+
+    auto* up = new LutButton(toolbar, "", ENTYPO_ICON_ARROW_BOLD_LEFT);
+    up->setFixedWidth(50);
+    up->setCallback(quietly([this] { goUp(); }));
+    toolbarButtons[0] = up;
+
+    pathBox = new LutTextBox(toolbar, "", false);
+    pathBox->setFixedWidth(500);
+    pathBox->setEnabled(false);
+
+    toolbarButtons[1] = new LutButton(toolbar, "", ENTYPO_ICON_FOLDER);
+    toolbarButtons[1]->setCallback(quietly([this] { pickFolder(); }));
+
+    const std::string presets = getPresetsPath();
+    if (!presets.empty()) {
+        toolbarButtons[2] = new LutButton(toolbar, "", ENTYPO_ICON_HOME);
+        toolbarButtons[2]->setCallback(quietly([this, presets] { openPresetsFolder(presets); }));
+    }
+
+    toolbarButtons[3] = new LutButton(toolbar, "", ENTYPO_ICON_STAR);
+    toolbarButtons[3]->setCallback(quietly([this] { openFavoriteFolder(); }));
+    toolbarButtons[3]->setShiftCallback(quietly([this] { setFavoriteFolder(); }));
+
+    toolbarButtons[4] = new LutButton(toolbar, "", ENTYPO_ICON_NETWORK);
+    toolbarButtons[4]->setCallback(quietly([this] { openOnlineRoot(); }));
+
+    toolbarButtons[5] = new LutButton(toolbar, "", ENTYPO_ICON_LOGIN);
+    toolbarButtons[5]->setCallback([this] { loginForm(); });
+
+    accountLabel = new Label(toolbar, "", "sans");
+}
+
+void LutGallery::setToolbarEnable(bool enabled) {
+    for (nanogui::LutButton* button : toolbarButtons)
+        if (button) button->setEnabled(enabled);
+}
+
+void LutGallery::goUp() {
+    const std::optional<UpTarget> up = upOneLevel(paths[0], paths[2], isOnline);
+    if (up) {
+        highlightName = up->highlight;
+        paths[0] = up->folder;
+    }
+    choseFolder();
+}
+
+void LutGallery::pickFolder() {
+    std::string picked;
+    if (NFD_PickFolder(nullptr, &picked) != NFD_OKAY) return;
+    paths = getCurrentFolderAndFilePaths(picked, true);
+    isOnline = false;
+    choseFolder();
+}
+
+void LutGallery::openPresetsFolder(const std::string& presetsFolder) {
+    paths = getCurrentFolderAndFilePaths(presetsFolder, true);
+    isOnline = false;
+    choseFolder();
+}
+
+void LutGallery::openFavoriteFolder() {
+    if (favoriteFolder.empty()) favoriteFolder = getValueFromReg("FavoriteLUTFolder", true);
+    if (favoriteFolder.empty()) {
+        box(kFavoriteHint, "Notification");
+        return;
+    }
+    paths = getCurrentFolderAndFilePaths(favoriteFolder, true);
+    isOnline = false;
+    choseFolder();
+}
+
+void LutGallery::setFavoriteFolder() {
+    if (isOnline) {
+        box(kFavoriteHint, "Changed");
+        return;
+    }
+    favoriteFolder = paths[0] + paths[2];
+    getValueFromReg("FavoriteLUTFolder", true);
+    setValuesInReg({{"FavoriteLUTFolder", favoriteFolder}});
+    box("Favorite path changed to: " + favoriteFolder, "Changed");
+}
+
+void LutGallery::openOnlineRoot() {
+    paths[2] = "/";
+    paths[0] = "";
+    isOnline = true;
+    choseFolder();
+}

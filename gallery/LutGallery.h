@@ -1,0 +1,155 @@
+#pragma once
+// The LUT Manager: a modal window that shows the current frame graded by
+// every LUT of a folder (local, or of the online library) and hands the LUT
+// the user double-clicks back to the effect.
+//
+// One file per concern: GalleryEntry.cpp (openGallery, the object, the
+// preview), GalleryWindow.cpp (start, stop, toolbar), GalleryListing.cpp
+// (listing and thumbnails), GalleryActions.cpp (what clicks on items do),
+// LutGalleryLogin.cpp (the account form). The rules without a window live in
+// GalleryRules.h.
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "gallery/GalleryItem.h"
+#include "gallery/GalleryRules.h"
+#include "lut/Lut.h"
+
+class OnlineAPI;
+
+namespace nanogui {
+class Button;
+class Label;
+class LutButton;
+class LutImageView;
+class LutScreen;
+class LutScrollPanel;
+class LutTextBox;
+class LutWindow;
+class Slider;
+class Widget;
+}  // namespace nanogui
+
+// Runs the LUT Manager on a frame of 8-bit pixels A, R, G, B (rows as the host
+// gives them) and, when the user chooses a LUT, replaces *lut, *name and
+// *preset by it (*isLocal tells where it came from). Returns when the window
+// has closed. A frame that is not 4 channels of one byte, or that has no
+// pixels, opens no window: a box says so and nothing changes.
+void openGallery(void* pixels, int width, int height, int channels, int bytesPerPixel, bool* isLocal, Lut* lut,
+                 std::string* name, std::vector<char>* preset);
+
+// The two result callbacks of openGallery, bound to the caller's state. A LUT
+// that does not load (an empty or unreadable path, an empty online LUT) leaves
+// the caller's LUT, name and preset as they were and says so in a box.
+struct GalleryResultCallbacks {
+    std::function<void(std::string)> file;
+    std::function<void(Lut, std::string, std::vector<char>)> online;
+};
+GalleryResultCallbacks galleryResultCallbacks(bool* isLocal, Lut* lut, std::string* name,
+                                              std::vector<char>* preset);
+
+class LutGallery {
+public:
+    LutGallery(std::function<void(std::string)> fileCallback,
+               std::function<void(Lut, std::string, std::vector<char>)> lutCallback);
+    ~LutGallery();
+    LutGallery(const LutGallery&) = delete;
+    LutGallery& operator=(const LutGallery&) = delete;
+
+    // The preview every thumbnail is graded from (512 pixels wide) and the
+    // folder tile, from a frame of R, G, B, A pixels (bytes, or floats with
+    // bytesPerPixel 16). False, with nothing changed, for a frame without
+    // pixels or of another layout.
+    bool updateImage(const void* pixels, int width, int height, int channels, int bytesPerPixel);
+
+    // Runs the window until it closes, then delivers the selection.
+    void start(std::string name);
+    // Asks the window to close; the modal loop ends at its next turn.
+    void stop();
+
+    void choseFolder();
+    void loading();
+    void setToolbarEnable(bool enabled);
+    void loginForm();
+
+    // Toolbar actions.
+    void goUp();
+    void pickFolder();
+    void openPresetsFolder(const std::string& presetsFolder);
+    void openFavoriteFolder();
+    void setFavoriteFolder();
+    void openOnlineRoot();
+
+    // Item actions; the view is the one clicked.
+    void select(const std::string& item);
+    void toggleFavorite(nanogui::LutImageView* view, const GalleryItem& item);
+    void activate(const GalleryItem& item);
+
+    // The grid no longer shows the folder in the path box (an account form, a
+    // listing that ended early): the next listing of that folder must run.
+    void forgetShownFolder();
+
+    // ---- state (names as the rest of the product knows them) ----
+    std::unique_ptr<OnlineAPI> api;
+    bool isOnline = true;
+    std::string lastPath;
+    std::string selection;
+    std::string highlightName;
+    std::vector<std::string> paths;
+    std::string favoriteFolder;
+    std::function<void(std::string)> fileCallback;
+    std::function<void(Lut, std::string, std::vector<char>)> lutCallback;
+
+    nanogui::LutScreen* screen = nullptr;  // owned while a run is under way
+    nanogui::LutWindow* window = nullptr;
+    nanogui::Slider* progressBar = nullptr;
+    nanogui::Label* loadingLabel = nullptr;
+    nanogui::LutTextBox* pathBox = nullptr;
+    nanogui::Widget* loadingColumn = nullptr;
+    nanogui::LutButton* toolbarButtons[6] = {};
+    nanogui::Label* accountLabel = nullptr;
+
+    int channels = 4;
+    int bytesPerPixel = 4;
+    int previewWidth = 0;
+    int previewHeight = 0;
+    std::vector<unsigned char> preview;  // 8-bit preview (bytesPerPixel 4)
+    std::vector<float> previewFloat;     // float preview (bytesPerPixel 16)
+    bool running = false;
+    std::vector<unsigned char> folderTile;
+    std::vector<unsigned char> favoriteImage;
+
+    // The items of the grid on show, in grid order (unreadable ones left out).
+    std::vector<GalleryItem> shownItems;
+
+    // ---- seams for tests and benchmarks ----
+    // Called after every entry of a listing, before the progress draw.
+    std::function<void(int entry, int count)> onProgress;
+    // Called after every turn of the modal loop.
+    std::function<void()> onTurn;
+    // Sees every gallery as its run starts (tests reach the gallery that the
+    // effect makes this way).
+    static std::function<void(LutGallery&)>& openingObserver();
+    // The pause and draw after each entry (on by default; benchmarks turn it
+    // off to time the listing alone).
+    bool progressPauseAndDraw = true;
+
+private:
+    void buildToolbar();
+    void listEntries(std::vector<GalleryItem>& items);
+    void buildGrid(std::vector<GalleryItem>& items, std::vector<unsigned>& textures);
+    unsigned thumbnailTexture(GalleryItem& item);
+    void showProgress(int entry, int count);
+    void deliverSelection();
+    void destroyScreen();
+
+    // One grading buffer for every thumbnail of a listing.
+    std::vector<float> gradeBuffer;
+};
+
+// Sets the toolkit up the first time a window is needed and leaves it set up
+// for the life of the process: shutting it down would destroy every other
+// window of the host's process. Throws when no display can be opened.
+void ensureToolkit();
