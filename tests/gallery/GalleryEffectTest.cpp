@@ -22,7 +22,8 @@ host::Frame topDownFrame(int width, int height) {
     frame.width = width;
     frame.height = height;
     const std::vector<unsigned char> argb = testFrame(width, height);
-    frame.bytes = argbToRgba(argb.data(), width, height);
+    const std::vector<unsigned char> rgba = argbToRgba(argb.data(), width, height);
+    frame.bytes.assign(rgba.begin(), rgba.end());
     return frame;
 }
 

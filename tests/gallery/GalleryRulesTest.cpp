@@ -128,7 +128,9 @@ TEST(GalleryRules, StarAndFolderPictures) {
         const unsigned char* icon = &folder[(r * kFolderSide + c) * 4];
         const unsigned char* at = &tile[(std::size_t(r) * 512 + 206 + c) * 4];
         EXPECT_EQ(at[3], icon[3] >= 129 ? icon[3] : 0) << r << ' ' << c;
-        if (icon[3] >= 129) EXPECT_EQ(at[0], icon[0]) << r << ' ' << c;
+        if (icon[3] >= 129) {
+            EXPECT_EQ(at[0], icon[0]) << r << ' ' << c;
+        }
     }
     EXPECT_EQ(tile[(std::size_t(40) * 512 + 205) * 4 + 3], 0);
     const auto hd = folderTileFor(folder, PreviewSize{512, 288});
