@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <string_view>
 #include <fstream>
 #include <iterator>
+#include <string_view>
 #include <nlohmann/json.hpp>
 
 namespace host {

@@ -29,10 +29,13 @@ bool projectFromText(const std::string& text, const std::string& path,
                      std::vector<std::vector<StoredValue>>* project, std::string* error,
                      std::vector<std::string>* warnings);
 
-// The value codecs, exposed for tests. Both are independent of the locale.
+// The value codecs, exposed for tests; neither depends on the locale.
 std::string hexFromBytes(const unsigned char* bytes, std::size_t length);
 bool bytesFromHex(const std::string& text, std::vector<unsigned char>* bytes);
 std::string hexFloatFromDouble(double value);
+// Reads what hexFloatFromDouble writes, bit for bit, and decimal numbers
+// ("0.75"); an optional sign, nothing before or after. Refuses a number out of
+// the double's range and a NaN payload that does not fit, rather than change them.
 bool doubleFromHexFloat(const std::string& text, double* value);
 
 }  // namespace host
