@@ -1,7 +1,8 @@
 // The host's project file: whatever the reader accepts must survive a save
 // and a second read with every value the same, bit for bit (NaN payloads,
 // negative zero and strings that are not UTF-8 included), and saving what was
-// read again must give the same text.
+// read again must give the same text. String values also go through the
+// Base64 decoding the effect gives its stored preset text.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -9,6 +10,7 @@
 
 #include "fuzz/FuzzSupport.h"
 #include "host/Project.h"
+#include "plugin/Base64.h"
 
 namespace {
 
@@ -45,5 +47,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::check(secondWarnings.empty(), "a saved project reads back without warnings");
     fuzz::check(sameProject(first, second), "every value reads back with the same bits");
     fuzz::check(host::projectText(second) == fuzz::readFile(path), "saving again gives the same text");
+
+    for (const auto& values : first)
+        for (const host::StoredValue& v : values) {
+            if (v.value.kind() != FxValue::Kind::String) continue;
+            const std::string& text = v.value.stringValue();
+            const std::vector<char> preset = base64Decode(text);
+            fuzz::check(preset.size() <= text.size() / 4 * 3 + 2, "Base64 gives at most three bytes for four characters");
+            fuzz::check(base64Decode(base64Encode(preset)) == preset, "a decoded preset survives its Base64 text");
+        }
     return 0;
 }
