@@ -1,11 +1,14 @@
 #include "host/Project.h"
 
-#include <cerrno>
+#include <cctype>
+#include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
+#include <string_view>
 #include <nlohmann/json.hpp>
 
 namespace host {
@@ -15,6 +18,84 @@ using nlohmann::json;
 
 constexpr const char* kFormat = "quillane-host-project";
 constexpr int kVersion = 1;
+
+// The fields of an IEEE 754 double.
+constexpr std::uint64_t kSignBit = std::uint64_t(1) << 63;
+constexpr std::uint64_t kExponentBits = std::uint64_t(0x7ff) << 52;
+constexpr std::uint64_t kQuietBit = std::uint64_t(1) << 51;
+constexpr std::uint64_t kPayloadBits = kQuietBit - 1;
+
+std::uint64_t bitsOfDouble(double value) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
+
+double doubleFromBits(std::uint64_t bits) {
+    double value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
+bool equalsIgnoringCase(std::string_view text, std::string_view lower) {
+    if (text.size() != lower.size()) return false;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(text[i])) != lower[i]) return false;
+    return true;
+}
+
+// The whole of text as an unsigned number, "0x" and hexadecimal digits or decimal digits.
+bool wholeUnsigned(std::string_view text, std::uint64_t* value) {
+    int base = 10;
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        base = 16;
+        text.remove_prefix(2);
+    }
+    if (text.empty() || !std::isxdigit(static_cast<unsigned char>(text[0]))) return false;
+    const auto result = std::from_chars(text.data(), text.data() + text.size(), *value, base);
+    return result.ec == std::errc() && result.ptr == text.data() + text.size();
+}
+
+// Infinity and the NaNs (unsigned), exactly: "inf", "nan", "nan(P)" for a quiet
+// NaN with payload P and "snan(P)" for a signalling one. A payload that does
+// not fit the value is refused rather than cut.
+bool nonFiniteBits(std::string_view text, std::uint64_t* bits) {
+    if (equalsIgnoringCase(text, "inf") || equalsIgnoringCase(text, "infinity")) {
+        *bits = kExponentBits;
+        return true;
+    }
+    if (equalsIgnoringCase(text, "nan")) {
+        *bits = kExponentBits | kQuietBit;
+        return true;
+    }
+    const std::size_t open = text.find('(');
+    if (open == std::string_view::npos || text.back() != ')') return false;
+    const std::string_view word = text.substr(0, open);
+    const bool quiet = equalsIgnoringCase(word, "nan");
+    if (!quiet && !equalsIgnoringCase(word, "snan")) return false;
+    std::uint64_t payload = 0;
+    if (!wholeUnsigned(text.substr(open + 1, text.size() - open - 2), &payload)) return false;
+    if (payload > kPayloadBits || (!quiet && payload == 0)) return false;
+    *bits = kExponentBits | (quiet ? kQuietBit : 0) | payload;
+    return true;
+}
+
+// A finite number (unsigned) in hexadecimal ("0x1.8p-1") or decimal form,
+// the whole text, read the same in every locale. Out of range is refused.
+bool finiteBits(std::string_view text, std::uint64_t* bits) {
+    auto format = std::chars_format::general;
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        format = std::chars_format::hex;
+        text.remove_prefix(2);
+    }
+    // from_chars takes a sign of its own; the caller has taken ours.
+    if (text.empty() || text[0] == '-' || text[0] == '+') return false;
+    double d = 0.0;
+    const auto result = std::from_chars(text.data(), text.data() + text.size(), d, format);
+    if (result.ec != std::errc() || result.ptr != text.data() + text.size() || !std::isfinite(d)) return false;
+    *bits = bitsOfDouble(d);
+    return true;
+}
 
 bool isValidUtf8(const std::string& text) {
     try {
@@ -137,25 +218,41 @@ bool bytesFromHex(const std::string& text, std::vector<unsigned char>* bytes) {
 }
 
 std::string hexFloatFromDouble(double value) {
-    if (std::isnan(value)) return std::signbit(value) ? "-nan" : "nan";
+    const std::uint64_t bits = bitsOfDouble(value);
+    const std::string sign = (bits & kSignBit) ? "-" : "";
+    if (std::isnan(value)) {
+        // The payload is part of the value: a NaN that carries one, or a
+        // signalling one, is written with it so that it reads back the same.
+        const std::uint64_t payload = bits & kPayloadBits;
+        const bool quiet = (bits & kQuietBit) != 0;
+        if (quiet && payload == 0) return sign + "nan";
+        char digits[20];
+        const auto end = std::to_chars(digits, digits + sizeof digits, payload, 16).ptr;
+        return sign + (quiet ? "nan(0x" : "snan(0x") + std::string(digits, end) + ")";
+    }
+    if (std::isinf(value)) return sign + "inf";
+    // Not printf("%a"): that follows the process's locale (a comma for the
+    // point once a toolkit has set one), and the file must read anywhere.
     char text[64];
-    std::snprintf(text, sizeof text, "%a", value);
-    return text;
+    const auto end = std::to_chars(text, text + sizeof text, std::fabs(value), std::chars_format::hex).ptr;
+    return sign + "0x" + std::string(text, end);
 }
 
 bool doubleFromHexFloat(const std::string& text, double* value) {
-    if (text.empty()) return false;
-    errno = 0;
-    char* end = nullptr;
-    const double d = std::strtod(text.c_str(), &end);
-    // Subnormals may set ERANGE while still being exact: only the text's end matters.
-    if (end != text.c_str() + text.size()) return false;
-    *value = d;
+    std::string_view rest(text);
+    bool negative = false;
+    if (!rest.empty() && (rest[0] == '-' || rest[0] == '+')) {
+        negative = rest[0] == '-';
+        rest.remove_prefix(1);
+    }
+    std::uint64_t bits = 0;
+    if (!nonFiniteBits(rest, &bits) && !finiteBits(rest, &bits)) return false;
+    if (negative) bits |= kSignBit;
+    *value = doubleFromBits(bits);
     return true;
 }
 
-bool writeProjectFile(const std::string& path, const std::vector<std::vector<StoredValue>>& project,
-                      std::string* error) {
+std::string projectText(const std::vector<std::vector<StoredValue>>& project) {
     json instances = json::array();
     for (const auto& values : project) {
         json parameters = json::array();
@@ -163,35 +260,12 @@ bool writeProjectFile(const std::string& path, const std::vector<std::vector<Sto
         instances.push_back({{"parameters", std::move(parameters)}});
     }
     const json document = {{"format", kFormat}, {"version", kVersion}, {"instances", std::move(instances)}};
-    // Written beside the target and renamed over it, so that a failed save
-    // never leaves half a project.
-    const std::string temporary = path + ".saving";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << document.dump(1) << '\n';
-        out.flush();
-        if (!out) {
-            if (error) *error = "cannot write the project " + path;
-            std::remove(temporary.c_str());
-            return false;
-        }
-    }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        if (error) *error = "cannot write the project " + path;
-        std::remove(temporary.c_str());
-        return false;
-    }
-    return true;
+    return document.dump(1) + '\n';
 }
 
-bool readProjectFile(const std::string& path, std::vector<std::vector<StoredValue>>* project, std::string* error,
+bool projectFromText(const std::string& text, const std::string& path,
+                     std::vector<std::vector<StoredValue>>* project, std::string* error,
                      std::vector<std::string>* warnings) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        if (error) *error = "cannot open the project " + path;
-        return false;
-    }
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     const json document = json::parse(text, nullptr, false);
     if (document.is_discarded() || !document.is_object()) {
         if (error) *error = path + " is not a project (not JSON)";
@@ -229,6 +303,41 @@ bool readProjectFile(const std::string& path, std::vector<std::vector<StoredValu
     }
     *project = std::move(result);
     return true;
+}
+
+bool writeProjectFile(const std::string& path, const std::vector<std::vector<StoredValue>>& project,
+                      std::string* error) {
+    const std::string text = projectText(project);
+    // Written beside the target and renamed over it, so that a failed save
+    // never leaves half a project.
+    const std::string temporary = path + ".saving";
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        out << text;
+        out.flush();
+        if (!out) {
+            if (error) *error = "cannot write the project " + path;
+            std::remove(temporary.c_str());
+            return false;
+        }
+    }
+    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+        if (error) *error = "cannot write the project " + path;
+        std::remove(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool readProjectFile(const std::string& path, std::vector<std::vector<StoredValue>>* project, std::string* error,
+                     std::vector<std::string>* warnings) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        if (error) *error = "cannot open the project " + path;
+        return false;
+    }
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return projectFromText(text, path, project, error, warnings);
 }
 
 }  // namespace host

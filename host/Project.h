@@ -5,7 +5,8 @@
 //    "instances": [{"parameters": [{"id": 8, "type": "integer", "value": 33}, ...]}]}
 //
 // Values keep their exact bytes: data blocks as hexadecimal text, doubles as
-// hexadecimal floating-point text ("0x1.8p-1", also "inf" and "nan"),
+// hexadecimal floating-point text ("0x1.8p-1", also "inf", "nan", and for a NaN
+// that carries a payload "nan(0x5)", or "snan(0x5)" when it is a signalling one),
 // integers as JSON integers, strings as JSON strings, or as hexadecimal text
 // ("hex" in place of "value") when they are not valid UTF-8.
 #include <string>
@@ -22,10 +23,19 @@ bool writeProjectFile(const std::string& path, const std::vector<std::vector<Sto
 bool readProjectFile(const std::string& path, std::vector<std::vector<StoredValue>>* project, std::string* error,
                      std::vector<std::string>* warnings);
 
-// The value codecs, exposed for tests.
+// The same, on the file's text; path only names the file in messages.
+std::string projectText(const std::vector<std::vector<StoredValue>>& project);
+bool projectFromText(const std::string& text, const std::string& path,
+                     std::vector<std::vector<StoredValue>>* project, std::string* error,
+                     std::vector<std::string>* warnings);
+
+// The value codecs, exposed for tests; neither depends on the locale.
 std::string hexFromBytes(const unsigned char* bytes, std::size_t length);
 bool bytesFromHex(const std::string& text, std::vector<unsigned char>* bytes);
 std::string hexFloatFromDouble(double value);
+// Reads what hexFloatFromDouble writes, bit for bit, and decimal numbers
+// ("0.75"); an optional sign, nothing before or after. Refuses a number out of
+// the double's range and a NaN payload that does not fit, rather than change them.
 bool doubleFromHexFloat(const std::string& text, double* value);
 
 }  // namespace host

@@ -261,25 +261,33 @@ int OnlineAPI::login(char const* emailArg, char const* passwordArg) {
         return kLoginUnusable;
     }
 
+    const LoginReply parsed = parseLoginReply(reply.text);
+    if (parsed.signedIn) {
+        email = givenEmail;
+        session = parsed.session;
+        clearCash();
+    } else {
+        session.clear();
+    }
+    return parsed.code;
+}
+
+LoginReply parseLoginReply(std::string const& text) {
+    LoginReply parsed;
     // Tokens are separated by single blanks; two adjacent blanks make an empty token, a final
     // blank makes none.
-    const std::string& text = reply.text;
     const std::vector<std::string> tokens = split(text, ' ');
-
     int code = 0;
     if (tokens.size() >= 2 && wholeInt(tokens[0], code)) {
-        if (code < 1) {
-            session.clear();
-        } else {
-            email = givenEmail;
-            session = tokens[1];
-            clearCash();
+        parsed.code = code;
+        if (code >= 1) {
+            parsed.signedIn = true;
+            parsed.session = tokens[1];
         }
-        return code;
+    } else if (wholeInt(text, code)) {
+        parsed.code = code;
     }
-    session.clear();
-    if (wholeInt(text, code)) return code;
-    return kLoginUnusable;
+    return parsed;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -290,8 +298,13 @@ nlohmann::json OnlineAPI::lutBrowse(char const* folderArg) {
     std::string query = "/lutbrowse.php?email=" + encodeValue(email) + "&desktop=1" +
                         "&session=" + sign(session + folder) + "&folder=" + encodeValue(folder);
     TextReply reply(kMaxListingBytes);
-    if (!get(query, &reply, false) || reply.text.empty()) return nlohmann::json(0);
-    return nlohmann::json::parse(reply.text, nullptr, false);
+    if (!get(query, &reply, false)) return nlohmann::json(0);
+    return parseListingReply(reply.text);
+}
+
+nlohmann::json parseListingReply(std::string const& text) {
+    if (text.empty()) return nlohmann::json(0);
+    return nlohmann::json::parse(text, nullptr, false);
 }
 
 Lut OnlineAPI::downloadLut(int id) {
@@ -338,14 +351,20 @@ bool OnlineAPI::setChangeFavorite(int id, bool favorite) {
     std::string body = "email=" + encodeValue(email) + "&lutid=" + ids + "&favorite=" +
                        (favorite ? "1" : "0") + "&session=" + sign(session + ids);
     TextReply reply(kMaxTextReplyBytes);
-    return post("/lutfavorite.php", body, reply) && reply.text == "ok";
+    return post("/lutfavorite.php", body, reply) && favoriteAccepted(reply.text);
 }
+
+bool favoriteAccepted(std::string const& text) { return text == "ok"; }
 
 std::vector<std::pair<std::string, int>> findFilters(std::string folder, OnlineAPI* api) {
     std::vector<std::pair<std::string, int>> filters;
     if (api == nullptr || ends_with(folder, ".3dl") || ends_with(folder, ".cube"))
         return filters;
-    nlohmann::json listing = api->lutBrowse(folder.c_str());
+    return filtersFromListing(api->lutBrowse(folder.c_str()));
+}
+
+std::vector<std::pair<std::string, int>> filtersFromListing(nlohmann::json const& listing) {
+    std::vector<std::pair<std::string, int>> filters;
     if (!listing.is_array()) return filters;
     for (const auto& entry : listing) {
         if (!entry.is_object()) continue;

@@ -118,6 +118,28 @@ private:
     static std::map<std::string, MemoryStruct> iconCash;
 };
 
+// The service's replies read without a transfer: the client calls these on what it received,
+// and they are what tests and fuzzers feed with hostile text.
+
+// A log-in reply: the code, and the session token when the reply signs the user in (a
+// number >= 1, one blank, the token). kLoginUnusable for anything that is no code.
+struct LoginReply {
+    int code = OnlineAPI::kLoginUnusable;
+    bool signedIn = false;
+    std::string session;
+};
+LoginReply parseLoginReply(std::string const& text);
+
+// A listing reply as lutBrowse gives it: the number 0 for an empty reply, a discarded value
+// for text that is not JSON, else the parsed value, whatever its shape.
+nlohmann::json parseListingReply(std::string const& text);
+
+// The (lutname, id) pairs of a parsed listing, as findFilters gives them.
+std::vector<std::pair<std::string, int>> filtersFromListing(nlohmann::json const& listing);
+
+// True when a favourite reply accepts the change: exactly "ok".
+bool favoriteAccepted(std::string const& text);
+
 // The LUTs of an online folder as (lutname, id) pairs in the service's order; entries with a
 // negative id (sub-folders, links) and malformed entries are skipped. Empty for a LUT file
 // path (.cube/.3dl), a missing client, or a listing that is not an array.

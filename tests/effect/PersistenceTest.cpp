@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <random>
@@ -170,13 +171,69 @@ TEST(Persistence, ANewHostProcessReopensTheProjectExactly) {
     }
 }
 
+double doubleFromBits(std::uint64_t bits) {
+    double d;
+    std::memcpy(&d, &bits, sizeof d);
+    return d;
+}
+
+std::uint64_t bitsOf(double d) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &d, sizeof bits);
+    return bits;
+}
+
+// Doubles whose bits a text form loses easily: NaNs with payloads (quiet and
+// signalling, either sign), zeros, subnormals, the ends of the range.
+const std::uint64_t kOddDoubles[] = {
+    0x7ff8000000000000, 0xfff8000000000000, 0x7ff8000000000005, 0xfff8000000000005, 0x7fffffffffffffff,
+    0x7ff0000000000001, 0xfff4000000000000, 0x7ff7ffffffffffff, 0x0000000000000000, 0x8000000000000000,
+    0x0000000000000001, 0x800fffffffffffff, 0x0010000000000000, 0x7fefffffffffffff, 0x7ff0000000000000,
+    0xfff0000000000000, 0x3fe8000000000000};
+
+TEST(Persistence, DoubleTextKeepsEveryBitAndRefusesWhatItCannotKeep) {
+    for (std::uint64_t bits : kOddDoubles) {
+        const std::string text = host::hexFloatFromDouble(doubleFromBits(bits));
+        double back = 0.0;
+        ASSERT_TRUE(host::doubleFromHexFloat(text, &back)) << text;
+        EXPECT_EQ(bitsOf(back), bits) << text;
+    }
+    struct Case {
+        const char* text;
+        std::uint64_t bits;
+    };
+    // What files may say, written by us, by the earlier writer or by hand.
+    const Case read[] = {{"nan(0x5)", 0x7ff8000000000005}, {"-nan", 0xfff8000000000000},
+                         {"NaN(5)", 0x7ff8000000000005},   {"snan(0x1)", 0x7ff0000000000001},
+                         {"nan(0x7ffffffffffff)", 0x7fffffffffffffff}, {"-inf", 0xfff0000000000000},
+                         {"0x1.8p-1", 0x3fe8000000000000}, {"-0x0p+0", 0x8000000000000000},
+                         {"0.75", 0x3fe8000000000000},     {"+0x1p+0", 0x3ff0000000000000}};
+    for (const Case& c : read) {
+        double value = 0.0;
+        ASSERT_TRUE(host::doubleFromHexFloat(c.text, &value)) << c.text;
+        EXPECT_EQ(bitsOf(value), c.bits) << c.text;
+    }
+    EXPECT_EQ(host::hexFloatFromDouble(doubleFromBits(0x7ff8000000000005)), "nan(0x5)");
+    EXPECT_EQ(host::hexFloatFromDouble(doubleFromBits(0xfff0000000000001)), "-snan(0x1)");
+    EXPECT_EQ(host::hexFloatFromDouble(0.75), "0x1.8p-1");
+    // A payload that does not fit, a signalling NaN without one, and numbers
+    // that would not read back as written are refused, not cut or rounded away.
+    for (const char* text : {"nan(0x8000000000000)", "snan(0)", "nan()", "nan(abc)", "nan(0x5", "1e400", "0x1p+1024",
+                             "1e-400", " 0.5", "0.5 ", "--1", "-+1", "0x-1p0", "0x", "", "0,5", "0x1,8p-1"}) {
+        double value = 42.0;
+        EXPECT_FALSE(host::doubleFromHexFloat(text, &value)) << '"' << text << '"';
+        EXPECT_EQ(value, 42.0) << text;
+    }
+}
+
 TEST(Persistence, ProjectValuesKeepTheirExactBytes) {
-    // A name that is not UTF-8, a negative zero and a data block survive a project as they were
+    // A name that is not UTF-8, a negative zero, NaN payloads and a data block survive a project as they were
     // (damaged hex and numbers: DamagedProjectsRestoreTheEmptyLutWithoutCrashing).
     const std::string path = effectTestFolder().file("bytes.qhp");
     const std::string oddName("a\xFF\xFE\x00z", 5);
-    const std::vector<host::StoredValue> values = {
+    std::vector<host::StoredValue> values = {
         {13, FxValue::string(oddName)}, {9, FxValue::number(-0.0)}, {7, FxValue::data({0, 0xFF, 0x7F, 0xA0})}};
+    for (std::uint64_t bits : kOddDoubles) values.push_back({10, FxValue::number(doubleFromBits(bits))});
     std::string error;
     ASSERT_TRUE(host::writeProjectFile(path, {values}, &error));
     std::vector<std::vector<host::StoredValue>> back;
