@@ -314,89 +314,60 @@ TEST_F(GalleryOnline, ARefusedStoredLogInIsNotSentBeforeEveryListing) {
 
 using GalleryAccountForm = GalleryOnline;
 
-TEST_F(GalleryAccountForm, EmptyBoxesSendNothingAndARefusedPairWaitsForAChange) {
-    service.setControl(kNight);
+// One window, one pair after another: what is sent, what the status line says, and what is kept.
+TEST_F(GalleryAccountForm, SendsAPairUnlessTheServiceRefusedItAndKeepsOnlyASignIn) {
+    const std::string accounts = R"({"accounts": {"ann@example.com": "pw"}, "listings": {"Film/Night": [{"id": "1"}]}})";
+    const auto reply = [](const char* text) { return std::string(R"({"loginReply": ")") + text + "\"}"; };
+    struct Step {
+        std::string control;  // empty: as before
+        const char* email;
+        const char* password;
+        std::size_t logins;  // sent so far
+        const char* status;
+    };
+    const std::vector<Step> steps = {
+        {accounts, "", "", 0, kUnusable},  // nothing typed: nothing sent
+        {"", "ann@example.com", "bad", 1, "Error: Incorrect Password!"},
+        {"", "ann@example.com", "bad", 1, "Error: Incorrect Password!"},  // refused: not sent again
+        {"", "bob@example.com", "bad", 2, "Error: Incorrect email!"},     // a box changed
+        {"", "ann@example.com", "bad", 3, "Error: Incorrect Password!"},
+        {reply("-3"), "ann@example.com", "pw", 4, "Too many login attempts. Please try again in 30 minutes."},
+        {"", "ann@example.com", "pw", 5, "Too many login attempts. Please try again in 30 minutes."},  // may end
+        {reply(""), "ann@example.com", "pw", 6, kUnusable},  // no answer
+        {"", "ann@example.com", "pw", 7, kUnusable},
+        {reply("0 tok"), "ann@example.com", "pw", 8, kUnusable},  // answers that sign nobody in
+        {reply("1"), "ann@example.com", "pw", 9, kUnusable},
+    };
+    service.setControl(accounts);
     run("Film/Night/x", [&] {
         gallery->toolbarButtons[5]->callback()();
-        Form form = formOf(*gallery);
-        ASSERT_NE(form.login, nullptr);
         EXPECT_EQ(gallery->pathBox->value(), "Film/Night");
-        press(form.login);
-        EXPECT_EQ(form.status->caption(), kUnusable);
-        EXPECT_EQ(requestsTo("/lutlogin.php"), 0u);
-
-        struct Step {
-            const char* email;
-            const char* password;
-            std::size_t logins;
-            const char* status;
-        };
-        for (const Step& s : {Step{"ann@example.com", "bad", 1, "Error: Incorrect Password!"},
-                              Step{"ann@example.com", "bad", 1, "Error: Incorrect Password!"},
-                              Step{"bob@example.com", "bad", 2, "Error: Incorrect email!"},
-                              Step{"bob@example.com", "bad", 2, "Error: Incorrect email!"},
-                              Step{"ann@example.com", "bad", 3, "Error: Incorrect Password!"}}) {
-            form.email->setValue(s.email);
-            form.password->setValue(s.password);
+        for (const Step& step : steps) {
+            if (!step.control.empty()) service.setControl(step.control);
+            Form form = formOf(*gallery);
+            ASSERT_NE(form.login, nullptr) << step.logins;
+            form.email->setValue(step.email);
+            form.password->setValue(step.password);
             press(form.login);
-            EXPECT_EQ(requestsTo("/lutlogin.php"), s.logins) << s.email;
-            EXPECT_EQ(form.status->caption(), s.status) << s.email;
+            EXPECT_EQ(requestsTo("/lutlogin.php"), step.logins);
+            EXPECT_EQ(form.status->caption(), step.status) << step.logins;
+            EXPECT_EQ(gallery->accountLabel->caption(), "") << step.logins;
+            EXPECT_EQ(getLoginPassword(), (std::vector<std::string>{"", ""})) << step.logins;
         }
-        EXPECT_EQ(getLoginPassword(), (std::vector<std::string>{"", ""}));
         // The form took the grid's place: the folder lists again.
+        service.setControl(accounts);
         gallery->choseFolder();
-        EXPECT_EQ(views().size(), 10u);
-    });
-}
+        EXPECT_EQ(views().size(), 1u);
 
-TEST_F(GalleryAccountForm, NoAnswerAndALockOutMayBeTriedAgainWithTheSamePair) {
-    for (const char* reply : {"-3", ""}) {
-        service.setControl(std::string(R"({"loginReply": ")") + reply + "\"}");
-        accountFormGate() = LoginGate();
-        service.clearLog();
-        run("Film/Night/x", [&] {
-            gallery->loginForm();
-            Form form = formOf(*gallery);
-            ASSERT_NE(form.login, nullptr);
-            form.email->setValue("ann@example.com");
-            form.password->setValue("pw");
-            press(form.login);
-            press(form.login);
-            EXPECT_EQ(requestsTo("/lutlogin.php"), 2u) << reply;
-            EXPECT_EQ(form.status->caption(), OnlineAPI::getLoginError(*reply ? -3 : -5)) << reply;
-        });
-        makeGallery();
-    }
-}
-
-TEST_F(GalleryAccountForm, OnlyALogInThatSignsInIsStored) {
-    for (const char* reply : {"0 tok", "1", "2"}) {
-        service.setControl(std::string(R"({"loginReply": ")") + reply + "\"}");
-        run("Film/Night/x", [&] {
-            gallery->loginForm();
-            Form form = formOf(*gallery);
-            ASSERT_NE(form.login, nullptr);
-            form.email->setValue("ann@example.com");
-            form.password->setValue("pw");
-            press(form.login);
-            form = formOf(*gallery);
-            ASSERT_NE(form.login, nullptr) << reply;  // still the log-in view
-            EXPECT_EQ(form.status->caption(), kUnusable) << reply;
-            EXPECT_EQ(gallery->accountLabel->caption(), "") << reply;
-        });
-        EXPECT_EQ(getLoginPassword(), (std::vector<std::string>{"", ""})) << reply;
-        makeGallery();
-    }
-}
-
-TEST_F(GalleryAccountForm, ALogInIsStoredShownAndUndoneByOneExit) {
-    service.setControl(kNight);
-    run("Film/Night/x", [&] {
         gallery->loginForm();
         Form form = formOf(*gallery);
         ASSERT_NE(form.login, nullptr);
-        form.email->setValue("ann@example.com");
-        form.password->setValue("pw");
+        // Typed, and the password still being edited when Login is pressed.
+        for (auto [box, text] : {std::pair{form.email, "ann@example.com"}, {form.password, "pw"}}) {
+            click(box);
+            for (const char* c = text; *c; ++c) gallery->screen->charCallbackEvent(static_cast<unsigned char>(*c));
+        }
+        EXPECT_TRUE(form.password->focused());
         press(form.login);
         EXPECT_EQ(getLoginPassword(), (std::vector<std::string>{"ann@example.com", "pw"}));
         EXPECT_EQ(gallery->accountLabel->caption(), "E-mail: ann@example.com");
@@ -405,7 +376,7 @@ TEST_F(GalleryAccountForm, ALogInIsStoredShownAndUndoneByOneExit) {
         EXPECT_EQ(form.signedIn->caption(), "E-Mail: ann@example.com");
         EXPECT_EQ(form.exit->caption(), "Exit");
         gallery->loginForm();  // signed in: no request
-        EXPECT_EQ(requestsTo("/lutlogin.php"), 1u);
+        EXPECT_EQ(requestsTo("/lutlogin.php"), 10u);
 
         press(formOf(*gallery).exit);
         EXPECT_EQ(gallery->api->getEmail(), "");
@@ -413,15 +384,13 @@ TEST_F(GalleryAccountForm, ALogInIsStoredShownAndUndoneByOneExit) {
         EXPECT_EQ(getLoginPassword(), (std::vector<std::string>{"", ""}));
         EXPECT_EQ(gallery->accountLabel->caption(), "E-mail: Guest");
         EXPECT_NE(formOf(*gallery).login, nullptr);
-        EXPECT_EQ(requestsTo("/lutlogin.php"), 1u);
-    });
-    // A stored account signs a new window's guest in before its form is built.
-    saveLoginPassword("ann@example.com", "pw");
-    makeGallery();
-    run("Film/Night/x", [&] {
-        gallery->api->login("", "");  // a guest again, as a new window's client starts
+        EXPECT_EQ(requestsTo("/lutlogin.php"), 10u);
+
+        // A guest's form signs in with a stored account before it is built.
+        saveLoginPassword("ann@example.com", "pw");
         gallery->loginForm();
         EXPECT_NE(formOf(*gallery).exit, nullptr);
+        EXPECT_EQ(requestsTo("/lutlogin.php"), 11u);
     });
 }
 
