@@ -36,14 +36,6 @@ std::optional<UpTarget> upOneLevel(const std::string& folder, const std::string&
 // alone at the root.
 std::string onlineDisplayName(const std::string& folder, const std::string& separator, const std::string& name);
 
-// The online selection "name:id": the name before the last ':' and the id
-// after it, which must be a whole decimal number.
-struct OnlineSelection {
-    std::string name;
-    int id = 0;
-};
-std::optional<OnlineSelection> parseOnlineSelection(const std::string& selection);
-
 // ---- the frame and the preview ------------------------------------------------------
 
 // A frame the LUT Manager can take: pixels, a positive size and 4 channels of
