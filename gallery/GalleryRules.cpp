@@ -47,6 +47,15 @@ std::string onlineDisplayName(const std::string& folder, const std::string& sepa
     return folder.empty() ? name : folder + separator + name;
 }
 
+std::optional<OnlineSelection> parseOnlineSelection(const std::string& selection) {
+    const std::size_t colon = selection.rfind(':');
+    if (colon == std::string::npos) return std::nullopt;
+    OnlineSelection result;
+    result.name = selection.substr(0, colon);
+    if (!try_stoi(selection.substr(colon + 1), result.id)) return std::nullopt;
+    return result;
+}
+
 bool isUsableFrame(const void* pixels, int width, int height, int channels, int bytesPerPixel, bool allowFloat) {
     if (!pixels || width < 1 || height < 1 || channels != 4) return false;
     return bytesPerPixel == 4 || (allowFloat && bytesPerPixel == 16);

@@ -51,6 +51,11 @@ TEST(GalleryRules, ReadsWholeDecimalNumbersOnly) {
         EXPECT_EQ(try_stoi(c.text, out), c.ok) << '"' << c.text << '"';
         EXPECT_EQ(out, c.value) << '"' << c.text << '"';
     }
+    // Online selections: the id after the last ':'.
+    EXPECT_EQ(parseOnlineSelection("A:B:7")->name, "A:B");
+    EXPECT_EQ(parseOnlineSelection("A:B:7")->id, 7);
+    for (const char* none : {"Teal:12x", "Teal", "Buy:/buy/7", "Huge:99999999999"})
+        EXPECT_FALSE(parseOnlineSelection(none)) << none;
     EXPECT_EQ(onlineDisplayName("Cinematic", "/", "Teal 01"), "Cinematic/Teal 01");
     EXPECT_EQ(onlineDisplayName("", "/", "Teal 01"), "Teal 01");
 }
