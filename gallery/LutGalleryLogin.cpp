@@ -90,17 +90,14 @@ void LutGallery::loginForm() {
                 }
                 const int code = api->login(email.c_str(), password.c_str());
                 gate.noteSent(email, password, code);
-                status->setCaption(OnlineAPI::getLoginError(code));
-                if (screen) screen->performLayout();
-                nanogui::drawall();
-                if (code < 0) return;
                 // A code of 0, or a bare code, signs nobody in: nothing is stored, and the
                 // status line must not read "Success!".
-                if (!LoginGate::shouldSaveCredentials(*api)) {
-                    status->setCaption(OnlineAPI::getLoginError(OnlineAPI::kLoginUnusable));
-                    nanogui::drawall();
-                    return;
-                }
+                const bool signedIn = code >= 0 && LoginGate::shouldSaveCredentials(*api);
+                status->setCaption(
+                    OnlineAPI::getLoginError(code < 0 || signedIn ? code : OnlineAPI::kLoginUnusable));
+                if (screen) screen->performLayout();
+                nanogui::drawall();
+                if (!signedIn) return;
                 noteFormLogin();
                 saveLoginPassword(email, password);
                 if (accountLabel) accountLabel->setCaption(accountCaption(*api));
