@@ -28,7 +28,11 @@ void LutGallery::activate(const GalleryItem& item) {
     case Link:
     case IconLink: {
         const std::string address = onlineLinkAddress(item.url, api->getBaseUrl());
-        if (!address.empty()) openURL(address);
+        if (address.empty())
+            showBox(("This link cannot be opened: " + item.url).c_str(), "Open link", BoxStyle::Error,
+                    BoxButtons::OK);
+        else
+            openURL(address);
         OnlineAPI::clearCash();
         return;
     }

@@ -48,14 +48,13 @@ std::vector<DirectoryEntry> readDirectory(const std::string& folder) {
 
 }  // namespace
 
-void LutGallery::forgetShownFolder() {
-    if (pathBox) pathBox->setValue("");
-}
+void LutGallery::forgetShownFolder() { folderOnShow = false; }
 
 void LutGallery::choseFolder() {
     if (paths.size() != 3 || !screen || !window || !pathBox) return;
-    if (!paths[0].empty() && pathBox->value() == paths[0]) return;
+    if (folderOnShow && !paths[0].empty() && pathBox->value() == paths[0]) return;
     selection.clear();
+    folderOnShow = false;
     setToolbarEnable(false);
     loading();
 
@@ -87,6 +86,7 @@ void LutGallery::choseFolder() {
     std::vector<float>().swap(gradeBuffer);  // frees it (assigning {} would keep the memory)
     setToolbarEnable(true);
     unfinished.done = true;
+    folderOnShow = true;
 }
 
 void LutGallery::listEntries(std::vector<GalleryItem>& items) {

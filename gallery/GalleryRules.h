@@ -37,7 +37,9 @@ std::optional<UpTarget> upOneLevel(const std::string& folder, const std::string&
 std::string onlineDisplayName(const std::string& folder, const std::string& separator, const std::string& name);
 
 // The online selection "name:id": the name before the last ':' and the id
-// after it, which must be a whole decimal number.
+// after it, which must be a whole decimal number. Only for strings known to
+// name an online LUT: a link's item string ends in its URL, whose port would
+// read as an id (the window goes by its items' own kinds and ids instead).
 struct OnlineSelection {
     std::string name;
     int id = 0;

@@ -4,6 +4,7 @@
 #include <nanogui/label.h>
 #include <nanogui/layout.h>
 
+#include <algorithm>
 #include <iostream>
 #include <string>
 
@@ -146,12 +147,15 @@ void LutGallery::deliverSelection() {
         if (fileCallback) fileCallback(selection);
         return;
     }
-    const std::optional<OnlineSelection> chosen = parseOnlineSelection(selection);
-    if (!chosen) return;
+    // The item itself says what it is: a link's item string ends in its URL,
+    // whose port or path is no LUT id.
+    const auto chosen = std::find_if(shownItems.begin(), shownItems.end(),
+                                     [this](const GalleryItem& item) { return item.itemString == selection; });
+    if (chosen == shownItems.end() || chosen->kind != OtherLut) return;
     const MemoryStruct bytes = api->downloadLutPreset(chosen->id);
     std::vector<char> preset(bytes.memory(), bytes.memory() + bytes.size());
     if (lutCallback)
-        lutCallback(api->downloadLut(chosen->id), onlineDisplayName(paths[0], paths[2], chosen->name),
+        lutCallback(api->downloadLut(chosen->id), onlineDisplayName(paths[0], paths[2], chosen->lutName),
                     std::move(preset));
 }
 

@@ -123,6 +123,9 @@ public:
 
     // The items of the grid on show, in grid order (unreadable ones left out).
     std::vector<GalleryItem> shownItems;
+    // Whether the grid below the toolbar lists the folder in the path box (not
+    // a progress panel left by a listing that ended early, nor the account form).
+    bool folderOnShow = false;
 
     // ---- seams for tests and benchmarks ----
     // Called after every entry of a listing, before the progress draw.

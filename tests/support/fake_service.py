@@ -13,11 +13,12 @@ DIR/control.json, read afresh on every request (write it whole, then rename), st
   accounts {email: password}, token (for the next log-ins), loginReply (raw reply to every
   log-in), listings {folder: JSON or raw text}, lutSize (edge of served LUTs, default 5),
   favoriteReply (default "ok"), noLut (ids whose LUT download is 10 bytes, no LUT), icons
-  {folder: {width, height, rgba: [r, g, b, a]} or {raw: text}} (a PNG of one colour, or raw
-  bytes; other folders get a 4x3 PNG), and faults [{path, mode, status?, size?}], the first whose
-  path matches changing the reply: stall (silence for a minute), truncate (full length
-  announced, half sent), garbage, status (normal body, HTTP `status`), endless (no length,
-  bytes until the client hangs up), size (exactly `size` bytes).
+  {folder: {width, height, rgba: [r, g, b, a], top?: [r, g, b, a]} or {raw: text}} (a PNG of
+  one colour, its first row `top` when given, or raw bytes; other folders get a 4x3 PNG), and
+  faults [{path, mode, status?, size?}], the first whose path matches changing the reply:
+  stall (silence for a minute), truncate (full length announced, half sent), garbage,
+  status (normal body, HTTP `status`), endless (no length, bytes until the client hangs up),
+  size (exactly `size` bytes).
 
 Favourite changes the service accepted are kept per e-mail in DIR/favorites.json
 ({email: {lutid: "1" or "0"}}) and override the "favorite" member of that user's listings.
@@ -73,11 +74,13 @@ def preset_bytes(lut_id):
     return b"PRESET:%d\x00\x01\xfe\xff" % lut_id
 
 
-def png_bytes(width=4, height=3, rgba=(200, 100, 50, 255)):
+def png_bytes(width=4, height=3, rgba=(200, 100, 50, 255), top=None):
+    """A PNG of one colour; with `top`, its first row has that colour instead."""
     def chunk(kind, data):
         return (struct.pack(">I", len(data)) + kind + data +
                 struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF))
-    rows = b"".join(b"\x00" + bytes(rgba) * width for _ in range(height))
+    rows = b"".join(b"\x00" + bytes(top if top is not None and y == 0 else rgba) * width
+                    for y in range(height))
     return (b"\x89PNG\r\n\x1a\n" +
             chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0)) +
             chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
@@ -230,8 +233,10 @@ class Handler(BaseHTTPRequestHandler):
                 return 200, png_bytes()
             if "raw" in icon:
                 return 200, icon["raw"].encode("latin-1")
+            top = icon.get("top")
             return 200, png_bytes(icon["width"], icon["height"],
-                                  tuple(icon.get("rgba", (200, 100, 50, 255))))
+                                  tuple(icon.get("rgba", (200, 100, 50, 255))),
+                                  tuple(top) if top is not None else None)
         if path == "/lutfavorite.php":
             reply = control.get("favoriteReply", "ok")
             if reply == "ok":

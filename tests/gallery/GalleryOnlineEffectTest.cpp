@@ -1,0 +1,143 @@
+// The effect's LUT Manager button on the online library, in this process:
+// the window lists the fake service's folder, a double click takes an online
+// LUT with its preset, and the next render applies it; a LUT whose download
+// fails at that moment leaves the effect's LUT alone.
+#include "EffectModule.h"
+#include "FakeService.h"
+#include "GalleryTestEnv.h"
+#include "gallery/GalleryOnline.h"
+#include "host/HostRender.h"
+#include "lut/MathClass.h"
+#include "online/OnlineAPI.h"
+#include "platform/launchservices/LaunchServices.h"
+#include "plugin/FxQuillane.h"
+
+using namespace nanogui;
+using quillane::test::FakeService;
+
+namespace gallery_test {
+namespace {
+
+host::Frame rgbaFrame(int width, int height) {
+    host::Frame frame;
+    frame.width = width;
+    frame.height = height;
+    const std::vector<unsigned char> argb = testFrame(width, height);
+    const std::vector<unsigned char> rgba = argbToRgba(argb.data(), width, height);
+    frame.bytes.assign(rgba.begin(), rgba.end());
+    return frame;
+}
+
+class GalleryOnlineEffect : public GalleryTest {
+protected:
+    GalleryOnlineEffect() {
+        OnlineAPI::clearCash();
+        noteFormLogin();
+        service.setControl(R"({"listings": {"Film/Night": [
+            {"id": "42", "lutname": "Blue"},
+            {"id": "-2", "lutname": "Shop", "url": "/buy", "folder": "Shop"}]}})");
+        launchservices::setURLOpener([](const std::string&) { return launchservices::kNoErr; });
+        LutGallery::openingObserver() = [this](LutGallery& opened) {
+            opened.onTurn = [this, &opened] {
+                if (!step) return;
+                auto action = std::move(step);
+                step = nullptr;
+                action(opened);
+                opened.stop();
+            };
+        };
+        instance = editor->newInstance();
+        effect = &static_cast<FxQuillane&>(instance->effect());
+        // An online LUT of the folder is current: the window opens on that folder.
+        effect->lut() = Lut(std::vector<float>(4 * 8, 0.5f), 2, 0.0f, 1.0f);
+        effect->name() = "Film/Night/Old";
+        effect->saveLut();
+        instance->setFrameProvider([this](const FxRenderInfo&, FxTime) {
+            auto bitmap = std::make_unique<FxBitmap>(frame.width, frame.height, kFxDepth_UINT8);
+            const std::vector<unsigned char> argb = testFrame(frame.width, frame.height);
+            std::copy(argb.begin(), argb.end(), static_cast<unsigned char*>(bitmap->dataPtr()));
+            return bitmap;
+        });
+    }
+    ~GalleryOnlineEffect() override {
+        LutGallery::openingObserver() = nullptr;
+        launchservices::setURLOpener({});
+        OnlineAPI::clearCash();
+    }
+
+    // Double-clicks the view of an item through the screen's handlers.
+    void doubleClickItem(LutGallery& opened, const std::string& item) {
+        LutImageView* view = galleryView(opened, item);
+        ASSERT_NE(view, nullptr) << item;
+        const Vector2i centre = view->absolutePosition() + view->size() / 2;
+        for (int i = 0; i < 2; ++i) {
+            clockUs += 300'000;
+            opened.screen->cursorPosCallbackEvent(centre.x() + 1, centre.y() + 2);
+            opened.screen->mouseButtonCallbackEvent(GLFW_MOUSE_BUTTON_LEFT, GLFW_PRESS, 0);
+            opened.screen->mouseButtonCallbackEvent(GLFW_MOUSE_BUTTON_LEFT, GLFW_RELEASE, 0);
+        }
+    }
+
+    FakeService service;
+    ScopedEnv url_{"QUILLANE_SERVICE_URL", service.url()};
+    ScopedEnv ca_{"QUILLANE_SERVICE_CA", service.caFile()};
+    std::shared_ptr<host::Host> editor = host::Host::withModule(quillane::test::linkedEffect());
+    host::EffectInstance* instance = nullptr;
+    FxQuillane* effect = nullptr;
+    host::Frame frame = rgbaFrame(96, 54);
+    std::function<void(LutGallery&)> step;
+};
+
+TEST_F(GalleryOnlineEffect, ADoubleClickedOnlineLutIsTakenWithItsPresetAndRendered) {
+    step = [this](LutGallery& opened) { doubleClickItem(opened, "Blue:42"); };
+    ASSERT_TRUE(instance->pressButton(OpenGallery));
+    EXPECT_FALSE(step) << "the window never ran the step";
+    EXPECT_EQ(effect->currentName(), "Film/Night/Blue");
+    EXPECT_EQ(instance->parameter(LutName)->value.stringValue(), "Film/Night/Blue");
+    const std::vector<char>& preset = effect->currentPreset();
+    EXPECT_EQ(std::string(preset.begin(), preset.end()), std::string("PRESET:42") + '\0' + "\x01\xfe\xff");
+    const Lut& lut = effect->currentLut();
+    ASSERT_EQ(lut.getDimSize(), 5);
+    // The service's node k, channel c holds (42 + 3k + c) mod 256.
+    for (int k : {0, 1, 70, 124})
+        for (int c = 0; c < 3; ++c)
+            EXPECT_FLOAT_EQ(lut.getData()[4 * k + c], float((42 + 3 * k + c) % 256) / 255.0f) << k;
+
+    std::string error;
+    auto renderer = host::Renderer::create(&error);
+    ASSERT_TRUE(renderer) << error;
+    host::Frame out;
+    ASSERT_TRUE(renderer->render(*instance, frame, &out, &error)) << error;
+    std::vector<float> cpu(frame.bytes.size());
+    applyLutCPUTrilinear(frame.bytes.data(), cpu.data(), lut.getData(), 0, 1, false, 5, frame.width * frame.height,
+                         4);
+    ASSERT_EQ(out.bytes.size(), cpu.size());
+    int worst = 0;
+    for (std::size_t i = 0; i < cpu.size(); i += 4)
+        for (int c = 0; c < 3; ++c)
+            worst = std::max(worst, std::abs(int(out.bytes[i + c]) - int(std::lround(cpu[i + c] * 255))));
+    EXPECT_LE(worst, 1);
+}
+
+TEST_F(GalleryOnlineEffect, AnOnlineLutWhoseDownloadFailsLeavesTheEffectsLutAlone) {
+    step = [this](LutGallery& opened) {
+        // The thumbnail came; then a link empties the caches and the service stops serving LUT 42.
+        service.setControl(R"({"noLut": [42], "listings": {"Film/Night": []}})");
+        LutImageView* shop = galleryView(opened, "Shop:/buy");
+        ASSERT_NE(shop, nullptr);
+        ASSERT_TRUE(shop->mDoubleClickCallback);
+        shop->mDoubleClickCallback();
+        doubleClickItem(opened, "Blue:42");
+    };
+    ASSERT_TRUE(instance->pressButton(OpenGallery));
+    EXPECT_FALSE(step) << "the window never ran the step";
+    EXPECT_EQ(effect->currentName(), "Film/Night/Old");
+    EXPECT_EQ(effect->currentLut().getDimSize(), 2);
+    EXPECT_FLOAT_EQ(effect->currentLut().getData()[0], 0.5f);
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_NE(boxes.boxes[0].informativeText.find("Film/Night/Blue"), std::string::npos)
+        << boxes.boxes[0].informativeText;
+}
+
+}  // namespace
+}  // namespace gallery_test

@@ -1,0 +1,400 @@
+// The LUT Manager on the online library, in a real window against the fake
+// service: listings with their kinds, favourites, icons and progress; what
+// clicks on online items do; and the account form.
+#include <nanogui/label.h>
+
+#include <algorithm>
+
+#include "FakeService.h"
+#include "GalleryTestEnv.h"
+#include "desktop/Settings.h"
+#include "gallery/GalleryOnline.h"
+#include "online/OnlineAPI.h"
+#include "platform/launchservices/LaunchServices.h"
+
+using namespace nanogui;
+using quillane::test::FakeService;
+
+namespace gallery_test {
+namespace {
+
+const char* const kUnusable = "Error message: Incorrect E-Mail or Password";
+
+struct Delivery {
+    Lut lut;
+    std::string name;
+    std::vector<char> preset;
+};
+
+// The account form's widgets, found where the form puts them.
+struct Form {
+    LutTextBox* email = nullptr;
+    LutTextBox* password = nullptr;
+    LutButton* login = nullptr;
+    Label* status = nullptr;
+    Label* signedIn = nullptr;
+    LutButton* exit = nullptr;
+};
+
+Form formOf(const LutGallery& gallery) {
+    Form form;
+    if (!gallery.window || gallery.window->childCount() != 2) return form;
+    Widget* row = gallery.window->childAt(1);
+    if (row->childCount() != 1) return form;
+    Widget* column = row->childAt(0);
+    if (column->childCount() == 2) {
+        form.signedIn = dynamic_cast<Label*>(column->childAt(0));
+        form.exit = dynamic_cast<LutButton*>(column->childAt(1));
+    } else if (column->childCount() == 3 && column->childAt(1)->childCount() == 3) {
+        form.email = dynamic_cast<LutTextBox*>(column->childAt(0)->childAt(1));
+        form.password = dynamic_cast<LutTextBox*>(column->childAt(1)->childAt(1));
+        form.status = dynamic_cast<Label*>(column->childAt(1)->childAt(2));
+        form.login = dynamic_cast<LutButton*>(column->childAt(2));
+    }
+    return form;
+}
+
+class GalleryOnline : public GalleryTest {
+protected:
+    GalleryOnline() {
+        resetProcessState();
+        gallery = std::make_unique<LutGallery>(
+            [this](std::string path) { deliveredFiles.push_back(path); },
+            [this](Lut lut, std::string name, std::vector<char> preset) {
+                delivered.push_back({std::move(lut), std::move(name), std::move(preset)});
+            });
+        const std::vector<unsigned char> argb = testFrame(kFrameWidth, kFrameHeight);
+        const std::vector<unsigned char> rgba = argbToRgba(argb.data(), kFrameWidth, kFrameHeight);
+        gallery->updateImage(rgba.data(), kFrameWidth, kFrameHeight, 4, 4);
+        launchservices::setURLOpener([this](const std::string& url) {
+            opened.push_back(url);
+            return launchservices::kNoErr;
+        });
+    }
+    ~GalleryOnline() override {
+        gallery.reset();
+        launchservices::setURLOpener({});
+        resetProcessState();
+    }
+    // The caches, the refused stored pair and the form's memory live as long as the process.
+    static void resetProcessState() {
+        OnlineAPI::clearCash();
+        noteFormLogin();
+        accountFormGate() = LoginGate();
+    }
+
+    std::size_t requestsTo(const std::string& path) const { return service.requestsTo(path).size(); }
+    bool closing() const { return gallery->screen && glfwWindowShouldClose(gallery->screen->glfwWindow()); }
+    void press(LutButton* button) { click(button); }
+
+    FakeService service;
+    ScopedEnv url_{"QUILLANE_SERVICE_URL", service.url()};
+    ScopedEnv ca_{"QUILLANE_SERVICE_CA", service.caFile()};
+    std::vector<Delivery> delivered;
+    std::vector<std::string> opened;
+};
+
+// A folder of every kind of entry, malformed ones among them.
+const char* const kNight = R"json({
+    "accounts": {"ann@example.com": "pw"},
+    "noLut": [46],
+    "icons": {"Shop": {"width": 100, "height": 100, "rgba": [10, 20, 30, 255], "top": [250, 0, 0, 255]},
+              "Huge": {"width": 1100, "height": 2, "rgba": [10, 20, 30, 255]}},
+    "listings": {
+      "Film/Night": [
+        {"id": "-1", "lutname": "../", "folder": "Film/Night/../", "favorite": "0"},
+        {"id": "-2", "lutname": "Shop", "url": "/buy/7", "folder": "Shop"},
+        {"id": "42", "lutname": "Blue", "url": "", "favorite": "0"},
+        {"id": "43", "lutname": "Red", "favorite": "1"},
+        {"id": "oops", "lutname": "NotANumber"},
+        7,
+        {"id": 44, "lutname": "NumberId"},
+        {"id": "44", "lutname": "Green", "favorite": "yes"},
+        {"id": "45", "lutname": ["Gray"]},
+        {"id": "45", "lutname": "Gray"},
+        {"id": "47", "lutname": "Favnum", "favorite": 1},
+        {"id": "46", "lutname": "Broken"},
+        {"id": "7", "lutname": "Warm", "url": "https://shop.example:8443"},
+        {"id": "-2", "lutname": "Evil", "url": "javascript:alert(1)", "folder": "Evil"},
+        {"id": "-1", "lutname": "Blue/", "folder": "Film/Night/Blue"},
+        {"id": "-1", "lutname": "Huge/", "folder": "Huge"}
+      ],
+      "": [{"id": "-1", "lutname": "Film/", "folder": "Film"}],
+      "Film/Night/Blue": [{"id": "-1", "lutname": "../", "folder": "Film/Night/Blue/../../"}],
+      "Film": [{"id": "-1", "lutname": "Day/", "folder": "Film/Day"},
+               {"id": "-1", "lutname": "Night/", "folder": "Film/Night"},
+               {"id": "-1", "lutname": "Noon/", "folder": "Film/Noon"}],
+      "Four": [{"id": "1", "lutname": "A"}, {"id": "2", "lutname": "B"},
+               {"id": "3", "lutname": "C"}, {"id": "4", "lutname": "D"}]
+    }})json";
+
+TEST_F(GalleryOnline, ListsKindsItemStringsFavouritesAndIconsSkippingMalformedEntries) {
+    service.setControl(kNight);
+    run("Film/Night/Blue", [&] {
+        EXPECT_TRUE(gallery->isOnline);
+        EXPECT_EQ(gallery->pathBox->value(), "Film/Night");
+        struct Row {
+            std::string item;
+            int kind;
+            bool favorite;
+            bool rightClick;
+        };
+        const std::vector<Row> expected = {
+            {"../:Film/Night/../", Folder, false, false},
+            {"Shop:/buy/7", IconLink, false, false},
+            {"Blue:42", OtherLut, false, true},
+            {"Red:43", OtherLut, true, true},
+            {"Green:44", OtherLut, true, true},
+            {"Gray:45", OtherLut, false, true},
+            {"Warm:https://shop.example:8443", Link, false, false},  // a link's port is no LUT
+            {"Evil:javascript:alert(1)", IconLink, false, false},
+            {"Blue/:Film/Night/Blue", Folder, false, false},
+            {"Huge/:Huge", Folder, false, false},
+        };
+        const std::vector<LutImageView*> shown = views();
+        ASSERT_EQ(shown.size(), expected.size());
+        for (std::size_t i = 0; i < expected.size(); ++i) {
+            EXPECT_EQ(shown[i]->mCaption, expected[i].item) << i;
+            EXPECT_EQ(shown[i]->mKind, expected[i].kind) << expected[i].item;
+            EXPECT_EQ(shown[i]->mFavorite, expected[i].favorite) << expected[i].item;
+            EXPECT_EQ(bool(shown[i]->mRightClickCallback), expected[i].rightClick) << expected[i].item;
+        }
+        // The guest's listing, as a guest, with no stored account: no log-in.
+        EXPECT_EQ(requestsTo("/lutlogin.php"), 0u);
+        EXPECT_TRUE(gallery->toolbarButtons[0]->enabled());
+
+        // The 100 x 100 icon sits at column 206, 94 rows up, upside down (its first row on top).
+        const int w = gallery->previewWidth, h = gallery->previewHeight;
+        ASSERT_EQ(w, 512);
+        ASSERT_EQ(h, 288);
+        const std::vector<float> tile = readTexture(viewOf("Shop:/buy/7")->imageTexture(), w, h);
+        const auto at = [&](int row, int column, int channel) {
+            return std::lround(tile[(std::size_t(row) * w + column) * 4 + channel] * 255);
+        };
+        struct Probe {
+            int row, column;
+            long red, blue, alpha;
+        };
+        for (const Probe& p : {Probe{94, 206, 10, 30, 255}, Probe{94 + 98, 305, 10, 30, 255},
+                               Probe{94 + 99, 206, 250, 0, 255}, Probe{93, 206, 0, 0, 0},
+                               Probe{94, 205, 0, 0, 0}, Probe{94, 306, 0, 0, 0}, Probe{194, 206, 0, 0, 0}})
+            EXPECT_TRUE(at(p.row, p.column, 0) == p.red && at(p.row, p.column, 2) == p.blue &&
+                        at(p.row, p.column, 3) == p.alpha)
+                << p.row << ", " << p.column;
+    });
+}
+
+TEST_F(GalleryOnline, ProgressCountsFourEntriesInQuarters) {
+    service.setControl(kNight);
+    std::vector<std::string> captions;
+    gallery->onProgress = [&](int, int) { captions.push_back(gallery->loadingLabel->caption()); };
+    run("Four/A", [&] { EXPECT_EQ(views().size(), 4u); });
+    EXPECT_EQ(captions,
+              (std::vector<std::string>{"Loading (0%)", "Loading (25%)", "Loading (50%)", "Loading (75%)"}));
+}
+
+TEST_F(GalleryOnline, UpEntriesListTheFolderAboveWithTheOneLeftHighlighted) {
+    service.setControl(kNight);
+    for (const char* start : {"Film/Night/x", "Film/Night/Blue/x"}) {
+        run(start, [&] {
+            LutImageView* up = viewOf(std::string("../:") + (std::string(start) == "Film/Night/x"
+                                                                  ? "Film/Night/../"
+                                                                  : "Film/Night/Blue/../../"));
+            click(up);  // a single click enters a folder
+            EXPECT_EQ(gallery->pathBox->value(), "Film") << start;
+            std::vector<std::string> picked;
+            for (LutImageView* view : views())
+                if (view->isPicked()) picked.push_back(view->mCaption);
+            EXPECT_EQ(picked, std::vector<std::string>{"Night/:Film/Night"}) << start;
+        });
+        makeGallery();
+    }
+}
+
+TEST_F(GalleryOnline, DoubleClickingAnOnlineLutDeliversItsNamePresetAndNodes) {
+    service.setControl(kNight);
+    run("Film/Night/x", [&] {
+        doubleClick(viewOf("Blue:42"));
+        EXPECT_TRUE(closing());
+    });
+    ASSERT_EQ(delivered.size(), 1u);
+    EXPECT_EQ(delivered[0].name, "Film/Night/Blue");
+    const std::string preset = std::string("PRESET:42") + '\0' + "\x01\xfe\xff";
+    EXPECT_EQ(std::string(delivered[0].preset.begin(), delivered[0].preset.end()), preset);
+    // The service's node k, channel c holds (42 + 3k + c) mod 256.
+    ASSERT_EQ(delivered[0].lut.getDimSize(), 5);
+    EXPECT_FLOAT_EQ(delivered[0].lut.getData()[0], 42 / 255.0f);
+    EXPECT_FLOAT_EQ(delivered[0].lut.getData()[4 * 124 + 2], (42 + 3 * 124 + 2) % 256 / 255.0f);
+}
+
+TEST_F(GalleryOnline, LinksReachTheOpenerAndClearTheCachesButNeverFavouriteNorDeliver) {
+    service.setControl(kNight);
+    run("Film/Night/x", [&] {
+        const std::size_t loads = requestsTo("/lutload.php");
+        gallery->api->downloadLut(42);  // cached by the listing: no request
+        EXPECT_EQ(requestsTo("/lutload.php"), loads);
+
+        click(viewOf("Shop:/buy/7"));  // an icon link opens at a single click
+        doubleClick(viewOf("Warm:https://shop.example:8443"));
+        EXPECT_EQ(opened, (std::vector<std::string>{service.url() + "/buy/7", "https://shop.example:8443"}));
+        EXPECT_FALSE(closing());
+        EXPECT_TRUE(delivered.empty());
+        gallery->api->downloadLut(42);  // the caches were emptied
+        EXPECT_EQ(requestsTo("/lutload.php"), loads + 1);
+
+        // An address of another scheme is not handed on: a box says so.
+        click(viewOf("Evil:javascript:alert(1)"));
+        EXPECT_EQ(opened.size(), 2u);
+        ASSERT_EQ(boxes.boxes.size(), 1u);
+        EXPECT_EQ(boxes.boxes[0].messageText, "Open link");
+        EXPECT_EQ(boxes.boxes[0].informativeText, "This link cannot be opened: javascript:alert(1)");
+
+        // Picked when the window closes: still no LUT 8443.
+        click(viewOf("Warm:https://shop.example:8443"));
+        EXPECT_EQ(gallery->selection, "Warm:https://shop.example:8443");
+        click(viewOf("Warm:https://shop.example:8443"), GLFW_MOUSE_BUTTON_RIGHT);
+    });
+    EXPECT_TRUE(delivered.empty());
+    EXPECT_EQ(requestsTo("/lutfavorite.php"), 0u);
+    for (const auto& r : service.requestsTo("/lutload.php"))
+        EXPECT_EQ(r["query"].get<std::string>().find("id=8443"), std::string::npos) << r["query"];
+}
+
+TEST_F(GalleryOnline, FavouritesAsGuestSignedInAndRefused) {
+    service.setControl(kNight);
+    run("Film/Night/x", [&] {
+        click(viewOf("Blue:42"), GLFW_MOUSE_BUTTON_RIGHT);
+        ASSERT_EQ(boxes.boxes.size(), 1u);
+        EXPECT_EQ(boxes.boxes[0].messageText, "Favorite");
+        EXPECT_EQ(boxes.boxes[0].informativeText, "Please log-in to add LUTs to favorites");
+        EXPECT_NE(formOf(*gallery).login, nullptr);  // the form took the grid's place
+    });
+    EXPECT_EQ(requestsTo("/lutfavorite.php"), 0u);
+
+    saveLoginPassword("ann@example.com", "pw");
+    makeGallery();
+    run("Film/Night/x", [&] {
+        EXPECT_EQ(gallery->accountLabel->caption(), "E-mail: ann@example.com");
+        LutImageView* blue = viewOf("Blue:42");
+        click(blue, GLFW_MOUSE_BUTTON_RIGHT);
+        EXPECT_TRUE(blue->mFavorite);
+        EXPECT_EQ(service.favorites()["ann@example.com"]["42"], "1");
+        LutImageView* red = viewOf("Red:43");
+        click(red, GLFW_MOUSE_BUTTON_RIGHT);
+        EXPECT_FALSE(red->mFavorite);
+        EXPECT_EQ(service.favorites()["ann@example.com"]["43"], "0");
+
+        service.setControl(std::string(kNight).replace(1, 0, R"("favoriteReply": "no",)"));
+        click(blue, GLFW_MOUSE_BUTTON_RIGHT);
+        EXPECT_TRUE(blue->mFavorite);
+        EXPECT_EQ(service.favorites()["ann@example.com"]["42"], "1");
+    });
+    EXPECT_EQ(requestsTo("/lutfavorite.php"), 3u);
+}
+
+TEST_F(GalleryOnline, ARefusedStoredLogInIsNotSentBeforeEveryListing) {
+    service.setControl(kNight);
+    saveLoginPassword("ann@example.com", "old");
+    run("Film/Night/x", [&] {
+        EXPECT_EQ(gallery->accountLabel->caption(), "E-mail: Guest");
+        EXPECT_EQ(views().size(), 10u);
+        for (int i = 0; i < 3; ++i) {
+            gallery->openOnlineRoot();
+            EXPECT_EQ(gallery->pathBox->value(), "");
+            ASSERT_NE(viewOf("Film/:Film"), nullptr);
+            gallery->paths[0] = "Film/Night";
+            gallery->choseFolder();
+        }
+        gallery->loginForm();  // nor before the form
+    });
+    EXPECT_EQ(requestsTo("/lutlogin.php"), 1u);
+    EXPECT_GE(requestsTo("/lutbrowse.php"), 4u);
+}
+
+// ---- the account form ----
+
+using GalleryAccountForm = GalleryOnline;
+
+// One window, one pair after another: what is sent, what the status line says, and what is kept.
+TEST_F(GalleryAccountForm, SendsAPairUnlessTheServiceRefusedItAndKeepsOnlyASignIn) {
+    const std::string accounts =
+        R"({"accounts": {"ann@example.com": "pw"}, "listings": {"Film/Night": [{"id": "1"}]}})";
+    const auto reply = [](const char* text) { return std::string(R"({"loginReply": ")") + text + "\"}"; };
+    struct Step {
+        std::string control;  // empty: as before
+        const char* email;
+        const char* password;
+        std::size_t logins;  // sent so far
+        const char* status;
+    };
+    const std::vector<Step> steps = {
+        {accounts, "", "", 0, kUnusable},  // nothing typed: nothing sent
+        {"", "ann@example.com", "bad", 1, "Error: Incorrect Password!"},
+        {"", "ann@example.com", "bad", 1, "Error: Incorrect Password!"},  // refused: not sent again
+        {"", "bob@example.com", "bad", 2, "Error: Incorrect email!"},     // a box changed
+        {"", "ann@example.com", "bad", 3, "Error: Incorrect Password!"},
+        {reply("-3"), "ann@example.com", "pw", 4, "Too many login attempts. Please try again in 30 minutes."},
+        {"", "ann@example.com", "pw", 5, "Too many login attempts. Please try again in 30 minutes."},  // may end
+        {reply(""), "ann@example.com", "pw", 6, kUnusable},  // no answer
+        {"", "ann@example.com", "pw", 7, kUnusable},
+        {reply("0 tok"), "ann@example.com", "pw", 8, kUnusable},  // answers that sign nobody in
+        {reply("1"), "ann@example.com", "pw", 9, kUnusable},
+    };
+    service.setControl(accounts);
+    run("Film/Night/x", [&] {
+        gallery->toolbarButtons[5]->callback()();
+        EXPECT_EQ(gallery->pathBox->value(), "Film/Night");
+        for (const Step& step : steps) {
+            if (!step.control.empty()) service.setControl(step.control);
+            Form form = formOf(*gallery);
+            ASSERT_NE(form.login, nullptr) << step.logins;
+            form.email->setValue(step.email);
+            form.password->setValue(step.password);
+            press(form.login);
+            EXPECT_EQ(requestsTo("/lutlogin.php"), step.logins);
+            EXPECT_EQ(form.status->caption(), step.status) << step.logins;
+            EXPECT_EQ(gallery->accountLabel->caption(), "") << step.logins;
+            EXPECT_EQ(getLoginPassword(), (std::vector<std::string>{"", ""})) << step.logins;
+        }
+        // The form took the grid's place: the folder lists again.
+        service.setControl(accounts);
+        gallery->choseFolder();
+        EXPECT_EQ(views().size(), 1u);
+
+        gallery->loginForm();
+        Form form = formOf(*gallery);
+        ASSERT_NE(form.login, nullptr);
+        // Typed, and the password still being edited when Login is pressed.
+        for (auto [box, text] : {std::pair{form.email, "ann@example.com"}, {form.password, "pw"}}) {
+            click(box);
+            for (const char* c = text; *c; ++c) gallery->screen->charCallbackEvent(static_cast<unsigned char>(*c));
+        }
+        EXPECT_TRUE(form.password->focused());
+        press(form.login);
+        EXPECT_EQ(getLoginPassword(), (std::vector<std::string>{"ann@example.com", "pw"}));
+        EXPECT_EQ(gallery->accountLabel->caption(), "E-mail: ann@example.com");
+        form = formOf(*gallery);
+        ASSERT_NE(form.exit, nullptr);
+        EXPECT_EQ(form.signedIn->caption(), "E-Mail: ann@example.com");
+        EXPECT_EQ(form.exit->caption(), "Exit");
+        gallery->loginForm();  // signed in: no request
+        EXPECT_EQ(requestsTo("/lutlogin.php"), 10u);
+
+        press(formOf(*gallery).exit);
+        EXPECT_EQ(gallery->api->getEmail(), "");
+        EXPECT_EQ(gallery->api->getSession(), "OpenVisitor");
+        EXPECT_EQ(getLoginPassword(), (std::vector<std::string>{"", ""}));
+        EXPECT_EQ(gallery->accountLabel->caption(), "E-mail: Guest");
+        EXPECT_NE(formOf(*gallery).login, nullptr);
+        EXPECT_EQ(requestsTo("/lutlogin.php"), 10u);
+
+        // A guest's form signs in with a stored account before it is built.
+        saveLoginPassword("ann@example.com", "pw");
+        gallery->loginForm();
+        EXPECT_NE(formOf(*gallery).exit, nullptr);
+        EXPECT_EQ(requestsTo("/lutlogin.php"), 11u);
+    });
+}
+
+}  // namespace
+}  // namespace gallery_test
