@@ -35,6 +35,7 @@ struct Session {
     std::ostream& err;
     CurrentFrame frame;
     std::unique_ptr<Renderer> renderer;  // one OpenGL context for the whole command line
+    bool actionFailed = false;           // a press whose action failed: the line goes on, the exit fails
 
     // The effects delete their GL names in the renderer's context: they go first.
     ~Session() { host.reset(); }
@@ -263,8 +264,11 @@ bool press(Session& s, const std::vector<std::string>& a) {
     seen.frameProblem = s.frame.requests().problem;
     const std::string failure = pressFailure(seen);
     if (failure.empty()) return true;
+    // As in an editor, the user carries on after the box: the effect kept its
+    // state, so the commands after the press (a save, a render) still run.
     s.err << "quillane-host: press " << id << ": " << failure << '\n';
-    return false;
+    s.actionFailed = true;
+    return true;
 }
 
 const std::vector<Command>& commands() {
@@ -313,7 +317,9 @@ const std::vector<Command>& commands() {
              return true;
          }},
         {"list", 0, "list               parameters and row views of every instance", list},
-        {"press", 1, "press ID           click the button of parameter ID", press},
+        {"press", 1, "press ID           click the button of parameter ID (when its action fails, the\n"
+                               "                     line goes on and the exit status is 1)",
+         press},
         {"change", 1, "change ID          report a change of parameter ID to the effect",
          [](Session& s, const std::vector<std::string>& a) {
              FxParameterId id = 0;
@@ -432,7 +438,7 @@ int runHostCli(const std::vector<std::string>& args, std::ostream& out, std::ost
     }
     for (const auto& [command, arguments] : plan)
         if (!command->run(session, arguments)) return 1;
-    return 0;
+    return session.actionFailed ? 1 : 0;
 }
 
 }  // namespace host
