@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
@@ -391,6 +392,10 @@ std::string pressFailure(const PressObservation& seen) {
     // The last box is the one that ended the action.
     const std::string shown = seen.boxes.empty() ? "" : "\"" + seen.boxes.back() + "\"";
     if (seen.button == 2 && !seen.boxes.empty()) return "the desktop program was not started (box " + shown + ")";
+    // The window could not be made (a display named but not reachable): the
+    // LUT Manager's start says so in its box.
+    const bool startFailed = std::find(seen.boxes.begin(), seen.boxes.end(), "Exception") != seen.boxes.end();
+    if (seen.button == 3 && startFailed) return "the LUT Manager could not open (box \"Exception\")";
     const bool choice = seen.button == 4 || seen.button == 5 || seen.button == 6;
     if (choice && !seen.saved && !seen.boxes.empty()) return "no LUT was taken, the effect kept its LUT (box " + shown + ")";
     return {};
