@@ -91,7 +91,6 @@ public:
         pid_ = -1;
         return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
     }
-    bool running() const { return pid_ > 0 && ::kill(pid_, 0) == 0; }
 
 private:
     pid_t pid_ = -1;
