@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
@@ -35,6 +36,7 @@ struct Session {
     std::ostream& err;
     CurrentFrame frame;
     std::unique_ptr<Renderer> renderer;  // one OpenGL context for the whole command line
+    bool actionFailed = false;           // a press whose action failed: the line goes on, the exit fails
 
     // The effects delete their GL names in the renderer's context: they go first.
     ~Session() { host.reset(); }
@@ -263,8 +265,11 @@ bool press(Session& s, const std::vector<std::string>& a) {
     seen.frameProblem = s.frame.requests().problem;
     const std::string failure = pressFailure(seen);
     if (failure.empty()) return true;
+    // As in an editor, the user carries on after the box: the effect kept its
+    // state, so the commands after the press (a save, a render) still run.
     s.err << "quillane-host: press " << id << ": " << failure << '\n';
-    return false;
+    s.actionFailed = true;
+    return true;
 }
 
 const std::vector<Command>& commands() {
@@ -313,7 +318,9 @@ const std::vector<Command>& commands() {
              return true;
          }},
         {"list", 0, "list               parameters and row views of every instance", list},
-        {"press", 1, "press ID           click the button of parameter ID", press},
+        {"press", 1, "press ID           click the button of parameter ID (when its action fails, the\n"
+                               "                     line goes on and the exit status is 1)",
+         press},
         {"change", 1, "change ID          report a change of parameter ID to the effect",
          [](Session& s, const std::vector<std::string>& a) {
              FxParameterId id = 0;
@@ -385,6 +392,10 @@ std::string pressFailure(const PressObservation& seen) {
     // The last box is the one that ended the action.
     const std::string shown = seen.boxes.empty() ? "" : "\"" + seen.boxes.back() + "\"";
     if (seen.button == 2 && !seen.boxes.empty()) return "the desktop program was not started (box " + shown + ")";
+    // The window could not be made (a display named but not reachable): the
+    // LUT Manager's start says so in its box.
+    const bool startFailed = std::find(seen.boxes.begin(), seen.boxes.end(), "Exception") != seen.boxes.end();
+    if (seen.button == 3 && startFailed) return "the LUT Manager could not open (box \"Exception\")";
     const bool choice = seen.button == 4 || seen.button == 5 || seen.button == 6;
     if (choice && !seen.saved && !seen.boxes.empty()) return "no LUT was taken, the effect kept its LUT (box " + shown + ")";
     return {};
@@ -432,7 +443,7 @@ int runHostCli(const std::vector<std::string>& args, std::ostream& out, std::ost
     }
     for (const auto& [command, arguments] : plan)
         if (!command->run(session, arguments)) return 1;
-    return 0;
+    return session.actionFailed ? 1 : 0;
 }
 
 }  // namespace host

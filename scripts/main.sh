@@ -3,7 +3,8 @@
 # with a sample LUT, both generated here, through the effect on the GPU: the
 # host loads the effect module, chooses the LUT, renders the frame on a
 # headless OpenGL context (no display needed), saves the project, and a second
-# host process reopens it and renders the same frame again.
+# host process reopens it and renders the same frame again. Last, the LUT
+# Manager window over a folder of sample looks, photographed on a virtual display.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -26,7 +27,9 @@ if cmp -s out/sample-gpu-graded.png out/sample-gpu-reopened.png; then
 else
   reopened="renders DIFFERENTLY"
 fi
-# The LUT Manager window over a folder of sample looks, on a virtual display.
+# The LUT Manager window over a folder of sample looks, on a virtual display
+# (an earlier run's picture must not pass for this one's).
+rm -f out/gallery-screenshot.png
 xvfb-run -a -s "-screen 0 1280x800x24" build/release/gallery/quillane-gallery-screenshot \
   out/gallery-screenshot.png >/dev/null 2>&1 || echo "(no LUT Manager screenshot: the window could not open)"
 echo "Sample frame:        $PWD/out/sample-frame.png"

@@ -126,6 +126,7 @@ TEST_F(ActionsHostCli, APressFailsWhenItsActionFailedOrCouldNotRun) {
         // Without a frame and a display: the first the action runs into.
         {"press 3", "", 1, "press 3: the "},
         {"frame '" + frame + "' press 3", "", 1, "press 3: the LUT Manager needs a display"},
+        {"frame '" + frame + "' press 3", "DISPLAY=:12345", 1, "press 3: the LUT Manager could not open"},
         {chosen + "press 5", "", 1, "press 5: no LUT was taken, the effect kept its LUT"},
         {chosen + "press 6", "", 1, "press 6: no LUT was taken"},
         {"press 4", std::string(nfd::kAnswerVariable) + "='okay:" + dir + "/b.cube'", 1, "press 4: no LUT was taken"},

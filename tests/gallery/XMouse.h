@@ -2,14 +2,13 @@
 // A user's mouse on the X display: the test's main thread names the target
 // (a widget of a screen, from inside the window's loop); a second thread
 // moves the pointer there and double-clicks with XTest, as a person would.
-#include <X11/Xlib.h>
-#include <X11/extensions/XTest.h>
-
 #include <atomic>
 #include <chrono>
 #include <thread>
 
 #include <nanogui/screen.h>
+
+#include "XInput.h"
 
 namespace gallery_test {
 
@@ -32,18 +31,9 @@ public:
         for (int i = 0; i < 2000 && x_ < 0; ++i) std::this_thread::sleep_for(10ms);
         if (x_ < 0) return false;
         std::this_thread::sleep_for(500ms);
-        Display* display = XOpenDisplay(nullptr);
+        const quillane::test::DisplayHandle display = quillane::test::openDisplay();
         if (!display) return false;
-        XTestFakeMotionEvent(display, -1, x_, y_, CurrentTime);
-        XFlush(display);
-        std::this_thread::sleep_for(50ms);
-        for (int click = 0; click < 2; ++click) {
-            XTestFakeButtonEvent(display, 1, True, CurrentTime);
-            XTestFakeButtonEvent(display, 1, False, CurrentTime);
-            XFlush(display);
-            std::this_thread::sleep_for(150ms);
-        }
-        XCloseDisplay(display);
+        quillane::test::doubleClickAt(display.get(), x_, y_);
         return true;
     }
 

@@ -1,0 +1,215 @@
+// The LUT Manager through the real host program, a second process: the host
+// opens the window on its current frame, a person (XTest) double-clicks a LUT,
+// the window closes and the host saves and renders with that LUT. Without a
+// display the press says so and the user's LUT stays.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <array>
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <thread>
+
+#include "../desktop/DesktopTestEnv.h"
+#include "EffectModule.h"
+#include "ProcessTools.h"
+#include "XInput.h"
+#include "desktop/Settings.h"
+#include "host/FrameFile.h"
+#include "lut/LutFile.h"
+#include "lut/MathClass.h"
+
+using namespace quillane::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+using Grade = std::function<void(float rgb[3])>;
+
+// A LUT file of n nodes grading with `grade`: .cube (red fastest) or 10-bit
+// .3dl (blue fastest), after the path's extension.
+void writeLut(const std::string& path, int n, const Grade& grade) {
+    const bool cube = path.size() > 5 && path.compare(path.size() - 5, 5, ".cube") == 0;
+    std::ofstream out(path);
+    if (cube) out << "LUT_3D_SIZE " << n << '\n';
+    for (int i = 0; !cube && i < n; ++i) out << (i * 1023) / (n - 1) << (i + 1 < n ? ' ' : '\n');
+    for (int slow = 0; slow < n; ++slow)
+        for (int mid = 0; mid < n; ++mid)
+            for (int fast = 0; fast < n; ++fast) {
+                const int r = cube ? fast : slow, b = cube ? slow : fast;
+                float rgb[3] = {float(r) / (n - 1), float(mid) / (n - 1), float(b) / (n - 1)};
+                grade(rgb);
+                if (cube)
+                    out << rgb[0] << ' ' << rgb[1] << ' ' << rgb[2] << '\n';
+                else
+                    out << std::lround(rgb[0] * 1023) << ' ' << std::lround(rgb[1] * 1023) << ' '
+                        << std::lround(rgb[2] * 1023) << '\n';
+            }
+}
+
+// Top half red, bottom half blue, with gradients so that a grade shows.
+host::Frame redOverBlue(int width, int height) {
+    host::Frame f;
+    f.width = width, f.height = height;
+    f.allocate();
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            unsigned char* p = &f.bytes[(std::size_t(y) * width + x) * 4];
+            const unsigned char ramp = static_cast<unsigned char>(x * 90 / width);
+            const bool top = y < height / 2;
+            p[0] = top ? 160 + ramp : ramp / 3, p[1] = ramp, p[2] = top ? ramp / 3 : 160 + ramp, p[3] = 255;
+        }
+    return f;
+}
+
+// The host in a process of its own, with its output in a file; killed when
+// the test ends before it did.
+class HostProcess {
+public:
+    HostProcess(const std::string& arguments, const std::string& log) {
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            const std::string line = "exec '" + kHostProgram + "' " + arguments + " >'" + log + "' 2>&1";
+            ::execl("/bin/sh", "sh", "-c", line.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+    }
+    ~HostProcess() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    // The exit status, or -1 when it has not ended within the limit.
+    int waitForExit(std::chrono::seconds limit) {
+        int status = 0;
+        const bool ended = waitUntil([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, limit);
+        if (!ended) return -1;
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
+    }
+
+private:
+    pid_t pid_ = -1;
+};
+
+class HostGallery : public ::testing::Test {
+protected:
+    HostGallery() : service_("QUILLANE_SERVICE_URL", std::string("https://127.0.0.1:1")) {
+        {
+            // A settings file, so that the window opens without a box first
+            // (the test's own box about making it is recorded, not shown).
+            BoxRecorder quiet;
+            getValueFromReg("email", true);
+        }
+        std::filesystem::create_directories(looks);
+        writeLut(looks + "/plain.cube", 9, [](float*) {});
+        writeLut(looks + "/swap.3dl", 17, [](float* c) { std::swap(c[0], c[2]); });
+        writeLut(looks + "/warm.cube", 17, [](float* c) { c[0] = std::sqrt(c[0]), c[2] *= 0.6f; });
+        EXPECT_TRUE(host::writePngFrame(frame, redOverBlue(160, 90), nullptr));
+    }
+
+    // The grid position of each LUT: the directory's order.
+    int gridIndex(const std::string& name) const {
+        int index = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(looks)) {
+            if (entry.path().filename() == name) return index;
+            ++index;
+        }
+        return -1;
+    }
+
+    ProcessResult hostRun(const std::string& arguments) {
+        return runProcess("'" + kHostProgram + "' " + arguments + " 2>&1");
+    }
+
+    DesktopSandbox sandbox;
+    const std::string looks = sandbox.dir.file("looks");
+    const std::string frame = sandbox.dir.file("frame.png");
+    const std::string project = sandbox.dir.file("project.json");
+
+private:
+    ScopedEnv service_;
+};
+
+// Where the window's first row of thumbnails is centred.
+constexpr int kRowY = 153;
+constexpr int kColumnX[3] = {170, 497, 823};
+
+TEST_F(HostGallery, ADoubleClickedLutIsSavedAndRendered) {
+    const DisplayHandle display = openDisplay();
+    ASSERT_TRUE(display) << "needs an X display (xvfb-run)";
+    const std::string chosen = looks + "/swap.3dl", out = sandbox.dir.file("out.png");
+    const std::string log = sandbox.dir.file("host.log");
+    HostProcess editor("frame '" + frame + "' choose-file '" + looks + "/plain.cube' press 3 save '" + project +
+                           "' render '" + frame + "' '" + out + "'",
+                       log);
+
+    Window window = 0;
+    int wx = 0, wy = 0;
+    ASSERT_TRUE(waitUntil([&] {
+        window = findWindow(display.get(), "LUT Manager");
+        return window && shownAt(display.get(), window, &wx, &wy);
+    }, 60s)) << readFile(log);
+    std::this_thread::sleep_for(500ms);
+
+    // The identity's thumbnail shows the picture upright (the host's bitmaps
+    // run bottom row first): red above, blue below, once the grid is drawn.
+    const int plain = gridIndex("plain.cube");
+    ASSERT_TRUE(plain >= 0 && plain < 3);
+    std::array<int, 3> top{}, bottom{};
+    const bool upright = waitUntil([&] {
+        top = screenColour(display.get(), wx + kColumnX[plain], wy + kRowY - 35);
+        bottom = screenColour(display.get(), wx + kColumnX[plain], wy + kRowY + 35);
+        return top[0] > top[2] + 80 && bottom[2] > bottom[0] + 80;
+    }, 30s);
+    EXPECT_TRUE(upright) << "top " << top[0] << ',' << top[1] << ',' << top[2] << " bottom " << bottom[0] << ','
+                         << bottom[1] << ',' << bottom[2];
+
+    const int target = gridIndex("swap.3dl");
+    ASSERT_TRUE(target >= 0 && target < 3);
+    doubleClickAt(display.get(), wx + kColumnX[target], wy + kRowY);
+    ASSERT_EQ(editor.waitForExit(60s), 0) << readFile(log);
+
+    // The project holds the LUT by its path; the render is the CPU's grade.
+    const ProcessResult saved = hostRun("open '" + project + "' state");
+    ASSERT_EQ(saved.status, 0) << saved.out;
+    EXPECT_EQ(keyedLines(saved.out).at("name"), "\"" + chosen + "\"");
+    std::string path = chosen;
+    Lut lut;
+    std::vector<char> preset;
+    lutFromFile(&path, &lut, &preset);
+    ASSERT_EQ(lut.getDimSize(), 17);
+    host::Frame in, graded;
+    ASSERT_TRUE(host::readPngFrame(frame, &in, nullptr));
+    ASSERT_TRUE(host::readPngFrame(out, &graded, nullptr));
+    std::vector<float> cpu(in.bytes.size());
+    applyLutCPUTrilinear(in.bytes.data(), cpu.data(), lut.getData(), 0, 1, false, lut.getDimSize(),
+                         in.width * in.height, 4);
+    ASSERT_EQ(graded.bytes.size(), cpu.size());
+    int worst = 0;
+    for (std::size_t i = 0; i < cpu.size(); i += 4)
+        for (int c = 0; c < 3; ++c)
+            worst = std::max(worst, std::abs(int(graded.bytes[i + c]) - int(std::lround(cpu[i + c] * 255))));
+    EXPECT_LE(worst, 1);
+}
+
+TEST_F(HostGallery, WithoutADisplayThePressFailsWithTheBoxAndTheSaveKeepsTheLut) {
+    const std::string kept = looks + "/warm.cube";
+    const ProcessResult before = runProcess("env -u DISPLAY '" + kHostProgram + "' choose-file '" + kept + "' state 2>&1");
+    ASSERT_EQ(before.status, 0) << before.out;
+    const ProcessResult run = runProcess("env -u DISPLAY '" + kHostProgram + "' frame '" + frame + "' choose-file '" +
+                                         kept + "' press 3 save '" + project + "' 2>&1");
+    EXPECT_EQ(run.status, 1) << run.out;
+    EXPECT_NE(run.out.find("[critical] Exception"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("press 3: the LUT Manager needs a display"), std::string::npos) << run.out;
+    const ProcessResult after = hostRun("open '" + project + "' state");
+    ASSERT_EQ(after.status, 0) << after.out;
+    for (const char* key : {"name", "loaded", "dimSize", "nodes", "preset"})
+        EXPECT_EQ(keyedLines(after.out).at(key), keyedLines(before.out).at(key)) << key;
+}
+
+}  // namespace
