@@ -6,49 +6,31 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <random>
 
-#include "TempDir.h"
-#include "host/Host.h"
-#include "host/HostRender.h"
+#include "BenchSupport.h"
 #include "lut/LutFile.h"
 #include "lut/MathClass.h"
 #include "platform/cgl/CGL.h"
-#include "platform/cgl/GLObjects.h"
 #include "plugin/QuillaneFilter.h"
 
 namespace {
 
-namespace gl = quillane::gl;
-
 struct Setup {
     quillane::test::TempDir dir;
     std::unique_ptr<HeadlessGLContext> context;
-    std::unique_ptr<host::Host> host;
-    host::EffectInstance* instance = nullptr;
+    bench::EffectWithLut effect{dir};
+    host::EffectInstance* instance = effect.instance;
     Lut lut;
 
     Setup() {
-        ::setenv("QUILLANE_EXCHANGE_DIR", dir.path().c_str(), 1);
-        ::setenv("HOME", dir.path().c_str(), 1);
         std::string error;
         context = HeadlessGLContext::create(&error);
-        host = host::Host::load(QUILLANE_EFFECT_MODULE_PATH, &error);
-        if (!context || !host) {
+        if (!context) {
             std::fprintf(stderr, "gpu bench: %s\n", error.c_str());
             std::exit(1);
         }
-        const std::string cube = dir.file("look.cube");
-        std::ofstream out(cube);
-        out << "LUT_3D_SIZE 33\n";
-        std::mt19937 rng(1);
-        std::uniform_real_distribution<float> u(0.0f, 1.0f);
-        for (int i = 0; i < 33 * 33 * 33; ++i) out << u(rng) << ' ' << u(rng) << ' ' << u(rng) << '\n';
-        out.close();
-        instance = host->newInstance();
-        if (!instance || !host::chooseLutFile(*instance, cube, &error)) std::exit(1);
-        std::string path = cube;
+        std::string path = effect.cubePath;
         std::vector<char> preset;
         lutFromFile(&path, &lut, &preset);
     }
@@ -76,16 +58,9 @@ void BM_EffectRender(benchmark::State& state) {
     const bool isFloat = state.range(2) != 0;
     const GLenum internal = isFloat ? GL_RGBA32F : GL_RGBA8, type = isFloat ? GL_FLOAT : GL_UNSIGNED_BYTE;
     const std::vector<float> px = framePixels(w, h);
-    gl::Texture input = gl::makeTexture(), output = gl::makeTexture();
-    glBindTexture(GL_TEXTURE_2D, input.get());
-    glTexImage2D(GL_TEXTURE_2D, 0, internal, w, h, 0, GL_RGBA, GL_FLOAT, px.data());
-    glBindTexture(GL_TEXTURE_2D, output.get());
-    glTexImage2D(GL_TEXTURE_2D, 0, internal, w, h, 0, GL_RGBA, type, nullptr);
-    gl::Framebuffer fbo = gl::makeFramebuffer();
-    glBindFramebuffer(GL_FRAMEBUFFER, fbo.get());
-    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, output.get(), 0);
+    const bench::DrawTargets targets(w, h, internal, GL_FLOAT, px.data(), type);
     const unsigned depth = isFloat ? kFxDepth_FLOAT32 : kFxDepth_UINT8;
-    FxTexture in(input.get(), GL_TEXTURE_2D, w, h, depth), out(output.get(), GL_TEXTURE_2D, w, h, depth);
+    FxTexture in(targets.input.get(), GL_TEXTURE_2D, w, h, depth), out(targets.output.get(), GL_TEXTURE_2D, w, h, depth);
     FxRenderInfo info;
     info.depth = depth;
     // The driver builds its code for each new combination of texture and
@@ -118,17 +93,10 @@ void BM_FilterDraw(benchmark::State& state) {
     CIImagePtr lutImage = makeLutImage(s.lut);
     const GLenum internal = isFloat ? GL_RGBA32F : GL_RGBA8, type = isFloat ? GL_FLOAT : GL_UNSIGNED_BYTE;
     const std::vector<float> px = framePixels(w, h);
-    gl::Texture input = gl::makeTexture(), output = gl::makeTexture();
-    glBindTexture(GL_TEXTURE_2D, input.get());
-    glTexImage2D(GL_TEXTURE_2D, 0, internal, w, h, 0, GL_RGBA, GL_FLOAT, px.data());
-    glBindTexture(GL_TEXTURE_2D, output.get());
-    glTexImage2D(GL_TEXTURE_2D, 0, internal, w, h, 0, GL_RGBA, type, nullptr);
-    gl::Framebuffer fbo = gl::makeFramebuffer();
-    glBindFramebuffer(GL_FRAMEBUFFER, fbo.get());
-    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, output.get(), 0);
+    const bench::DrawTargets targets(w, h, internal, GL_FLOAT, px.data(), type);
     auto draw = [&] {
         QuillaneFilter filter;
-        filter.setValue(CIImage::imageWithTexture(input.get(), CGSizeMake(w, h), false, nullptr), "inputImage");
+        filter.setValue(CIImage::imageWithTexture(targets.input.get(), CGSizeMake(w, h), false, nullptr), "inputImage");
         filter.setValue(lutImage, "inputLUT");
         filter.setValue(static_cast<long long>(s.lut.getDimSize()), "dimSize");
         filter.setValue(0.0, "inputRange0");

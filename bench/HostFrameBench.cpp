@@ -27,7 +27,7 @@
 #include <fstream>
 #include <random>
 
-#include "TempDir.h"
+#include "BenchSupport.h"
 #include "host/FrameFile.h"
 #include "host/Host.h"
 #include "host/HostRender.h"
@@ -141,14 +141,7 @@ bool render(host::EffectInstance& instance, const Frame& in, Frame* out) {
     FxTexture outputImage(output.get(), GL_TEXTURE_2D, in.width, in.height, depth);
     FxRenderInfo info;
     info.depth = depth;
-    bool rendered = false;
-    instance.callback([&](FxFilter& effect) {
-        bool hardware = false, software = false;
-        effect.frameSetup(info, inputImage.imageInfo(), &hardware, &software);
-        rendered = hardware && effect.renderOutput(outputImage, inputImage, info);
-        effect.frameCleanup();
-        return 0;
-    });
+    const bool rendered = host::renderThroughEffect(instance, outputImage, inputImage, info);
     glBindFramebuffer(GL_FRAMEBUFFER, target.get());
     *out = in;
     if (!rendered) return false;
@@ -209,29 +202,17 @@ old::Frame toOld(const host::Frame& f) {
 
 struct Setup {
     quillane::test::TempDir dir;
-    std::unique_ptr<host::Host> host;
-    host::EffectInstance* instance = nullptr;
     std::unique_ptr<host::Renderer> renderer;
+    bench::EffectWithLut effect{dir};
+    host::EffectInstance* instance = effect.instance;
 
     Setup() {
-        ::setenv("QUILLANE_EXCHANGE_DIR", dir.path().c_str(), 1);
-        ::setenv("HOME", dir.path().c_str(), 1);
         std::string error;
         renderer = host::Renderer::create(&error);
-        host = host::Host::load(QUILLANE_EFFECT_MODULE_PATH, &error);
-        if (!renderer || !host) {
+        if (!renderer) {
             std::fprintf(stderr, "host frame bench: %s\n", error.c_str());
             std::exit(1);
         }
-        const std::string cube = dir.file("look.cube");
-        std::ofstream out(cube);
-        out << "LUT_3D_SIZE 33\n";
-        std::mt19937 rng(1);
-        std::uniform_real_distribution<float> u(0.0f, 1.0f);
-        for (int i = 0; i < 33 * 33 * 33; ++i) out << u(rng) << ' ' << u(rng) << ' ' << u(rng) << '\n';
-        out.close();
-        instance = host->newInstance();
-        if (!instance || !host::chooseLutFile(*instance, cube, &error)) std::exit(1);
     }
 };
 
@@ -304,18 +285,13 @@ void BM_RenderAroundDraw(benchmark::State& state) {
     host::Frame out;
     std::string error;
     s.renderer->render(*s.instance, frame, &out, &error);  // makes the renderer's context current
-    gl::Texture input = gl::makeTexture(), output = gl::makeTexture();
-    glBindTexture(GL_TEXTURE_2D, input.get());
-    glTexImage2D(GL_TEXTURE_2D, 0, internal, kWidth, kHeight, 0, GL_RGBA, type, frame.data());
-    glBindTexture(GL_TEXTURE_2D, output.get());
-    glTexImage2D(GL_TEXTURE_2D, 0, internal, kWidth, kHeight, 0, GL_RGBA, type, nullptr);
-    gl::Framebuffer fbo = gl::makeFramebuffer();
-    FxTexture in(input.get(), GL_TEXTURE_2D, kWidth, kHeight, depth), to(output.get(), GL_TEXTURE_2D, kWidth, kHeight, depth);
+    const bench::DrawTargets targets(kWidth, kHeight, internal, type, frame.data(), type);
+    FxTexture in(targets.input.get(), GL_TEXTURE_2D, kWidth, kHeight, depth);
+    FxTexture to(targets.output.get(), GL_TEXTURE_2D, kWidth, kHeight, depth);
     FxRenderInfo info;
     info.depth = depth;
     auto drawOnly = [&] {
-        glBindFramebuffer(GL_FRAMEBUFFER, fbo.get());
-        glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, output.get(), 0);
+        targets.bind();
         const auto start = Clock::now();
         s.instance->callback([&](FxFilter& effect) { return effect.renderOutput(to, in, info); });
         glFinish();

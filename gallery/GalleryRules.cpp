@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "gallery/GalleryOnline.h"
 #include "lut/LutFile.h"
 
 std::vector<std::string> getCurrentFolderAndFilePaths(std::string path, bool isFolder) {
@@ -174,16 +175,6 @@ std::vector<GalleryItem> localItems(const std::vector<DirectoryEntry>& entries, 
 }
 
 namespace {
-
-// Online: the item string up to its first ':' (a folder's lutname ends in a
-// separator, left off); local: the entry name.
-std::string onlineCaption(const GalleryItem& item) {
-    const std::size_t colon = item.itemString.find(':');
-    if (colon == std::string::npos) return item.itemString;
-    std::size_t length = colon;
-    if (item.kind == Folder && length > 0) --length;
-    return item.itemString.substr(0, length);
-}
 
 std::string onlineNamePart(const GalleryItem& item) {
     const std::size_t colon = item.itemString.find(':');

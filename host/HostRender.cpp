@@ -139,15 +139,7 @@ bool Renderer::draw(EffectInstance& instance, const Frame& in, void* result, std
         // The strip is rows y .. y + rows of the input, drawn at the bottom of the output texture.
         inputImage.setTextureCoords(0, in.width, y, y + rows);
         outputImage.setTextureCoords(0, in.width, 0, rows);
-        bool rendered = false;
-        instance.callback([&](FxFilter& effect) {
-            bool hardware = false, software = false;
-            effect.frameSetup(info, inputImage.imageInfo(), &hardware, &software);
-            rendered = hardware && effect.renderOutput(outputImage, inputImage, info);
-            effect.frameCleanup();
-            return 0;
-        });
-        if (!rendered) {
+        if (!renderThroughEffect(instance, outputImage, inputImage, info)) {
             if (error) *error = "the effect did not render the frame";
             return false;
         }
@@ -159,6 +151,19 @@ bool Renderer::draw(EffectInstance& instance, const Frame& in, void* result, std
         return false;
     }
     return true;
+}
+
+bool renderThroughEffect(EffectInstance& instance, FxTexture& output, const FxTexture& input,
+                         const FxRenderInfo& info) {
+    bool rendered = false;
+    instance.callback([&](FxFilter& effect) {
+        bool hardware = false, software = false;
+        effect.frameSetup(info, input.imageInfo(), &hardware, &software);
+        rendered = hardware && effect.renderOutput(output, input, info);
+        effect.frameCleanup();
+        return 0;
+    });
+    return rendered;
 }
 
 bool Renderer::renderInPlace(EffectInstance& instance, Frame& frame, std::string* error) {

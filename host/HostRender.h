@@ -53,6 +53,12 @@ private:
     int targetsMade_ = 0;
 };
 
+// One frame through the effect as an editor's render calls it: frameSetup,
+// renderOutput, frameCleanup. False when the effect cannot render on the GPU
+// or reports failure.
+bool renderThroughEffect(EffectInstance& instance, FxTexture& output, const FxTexture& input,
+                         const FxRenderInfo& info);
+
 // The rows of the output texture one draw fills: strips keep the output
 // texture small whatever the frame, so that a float frame needs little more
 // than its own buffer and its input texture.

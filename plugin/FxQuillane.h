@@ -112,6 +112,11 @@ private:
 
     const std::string& shownName() const { return _name.empty() ? kNoLutLoaded : _name; }
 
+    // The input frame at the time of the last render, as the temporal image
+    // service gives it at that depth and quality; null (and a log line) when
+    // there is none.
+    std::unique_ptr<FxBitmap> frameOfLastRender(unsigned depth, unsigned qualityLevel) const;
+
     // A host service, fetched at the moment of use; nullptr when the host
     // does not offer it.
     template <class Api>

@@ -2,7 +2,6 @@
 // the next or previous LUT of the current LUT's folder (a local folder, or a
 // folder of the online library), and the About box.
 #include <dirent.h>
-#include <syslog.h>
 
 #include <iostream>
 #include <memory>
@@ -125,21 +124,9 @@ void errorBox(const std::string& message, const char* title = kErrorTitle) {
 }  // namespace
 
 void FxQuillane::openLutGallery() {
-    FxCustomParameterActionAPI* actions = service<FxCustomParameterActionAPI>();
-    FxTemporalImageAPI* images = service<FxTemporalImageAPI>();
-
-    // The frame at the time of the last render, 8 bits a channel.
-    FxRenderInfo info;
-    info.time = actions ? actions->currentTime() : _currentTime;
-    info.qualityLevel = 0;
-    info.scaleX = 1.0;
-    info.scaleY = 1.0;
-    info.depth = kFxDepth_UINT8;
-    std::unique_ptr<FxBitmap> bitmap;
-    if (!images || !images->getInputBitmap(&bitmap, info, _currentTime) || !bitmap) {
-        syslog(LOG_ERR, "bitmap not exist");
-        return;
-    }
+    // The thumbnails are graded from 8 bits a channel, at the lowest quality.
+    const std::unique_ptr<FxBitmap> bitmap = frameOfLastRender(kFxDepth_UINT8, 0);
+    if (!bitmap) return;
     bool isLocal = false;
     openGallery(bitmap->dataPtr(), static_cast<int>(bitmap->width()), static_cast<int>(bitmap->height()), 4,
                 static_cast<int>(FxBitmap::bytesPerPixel(bitmap->depth())), &isLocal, &_lut, &_name, &_preset);

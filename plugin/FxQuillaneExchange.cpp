@@ -6,22 +6,26 @@
 #include "plugin/DesktopExchange.h"
 #include "plugin/FxQuillane.h"
 
-void FxQuillane::openQuillane() {
+std::unique_ptr<FxBitmap> FxQuillane::frameOfLastRender(unsigned depth, unsigned qualityLevel) const {
     FxCustomParameterActionAPI* actions = service<FxCustomParameterActionAPI>();
     FxTemporalImageAPI* images = service<FxTemporalImageAPI>();
-
-    // The frame at the time of the last render, as 32-bit floats.
     FxRenderInfo info;
     info.time = actions ? actions->currentTime() : _currentTime;
-    info.qualityLevel = kFxQuality_HIGH;
+    info.qualityLevel = qualityLevel;
     info.scaleX = 1.0;
     info.scaleY = 1.0;
-    info.depth = kFxDepth_FLOAT32;
+    info.depth = depth;
     std::unique_ptr<FxBitmap> bitmap;
     if (!images || !images->getInputBitmap(&bitmap, info, _currentTime) || !bitmap) {
         syslog(LOG_ERR, "bitmap not exist");
-        return;
+        return nullptr;
     }
+    return bitmap;
+}
+
+void FxQuillane::openQuillane() {
+    const std::unique_ptr<FxBitmap> bitmap = frameOfLastRender(kFxDepth_FLOAT32, kFxQuality_HIGH);
+    if (!bitmap) return;
 
     ImageMapping* image = _fileMapping ? _fileMapping->data : nullptr;
     LutMapping* lut = _lutFileMapping ? _lutFileMapping->data : nullptr;

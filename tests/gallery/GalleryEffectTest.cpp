@@ -5,9 +5,7 @@
 #include <thread>
 
 #include "EffectModule.h"
-#include "GalleryTestEnv.h"
-#include "host/HostRender.h"
-#include "lut/MathClass.h"
+#include "GalleryEffectEnv.h"
 #include "plugin/FxQuillane.h"
 #include "XMouse.h"
 
@@ -15,17 +13,6 @@ using namespace nanogui;
 
 namespace gallery_test {
 namespace {
-
-// 8-bit RGBA, first row on top, as image files and the host's renderer keep it.
-host::Frame topDownFrame(int width, int height) {
-    host::Frame frame;
-    frame.width = width;
-    frame.height = height;
-    const std::vector<unsigned char> argb = testFrame(width, height);
-    const std::vector<unsigned char> rgba = argbToRgba(argb.data(), width, height);
-    frame.bytes.assign(rgba.begin(), rgba.end());
-    return frame;
-}
 
 // The editor's bitmap of that frame: A, R, G, B, bottom row first.
 std::unique_ptr<FxBitmap> bitmapOf(const host::Frame& frame) {
@@ -88,21 +75,7 @@ TEST_F(GalleryEffectButton, OpensTheWindowOnTheFrameAndTheChosenLutRenders) {
     EXPECT_EQ(instance->parameter(LutName)->value.stringValue(), dir + "/warm.cube");
     ASSERT_EQ(effect.currentLut().getDimSize(), 5);
 
-    std::string error;
-    auto renderer = host::Renderer::create(&error);
-    ASSERT_TRUE(renderer) << error;
-    host::Frame out;
-    ASSERT_TRUE(renderer->render(*instance, frame, &out, &error)) << error;
-    std::vector<float> cpu(frame.bytes.size());
-    const Lut& lut = effect.currentLut();
-    applyLutCPUTrilinear(frame.bytes.data(), cpu.data(), lut.getData(), 0, 1, false, lut.getDimSize(),
-                         frame.width * frame.height, 4);
-    ASSERT_EQ(out.bytes.size(), cpu.size());
-    int worst = 0;
-    for (std::size_t i = 0; i < cpu.size(); i += 4)
-        for (int c = 0; c < 3; ++c)
-            worst = std::max(worst, std::abs(int(out.bytes[i + c]) - int(std::lround(cpu[i + c] * 255))));
-    EXPECT_LE(worst, 1);
+    expectRenderAppliesLut(*instance, frame, effect.currentLut());
 }
 
 }  // namespace

@@ -4,10 +4,8 @@
 // fails at that moment leaves the effect's LUT alone.
 #include "EffectModule.h"
 #include "FakeService.h"
-#include "GalleryTestEnv.h"
+#include "GalleryEffectEnv.h"
 #include "gallery/GalleryOnline.h"
-#include "host/HostRender.h"
-#include "lut/MathClass.h"
 #include "online/OnlineAPI.h"
 #include "platform/launchservices/LaunchServices.h"
 #include "plugin/FxQuillane.h"
@@ -17,16 +15,6 @@ using quillane::test::FakeService;
 
 namespace gallery_test {
 namespace {
-
-host::Frame rgbaFrame(int width, int height) {
-    host::Frame frame;
-    frame.width = width;
-    frame.height = height;
-    const std::vector<unsigned char> argb = testFrame(width, height);
-    const std::vector<unsigned char> rgba = argbToRgba(argb.data(), width, height);
-    frame.bytes.assign(rgba.begin(), rgba.end());
-    return frame;
-}
 
 class GalleryOnlineEffect : public GalleryTest {
 protected:
@@ -84,7 +72,7 @@ protected:
     std::shared_ptr<host::Host> editor = host::Host::withModule(quillane::test::linkedEffect());
     host::EffectInstance* instance = nullptr;
     FxQuillane* effect = nullptr;
-    host::Frame frame = rgbaFrame(96, 54);
+    host::Frame frame = topDownFrame(96, 54);
     std::function<void(LutGallery&)> step;
 };
 
@@ -103,20 +91,7 @@ TEST_F(GalleryOnlineEffect, ADoubleClickedOnlineLutIsTakenWithItsPresetAndRender
         for (int c = 0; c < 3; ++c)
             EXPECT_FLOAT_EQ(lut.getData()[4 * k + c], float((42 + 3 * k + c) % 256) / 255.0f) << k;
 
-    std::string error;
-    auto renderer = host::Renderer::create(&error);
-    ASSERT_TRUE(renderer) << error;
-    host::Frame out;
-    ASSERT_TRUE(renderer->render(*instance, frame, &out, &error)) << error;
-    std::vector<float> cpu(frame.bytes.size());
-    applyLutCPUTrilinear(frame.bytes.data(), cpu.data(), lut.getData(), 0, 1, false, 5, frame.width * frame.height,
-                         4);
-    ASSERT_EQ(out.bytes.size(), cpu.size());
-    int worst = 0;
-    for (std::size_t i = 0; i < cpu.size(); i += 4)
-        for (int c = 0; c < 3; ++c)
-            worst = std::max(worst, std::abs(int(out.bytes[i + c]) - int(std::lround(cpu[i + c] * 255))));
-    EXPECT_LE(worst, 1);
+    expectRenderAppliesLut(*instance, frame, lut);
 }
 
 TEST_F(GalleryOnlineEffect, AnOnlineLutWhoseDownloadFailsLeavesTheEffectsLutAlone) {
