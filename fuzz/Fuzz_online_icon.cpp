@@ -4,8 +4,9 @@
 //     previewHeight x 4 bytes; a preview without pixels always gets the
 //     folder tile;
 //   - a tile comes only from an icon of at most kMaxIconSide a side (the
-//     header's own size; fuzz/online_icon.options sets a malloc limit so that
-//     a decode of a huge icon is a find even before this check);
+//     header's own size); fuzz/online_icon.options sets a malloc limit so that
+//     decoding a huge icon, or image data that inflates far past its size, is
+//     a find as well;
 //   - the tile holds the icon centred and upside down, only its pixels of
 //     alpha 129 or more, the rest clear: checked against a plain walk over the
 //     tile's own pixels.
@@ -50,8 +51,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     lodepng::State state;
     fuzz::check(lodepng_inspect(&iw, &ih, &state, bytes, byteSize) == 0, "a tile comes from a PNG header");
     fuzz::check(iw > 0 && ih > 0 && iw <= kMaxIconSide && ih <= kMaxIconSide, "no icon above the bound is decoded");
+    // The tile's decode succeeded, so the image data inflates within the bound; text chunks
+    // are not read, as there.
+    state = lodepng::State();
+    state.info_raw.colortype = LCT_RGBA;
+    state.info_raw.bitdepth = 8;
+    state.decoder.read_text_chunks = 0;
     std::vector<unsigned char> icon;
-    fuzz::check(lodepng::decode(icon, iw, ih, bytes, byteSize, LCT_RGBA, 8) == 0, "a tile comes from a PNG");
+    fuzz::check(lodepng::decode(icon, iw, ih, state, bytes, byteSize) == 0, "a tile comes from a PNG");
 
     // Where each tile pixel comes from, walking the tile: columns from the
     // centred left edge (or 0 when the icon is wider), rows from the bottom.
