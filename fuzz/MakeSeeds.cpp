@@ -2,7 +2,7 @@
 // format where the project has one: project files by the host's project
 // writer, settings files by the settings store itself, LUT answers as the
 // stand-in desktop application fills its record, replies as the test service
-// sends them.
+// sends them, frames by the host's PNG writer, icons by lodepng's encoder.
 //
 //   quillane-fuzz-seeds FOLDER   ->  FOLDER/<target>/<seed> for every target
 #include <unistd.h>
@@ -18,11 +18,13 @@
 #include <string>
 #include <vector>
 
+#include <lodepng.h>
 #include <nlohmann/json.hpp>
 
 #include "desktop/MemoryMappingFile.h"
 #include "desktop/Settings.h"
 #include "fuzz/FuzzSupport.h"
+#include "host/FrameFile.h"
 #include "host/Project.h"
 #include "platform/appkit/Alert.h"
 #include "plugin/Base64.h"
@@ -160,6 +162,100 @@ void onlineSeeds() {
              .dump());
     seed("online_listing", "root.json", json::array({entry("1", "", "Root", "", "0")}).dump());
     seed("online_listing", "not-json.txt", "<html>busy</html>");
+    // Entries the two readers of listings take differently: no name, members of the wrong type.
+    seed("online_listing", "odd-members.json",
+         R"([{"id":"4"},{"id":"5","lutname":"A","url":null},{"id":"6","lutname":"B","favorite":1},)"
+         R"({"id":" +7x","lutname":"C:D","url":"https://example.com/c"},{"id":"-3","lutname":"E"},)"
+         R"({"id":"-1","lutname":"Up/","folder":"Film/Night/../"},{"id":"0","lutname":"Z","folder":[1]}])");
+}
+
+std::string fileBytes(const std::string& path) { return fuzz::readFile(path); }
+
+// A frame of the host's own kinds, values spread over the whole range.
+host::Frame patternFrame(int w, int h, bool sixteen) {
+    host::Frame f;
+    f.width = w, f.height = h, f.isFloat = f.sixteen = sixteen;
+    f.allocate();
+    for (std::size_t i = 0; i < f.pixelCount() * 4; ++i) {
+        const unsigned word = static_cast<unsigned>((i * 7919u + 0x1234u) % 65536u);
+        if (sixteen)
+            f.words[i] = static_cast<std::uint16_t>(word);
+        else
+            f.bytes[i] = static_cast<unsigned char>(word >> 3);
+    }
+    return f;
+}
+
+// The frame fuzzer's input: the byte that picks the limits, then the file.
+void frameSeeds() {
+    struct Seed {
+        const char* name;
+        int w, h;
+        bool sixteen;
+        std::uint8_t limits;
+        host::PngWriteSettings settings;
+    } seeds[] = {
+        {"8bit-3x2", 3, 2, false, 0, {}},
+        {"16bit-5x3", 5, 3, true, 0, {}},
+        {"16bit-1x1-side-3", 1, 1, true, 3, {}},
+        {"8bit-70x2-small-cap", 70, 2, false, 4, {}},
+        {"8bit-9x4-filtered", 9, 4, false, 1, {9, 0, 0xf8}},
+        {"16bit-6x6-filtered", 6, 6, true, 2, {6, 0, 0xf8}},
+    };
+    const std::string path = fuzz::scratchFolder() + "/frame.png";
+    for (const Seed& s : seeds) {
+        std::string error;
+        if (!host::writePngFrame(path, patternFrame(s.w, s.h, s.sixteen), &error, s.settings)) {
+            std::fprintf(stderr, "%s\n", error.c_str());
+            std::exit(1);
+        }
+        seed("host_frame", s.name, std::string(1, static_cast<char>(s.limits)) + fileBytes(path));
+    }
+}
+
+// Icons as the service might send them; the first byte picks the preview size.
+void iconSeeds() {
+    struct Seed {
+        const char* name;
+        unsigned w, h;
+        LodePNGColorType type;
+        unsigned depth;
+        std::uint8_t preview;  // bits 0-2 width, 3-5 height: 6 | 5 << 3 is 288 x 64
+    } seeds[] = {
+        {"rgba-4x3", 4, 3, LCT_RGBA, 8, 7 | 6 << 3}, {"grey-alpha-16bit-3x5", 3, 5, LCT_GREY_ALPHA, 16, 4 | 4 << 3},
+        {"palette-5x2", 5, 2, LCT_PALETTE, 8, 3 | 2 << 3}, {"rgb-20x1", 20, 1, LCT_RGB, 8, 4 | 1 << 3},
+        {"grey-1bit-8x8", 8, 8, LCT_GREY, 1, 5 | 5 << 3},
+    };
+    for (const Seed& s : seeds) {
+        std::vector<unsigned char> rgba(std::size_t(s.w) * s.h * 4), png;
+        for (std::size_t i = 0; i < rgba.size(); ++i) rgba[i] = static_cast<unsigned char>(i * 37 + (i % 4 == 3) * 64);
+        lodepng::State state;
+        state.info_raw.colortype = LCT_RGBA;
+        state.info_raw.bitdepth = 8;
+        state.info_png.color.colortype = s.type;
+        state.info_png.color.bitdepth = s.depth;
+        state.encoder.auto_convert = 0;
+        if (s.type == LCT_PALETTE) {
+            for (std::size_t i = 0; i < rgba.size(); i += 4) {
+                rgba[i + 3] = i % 8 ? 255 : 128;  // a few colours, some see-through
+                lodepng_palette_add(&state.info_png.color, rgba[i], rgba[i + 1], rgba[i + 2], rgba[i + 3]);
+                lodepng_palette_add(&state.info_raw, rgba[i], rgba[i + 1], rgba[i + 2], rgba[i + 3]);
+            }
+        }
+        if (s.type == LCT_GREY)
+            for (std::size_t i = 0; i < rgba.size(); i += 4) {
+                rgba[i] = rgba[i + 1] = rgba[i + 2] = (i / 4) % 3 ? 255 : 0;
+                rgba[i + 3] = 255;
+            }
+        if (s.type == LCT_GREY_ALPHA)
+            for (std::size_t i = 0; i < rgba.size(); i += 4) rgba[i + 1] = rgba[i + 2] = rgba[i];
+        if (lodepng::encode(png, rgba, s.w, s.h, state) != 0) {
+            std::fprintf(stderr, "icon %s: %s\n", s.name, lodepng_error_text(state.error));
+            std::exit(1);
+        }
+        seed("online_icon", s.name, std::string(1, static_cast<char>(s.preview)) +
+                                        std::string(png.begin(), png.end()));
+    }
 }
 
 }  // namespace
@@ -174,5 +270,7 @@ int main(int argc, char** argv) {
     settingsSeeds();
     answerSeeds();
     onlineSeeds();
+    frameSeeds();
+    iconSeeds();
     return 0;
 }

@@ -90,8 +90,16 @@ std::vector<unsigned char> onlineIconTile(const MemoryStruct& png, int previewWi
     if (lodepng_inspect(&iw, &ih, &header, bytes, png.size()) != 0) return folderTile;
     if (iw == 0 || ih == 0 || iw > kMaxIconSide || ih > kMaxIconSide) return folderTile;
 
+    // Nor may a small file inflate to gigabytes: the image data may not grow past what an
+    // icon of this size can hold (a filter byte and 8 bytes a pixel in each row, with room
+    // for the extra rows of interlacing), and text chunks are of no use to a tile.
+    lodepng::State state;
+    state.info_raw.colortype = LCT_RGBA;
+    state.info_raw.bitdepth = 8;
+    state.decoder.read_text_chunks = 0;
+    state.decoder.zlibsettings.max_output_size = (std::size_t(ih) * 2 + 16) * (1 + std::size_t(iw) * 8);
     std::vector<unsigned char> icon;
-    if (lodepng::decode(icon, iw, ih, bytes, png.size(), LCT_RGBA, 8) != 0) return folderTile;
+    if (lodepng::decode(icon, iw, ih, state, bytes, png.size()) != 0) return folderTile;
     if (iw == 0 || ih == 0 || icon.size() != std::size_t(iw) * ih * 4) return folderTile;
 
     const std::size_t tileWidth = std::size_t(previewWidth), tileHeight = std::size_t(previewHeight);

@@ -79,6 +79,13 @@ bool decodeRows(PngReader& r, std::FILE* file, const PngHeader& expected, png_by
     png_init_io(r.png, file);
     // libpng checks the header again; nothing larger than what was judged gets through.
     png_set_user_limits(r.png, expected.width, expected.height);
+    // Nor may anything beside the pixels take memory: libpng takes the whole declared length
+    // of a text, profile or other variable chunk before reading it (gigabytes for a chunk
+    // header in a tiny file). A frame uses none of them, so they are skipped unread.
+    static const png_byte kUnusedChunks[] = {'i', 'C', 'C', 'P', 0, 's', 'P', 'L', 'T', 0, 't', 'E', 'X', 't', 0,
+                                             'z', 'T', 'X', 't', 0, 'i', 'T', 'X', 't', 0, 'e', 'X', 'I', 'f', 0,
+                                             'p', 'C', 'A', 'L', 0, 's', 'C', 'A', 'L', 0};
+    png_set_keep_unknown_chunks(r.png, PNG_HANDLE_CHUNK_NEVER, kUnusedChunks, sizeof kUnusedChunks / 5);
     png_read_info(r.png, r.info);
     if (png_get_image_width(r.png, r.info) != expected.width ||
         png_get_image_height(r.png, r.info) != expected.height ||

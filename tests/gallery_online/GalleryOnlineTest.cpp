@@ -4,8 +4,11 @@
 
 #include <lodepng.h>
 
+#include "PngBombs.h"
 #include "gallery/GalleryOnline.h"
 #include "online/OnlineAPI.h"
+
+using namespace quillane::test;
 
 namespace {
 
@@ -113,6 +116,27 @@ TEST(OnlineIconTile, UnusableBytesGiveTheFolderTile) {
     for (std::size_t n = 0; n < png.size(); ++n)
         EXPECT_EQ(tileOf({png.begin(), png.begin() + n}), kFolderTile) << n;
     EXPECT_EQ(onlineIconTile(bytesOf(png), 0, 288, kFolderTile), kFolderTile);
+}
+
+TEST(OnlineIconTile, ASmallIconNeverInflatesPastItsSize) {
+    // A 1 x 1 icon whose image data inflates to 256 MB from 1.6 MB (an 8 MB icon could
+    // reach 8 GB): refused without the memory, as is a text chunk of the same kind.
+    const std::vector<unsigned char> header = {0, 0, 0, 1, 0, 0, 0, 1, 8, 6, 0, 0, 0};
+    const std::vector<unsigned char> bomb = zlibBomb(std::size_t(256) << 20);
+    std::vector<unsigned char> text = {'k', 0, 0};
+    text.insert(text.end(), bomb.begin(), bomb.end());
+    for (const char* type : {"IDAT", "zTXt"}) {
+        std::vector<unsigned char> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+        for (const auto& chunk : {pngChunk("IHDR", header),
+                                  std::string(type) == "IDAT" ? pngChunk("IDAT", bomb) : pngChunk("zTXt", text),
+                                  pngChunk("IEND", {})})
+            png.insert(png.end(), chunk.begin(), chunk.end());
+        const std::size_t before = peakResidentBytes(true);
+        const std::vector<unsigned char> tile = tileOf(png);
+        const std::size_t peak = peakResidentBytes(false);
+        EXPECT_EQ(tile, kFolderTile) << type;
+        EXPECT_LT(peak - before, std::size_t(64) << 20) << type;
+    }
 }
 
 TEST(OnlineFolderTarget, SubFoldersAndUpEntries) {

@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "HostTestEnv.h"
+#include "PngBombs.h"
 #include "TempDir.h"
 
 using namespace quillane::test;
@@ -89,6 +90,51 @@ TEST(FrameFile, HeadersBeyondTheLimitsAreRefusedBeforeDecoding) {
         EXPECT_EQ(frame.valueCount(), 0u);
     }
     EXPECT_EQ(craftedHeader(1, 1, 8).size(), 45u);
+}
+
+TEST(FrameFile, ChunksBesideThePixelsTakeNoMemory) {
+    // Forty text chunks of 46 KB that inflate to 7 MB each (libpng keeps each such text up
+    // to its 8 MB limit, and up to a thousand of them); one chunk header that claims 2 GB in
+    // a file of 60 bytes. A frame uses no such chunk: the first file reads as written, the
+    // second is refused, and neither costs memory.
+    const host::Frame frame = patternFrame(3, 2, false, false);
+    TempDir dir;
+    const std::string path = dir.file("f.png");
+    ASSERT_TRUE(host::writePngFrame(path, frame, nullptr));
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<unsigned char> plain((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<unsigned char> text = {'k', 0, 0};
+    const std::vector<unsigned char> bomb = zlibBomb(std::size_t(7) << 20);
+    text.insert(text.end(), bomb.begin(), bomb.end());
+    std::vector<unsigned char> texts;
+    for (int i = 0; i < 40; ++i) {
+        const std::vector<unsigned char> chunk = pngChunk("zTXt", text);
+        texts.insert(texts.end(), chunk.begin(), chunk.end());
+    }
+    struct Case {
+        const char* label;
+        std::vector<unsigned char> inserted;  // after the header chunk
+        bool whole;                           // the rest of the file follows
+    } cases[] = {
+        {"text chunks", texts, true},
+        {"a chunk of 2 GB", pngChunk("iCCP", {'p', 0, 0}, 0x7fffffff), false},
+    };
+    for (const Case& c : cases) {
+        std::vector<unsigned char> bytes(plain.begin(), plain.begin() + 33);
+        bytes.insert(bytes.end(), c.inserted.begin(), c.inserted.end());
+        if (c.whole) bytes.insert(bytes.end(), plain.begin() + 33, plain.end());
+        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        host::Frame back;
+        std::string error;
+        const std::size_t before = peakResidentBytes(true);
+        const bool read = host::readPngFrame(path, &back, &error);
+        const std::size_t peak = peakResidentBytes(false);
+        EXPECT_EQ(read, c.whole) << c.label << ": " << error;
+        if (read) {
+            EXPECT_EQ(fileSamples(back), fileSamples(frame)) << c.label;
+        }
+        EXPECT_LT(peak - before, std::size_t(64) << 20) << c.label;
+    }
 }
 
 TEST(FrameFile, EveryKindRoundTripsAndASecondReaderAgrees) {
