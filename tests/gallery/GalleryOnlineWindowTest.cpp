@@ -184,13 +184,19 @@ TEST_F(GalleryOnline, ListsKindsItemStringsFavouritesAndIconsSkippingMalformedEn
     });
 }
 
-TEST_F(GalleryOnline, ProgressCountsFourEntriesInQuarters) {
+TEST_F(GalleryOnline, ProgressCountsFourEntriesInQuartersAndADoubleClickDeliversAndCloses) {
     service.setControl(kNight);
     std::vector<std::string> captions;
     gallery->onProgress = [&](int, int) { captions.push_back(gallery->loadingLabel->caption()); };
-    run("Four/A", [&] { EXPECT_EQ(views().size(), 4u); });
+    run("Four/A", [&] {
+        EXPECT_EQ(views().size(), 4u);
+        doubleClick(viewOf("B:2"));  // what the LUT brings: the effect's online tests
+        EXPECT_TRUE(closing());
+    });
     EXPECT_EQ(captions,
               (std::vector<std::string>{"Loading (0%)", "Loading (25%)", "Loading (50%)", "Loading (75%)"}));
+    ASSERT_EQ(delivered.size(), 1u);
+    EXPECT_EQ(delivered[0].name, "Four/B");
 }
 
 TEST_F(GalleryOnline, UpEntriesListTheFolderAboveWithTheOneLeftHighlighted) {
@@ -209,22 +215,6 @@ TEST_F(GalleryOnline, UpEntriesListTheFolderAboveWithTheOneLeftHighlighted) {
         });
         makeGallery();
     }
-}
-
-TEST_F(GalleryOnline, DoubleClickingAnOnlineLutDeliversItsNamePresetAndNodes) {
-    service.setControl(kNight);
-    run("Film/Night/x", [&] {
-        doubleClick(viewOf("Blue:42"));
-        EXPECT_TRUE(closing());
-    });
-    ASSERT_EQ(delivered.size(), 1u);
-    EXPECT_EQ(delivered[0].name, "Film/Night/Blue");
-    const std::string preset = std::string("PRESET:42") + '\0' + "\x01\xfe\xff";
-    EXPECT_EQ(std::string(delivered[0].preset.begin(), delivered[0].preset.end()), preset);
-    // The service's node k, channel c holds (42 + 3k + c) mod 256.
-    ASSERT_EQ(delivered[0].lut.getDimSize(), 5);
-    EXPECT_FLOAT_EQ(delivered[0].lut.getData()[0], 42 / 255.0f);
-    EXPECT_FLOAT_EQ(delivered[0].lut.getData()[4 * 124 + 2], (42 + 3 * 124 + 2) % 256 / 255.0f);
 }
 
 TEST_F(GalleryOnline, LinksReachTheOpenerAndClearTheCachesButNeverFavouriteNorDeliver) {

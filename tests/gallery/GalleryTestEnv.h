@@ -70,8 +70,8 @@ protected:
     nanogui::LutScrollPanel* panel() const;
     nanogui::LutImageView* viewOf(const std::string& itemString) const;
 
-    // Input through the screen, at window coordinates.
-    void clickAt(const nanogui::Vector2i& p, int button = GLFW_MOUSE_BUTTON_LEFT);
+    // Input through the screen the widget is on (this test's window or
+    // another gallery's), at its centre.
     void click(nanogui::Widget* widget, int button = GLFW_MOUSE_BUTTON_LEFT);
     // Two clicks 300 ms apart on the click clock.
     void doubleClick(nanogui::Widget* widget);
