@@ -91,11 +91,7 @@ TEST(GpuRenderProcess, AReopenedProjectRendersByteIdenticalOutput) {
         ASSERT_EQ(a.status, 0) << a.out;
         ProcessResult b = runProcess(prefix + "open '" + project + "' render '" + frame + "' '" + second + "' 2>&1");
         ASSERT_EQ(b.status, 0) << b.out;
-        auto bytesOf = [](const std::string& path) {
-            std::ifstream file(path, std::ios::binary);
-            return std::string(std::istreambuf_iterator<char>(file), {});
-        };
-        EXPECT_EQ(bytesOf(first), bytesOf(second)) << (isFloat ? "16-bit" : "8-bit");
+        EXPECT_EQ(readFile(first), readFile(second)) << (isFloat ? "16-bit" : "8-bit");
         host::Frame graded;
         ASSERT_TRUE(host::readPngFrame(first, &graded, &error)) << error;
         EXPECT_EQ(graded.isFloat, isFloat);
