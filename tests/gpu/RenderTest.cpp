@@ -1,6 +1,7 @@
 // The whole render through the effect module the host loads (graded frames
 // against the CPU applier are the host's render tests): a kernel text that is
-// missing or broken, and a project reopened by a new host process.
+// missing or broken (in the host and its command line), and a project
+// reopened by a new host process.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -55,10 +56,22 @@ TEST(GpuRenderBundle, MissingKernelFailsTheFrameAndTheNextFrameTriesAgain) {
     auto renderer = host::Renderer::create(&error);
     ASSERT_TRUE(renderer) << error;
     host::EffectInstance* instance = host->newInstance();
-    ASSERT_TRUE(host::chooseLutFile(*instance, writeCube(dir, 2, 0.0f, 1.0f), &error)) << error;
+    const std::string cube = writeCube(dir, 2, 0.0f, 1.0f);
+    ASSERT_TRUE(host::chooseLutFile(*instance, cube, &error)) << error;
     host::Frame in = makeFrame(false, 8, 8), out;
     EXPECT_FALSE(renderer->render(*instance, in, &out, &error));
     EXPECT_EQ(out.bytes, in.bytes);  // the host shows the input
+    // The host program writes no file, says why and fails.
+    const std::string frame = dir.file("in.png"), output = dir.file("out.png");
+    ASSERT_TRUE(host::writePngFrame(frame, in, &error)) << error;
+    const ProcessResult run = runProcess("env -u DISPLAY '" + kHostProgram + "' --effect '" +
+                                         (bundle / "quillane_effect.so").string() + "' choose-file '" + cube +
+                                         "' render '" + frame + "' '" + output + "' state 2>&1");
+    EXPECT_NE(run.status, 0) << run.out;
+    EXPECT_NE(run.out.find("the effect did not render the frame; " + output + " not written"), std::string::npos)
+        << run.out;
+    EXPECT_EQ(run.out.find("dimSize"), std::string::npos) << "the command line went on: " << run.out;
+    EXPECT_FALSE(fs::exists(output));
     // Broken texts fail as well: none, no kernel, a parameter type the language lacks, one that does not compile.
     for (const char* broken : {"", "not a kernel at all", "kernel vec4 k(sampler a, mat3 m) { return vec4(0.0); }",
                                "kernel vec4 k(sampler a) { return b; }"}) {
