@@ -58,14 +58,10 @@ class GalleryOnline : public GalleryTest {
 protected:
     GalleryOnline() {
         resetProcessState();
-        gallery = std::make_unique<LutGallery>(
-            [this](std::string path) { deliveredFiles.push_back(path); },
-            [this](Lut lut, std::string name, std::vector<char> preset) {
-                delivered.push_back({std::move(lut), std::move(name), std::move(preset)});
-            });
-        const std::vector<unsigned char> argb = testFrame(kFrameWidth, kFrameHeight);
-        const std::vector<unsigned char> rgba = argbToRgba(argb.data(), kFrameWidth, kFrameHeight);
-        gallery->updateImage(rgba.data(), kFrameWidth, kFrameHeight, 4, 4);
+        onlineDelivery = [this](Lut lut, std::string name, std::vector<char> preset) {
+            delivered.push_back({std::move(lut), std::move(name), std::move(preset)});
+        };
+        makeGallery();
         launchservices::setURLOpener([this](const std::string& url) {
             opened.push_back(url);
             return launchservices::kNoErr;

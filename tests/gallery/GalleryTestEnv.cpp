@@ -98,7 +98,8 @@ GalleryTest::~GalleryTest() {
 }
 
 void GalleryTest::makeGallery() {
-    gallery = std::make_unique<LutGallery>([this](std::string path) { deliveredFiles.push_back(path); }, nullptr);
+    gallery = std::make_unique<LutGallery>([this](std::string path) { deliveredFiles.push_back(path); },
+                                           onlineDelivery);
     const std::vector<unsigned char> argb = testFrame(kFrameWidth, kFrameHeight);
     const std::vector<unsigned char> rgba = argbToRgba(argb.data(), kFrameWidth, kFrameHeight);
     ASSERT_TRUE(gallery->updateImage(rgba.data(), kFrameWidth, kFrameHeight, 4, 4));

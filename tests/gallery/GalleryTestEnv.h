@@ -59,7 +59,8 @@ protected:
     GalleryTest();
     ~GalleryTest() override;
 
-    // A new gallery on the test frame whose callbacks record deliveries.
+    // A new gallery on the test frame whose callbacks record local deliveries
+    // and hand online ones to onlineDelivery.
     void makeGallery();
     // Runs the window with `name` as the current LUT; the first turn of the
     // modal loop runs body, and the window closes after it unless the body
@@ -84,6 +85,7 @@ protected:
     BoxRecorder boxes;
     std::unique_ptr<LutGallery> gallery;
     std::vector<std::string> deliveredFiles;
+    std::function<void(Lut, std::string, std::vector<char>)> onlineDelivery;
     std::int64_t clockUs = 1'000'000'000;
 
 private:
