@@ -2,10 +2,7 @@
 // Shared pieces of the desktop tests: a private HOME and exchange folder per
 // test, and a box presenter that records every box and answers as scripted.
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -54,15 +51,5 @@ private:
     ScopedEnv home_;
     ScopedEnv exchange_;
 };
-
-inline std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-inline void writeFile(const std::string& path, const std::string& text) {
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    std::ofstream(path, std::ios::binary) << text;
-}
 
 }  // namespace quillane::test

@@ -163,9 +163,9 @@ TEST_F(EffectExchangeTest, HostileAnswersLeaveTheInstanceWorking) {
 
     standIn("LUT", "warm");
     standIn("PRESET_SIZE", std::to_string(3LL << 30));
-    for (const char* dimWord : {"0", "65", "4294967295"}) {
-        SCOPED_TRACE(dimWord);
-        ScopedEnv bad("QUILLANE_STANDIN_DIM_WORD", std::string(dimWord));
+    {
+        // A size the record cannot hold (every refused answer: ExchangeTest).
+        ScopedEnv bad("QUILLANE_STANDIN_DIM_WORD", std::string("65"));
         ASSERT_TRUE(instance->pressButton(OpenQuillane));
         EXPECT_EQ(instance->inspection()->currentName(), "Quillane warm");
         EXPECT_TRUE(instance->inspection()->currentPreset().empty());

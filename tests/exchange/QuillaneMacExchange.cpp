@@ -6,7 +6,7 @@
 // Steered by the environment (QUILLANE_STANDIN_...):
 //   REPORT     file for key=value lines of what it saw, complete before it appears
 //   RELEASE    wait (at most 30 s) until this file exists before answering
-//   LUT        "invert" (default), "warm", or "none" (no answer at all)
+//   LUT        "invert" (default) or "warm"
 //   DIM        nodes per axis, 1 ... 64 (default 17); DIM_WORD: the number written instead
 //   RANGE      "lo,hi": the input range (default 0,1)
 //   NAME       the LUT's name (default "warm"); NAME_UNTERMINATED=1: 256 'x', no NUL
@@ -94,7 +94,6 @@ bool leavePreset(std::uint32_t id) {
 
 void answer(ImageMapping* image, LutMapping* lut) {
     const std::string kind = env("LUT", "invert");
-    if (kind == "none") return;
     const auto id = static_cast<std::uint32_t>(std::stoul(env("FOR_ID", std::to_string(loadWord(lut->currentPluginID)))));
     if (image && leavePreset(id)) storeWord(image->presetReady, 1);
 

@@ -53,19 +53,6 @@ protected:
         OnlineAPI::clearCash();
     }
 
-    // Double-clicks the view of an item through the screen's handlers.
-    void doubleClickItem(LutGallery& opened, const std::string& item) {
-        LutImageView* view = galleryView(opened, item);
-        ASSERT_NE(view, nullptr) << item;
-        const Vector2i centre = view->absolutePosition() + view->size() / 2;
-        for (int i = 0; i < 2; ++i) {
-            clockUs += 300'000;
-            opened.screen->cursorPosCallbackEvent(centre.x() + 1, centre.y() + 2);
-            opened.screen->mouseButtonCallbackEvent(GLFW_MOUSE_BUTTON_LEFT, GLFW_PRESS, 0);
-            opened.screen->mouseButtonCallbackEvent(GLFW_MOUSE_BUTTON_LEFT, GLFW_RELEASE, 0);
-        }
-    }
-
     FakeService service;
     ScopedEnv url_{"QUILLANE_SERVICE_URL", service.url()};
     ScopedEnv ca_{"QUILLANE_SERVICE_CA", service.caFile()};
@@ -77,7 +64,7 @@ protected:
 };
 
 TEST_F(GalleryOnlineEffect, ADoubleClickedOnlineLutIsTakenWithItsPresetAndRendered) {
-    step = [this](LutGallery& opened) { doubleClickItem(opened, "Blue:42"); };
+    step = [this](LutGallery& opened) { doubleClick(galleryView(opened, "Blue:42")); };
     ASSERT_TRUE(instance->pressButton(OpenGallery));
     EXPECT_FALSE(step) << "the window never ran the step";
     EXPECT_EQ(effect->currentName(), "Film/Night/Blue");
@@ -102,7 +89,7 @@ TEST_F(GalleryOnlineEffect, AnOnlineLutWhoseDownloadFailsLeavesTheEffectsLutAlon
         ASSERT_NE(shop, nullptr);
         ASSERT_TRUE(shop->mDoubleClickCallback);
         shop->mDoubleClickCallback();
-        doubleClickItem(opened, "Blue:42");
+        doubleClick(galleryView(opened, "Blue:42"));
     };
     ASSERT_TRUE(instance->pressButton(OpenGallery));
     EXPECT_FALSE(step) << "the window never ran the step";

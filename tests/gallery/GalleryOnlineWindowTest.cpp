@@ -58,14 +58,10 @@ class GalleryOnline : public GalleryTest {
 protected:
     GalleryOnline() {
         resetProcessState();
-        gallery = std::make_unique<LutGallery>(
-            [this](std::string path) { deliveredFiles.push_back(path); },
-            [this](Lut lut, std::string name, std::vector<char> preset) {
-                delivered.push_back({std::move(lut), std::move(name), std::move(preset)});
-            });
-        const std::vector<unsigned char> argb = testFrame(kFrameWidth, kFrameHeight);
-        const std::vector<unsigned char> rgba = argbToRgba(argb.data(), kFrameWidth, kFrameHeight);
-        gallery->updateImage(rgba.data(), kFrameWidth, kFrameHeight, 4, 4);
+        onlineDelivery = [this](Lut lut, std::string name, std::vector<char> preset) {
+            delivered.push_back({std::move(lut), std::move(name), std::move(preset)});
+        };
+        makeGallery();
         launchservices::setURLOpener([this](const std::string& url) {
             opened.push_back(url);
             return launchservices::kNoErr;
@@ -184,47 +180,32 @@ TEST_F(GalleryOnline, ListsKindsItemStringsFavouritesAndIconsSkippingMalformedEn
     });
 }
 
-TEST_F(GalleryOnline, ProgressCountsFourEntriesInQuarters) {
+TEST_F(GalleryOnline, ProgressCountsFourEntriesInQuartersAndADoubleClickDeliversAndCloses) {
     service.setControl(kNight);
     std::vector<std::string> captions;
     gallery->onProgress = [&](int, int) { captions.push_back(gallery->loadingLabel->caption()); };
-    run("Four/A", [&] { EXPECT_EQ(views().size(), 4u); });
-    EXPECT_EQ(captions,
-              (std::vector<std::string>{"Loading (0%)", "Loading (25%)", "Loading (50%)", "Loading (75%)"}));
-}
-
-TEST_F(GalleryOnline, UpEntriesListTheFolderAboveWithTheOneLeftHighlighted) {
-    service.setControl(kNight);
-    for (const char* start : {"Film/Night/x", "Film/Night/Blue/x"}) {
-        run(start, [&] {
-            LutImageView* up = viewOf(std::string("../:") + (std::string(start) == "Film/Night/x"
-                                                                  ? "Film/Night/../"
-                                                                  : "Film/Night/Blue/../../"));
-            click(up);  // a single click enters a folder
-            EXPECT_EQ(gallery->pathBox->value(), "Film") << start;
-            std::vector<std::string> picked;
-            for (LutImageView* view : views())
-                if (view->isPicked()) picked.push_back(view->mCaption);
-            EXPECT_EQ(picked, std::vector<std::string>{"Night/:Film/Night"}) << start;
-        });
-        makeGallery();
-    }
-}
-
-TEST_F(GalleryOnline, DoubleClickingAnOnlineLutDeliversItsNamePresetAndNodes) {
-    service.setControl(kNight);
-    run("Film/Night/x", [&] {
-        doubleClick(viewOf("Blue:42"));
+    run("Four/A", [&] {
+        EXPECT_EQ(views().size(), 4u);
+        doubleClick(viewOf("B:2"));  // what the LUT brings: the effect's online tests
         EXPECT_TRUE(closing());
     });
+    EXPECT_EQ(captions,
+              (std::vector<std::string>{"Loading (0%)", "Loading (25%)", "Loading (50%)", "Loading (75%)"}));
     ASSERT_EQ(delivered.size(), 1u);
-    EXPECT_EQ(delivered[0].name, "Film/Night/Blue");
-    const std::string preset = std::string("PRESET:42") + '\0' + "\x01\xfe\xff";
-    EXPECT_EQ(std::string(delivered[0].preset.begin(), delivered[0].preset.end()), preset);
-    // The service's node k, channel c holds (42 + 3k + c) mod 256.
-    ASSERT_EQ(delivered[0].lut.getDimSize(), 5);
-    EXPECT_FLOAT_EQ(delivered[0].lut.getData()[0], 42 / 255.0f);
-    EXPECT_FLOAT_EQ(delivered[0].lut.getData()[4 * 124 + 2], (42 + 3 * 124 + 2) % 256 / 255.0f);
+    EXPECT_EQ(delivered[0].name, "Four/B");
+}
+
+// Where each kind of up entry leads: OnlineFolderTarget.
+TEST_F(GalleryOnline, UpEntriesListTheFolderAboveWithTheOneLeftHighlighted) {
+    service.setControl(kNight);
+    run("Film/Night/Blue/x", [&] {
+        click(viewOf("../:Film/Night/Blue/../../"));  // a single click enters a folder
+        EXPECT_EQ(gallery->pathBox->value(), "Film");
+        std::vector<std::string> picked;
+        for (LutImageView* view : views())
+            if (view->isPicked()) picked.push_back(view->mCaption);
+        EXPECT_EQ(picked, std::vector<std::string>{"Night/:Film/Night"});
+    });
 }
 
 TEST_F(GalleryOnline, LinksReachTheOpenerAndClearTheCachesButNeverFavouriteNorDeliver) {

@@ -98,7 +98,8 @@ GalleryTest::~GalleryTest() {
 }
 
 void GalleryTest::makeGallery() {
-    gallery = std::make_unique<LutGallery>([this](std::string path) { deliveredFiles.push_back(path); }, nullptr);
+    gallery = std::make_unique<LutGallery>([this](std::string path) { deliveredFiles.push_back(path); },
+                                           onlineDelivery);
     const std::vector<unsigned char> argb = testFrame(kFrameWidth, kFrameHeight);
     const std::vector<unsigned char> rgba = argbToRgba(argb.data(), kFrameWidth, kFrameHeight);
     ASSERT_TRUE(gallery->updateImage(rgba.data(), kFrameWidth, kFrameHeight, 4, 4));
@@ -144,8 +145,9 @@ std::vector<LutImageView*> GalleryTest::views() const { return galleryViews(*gal
 
 LutImageView* GalleryTest::viewOf(const std::string& itemString) const { return galleryView(*gallery, itemString); }
 
-void GalleryTest::clickAt(const Vector2i& p, int button) {
-    Screen* screen = gallery->screen;
+static void clickCentre(Widget* widget, int button) {
+    const Vector2i p = widget->absolutePosition() + widget->size() / 2;
+    Screen* screen = widget->screen();
     screen->cursorPosCallbackEvent(p.x() + 1, p.y() + 2);  // the toolkit takes (1, 2) off
     screen->mouseButtonCallbackEvent(button, GLFW_PRESS, 0);
     screen->mouseButtonCallbackEvent(button, GLFW_RELEASE, 0);
@@ -154,16 +156,13 @@ void GalleryTest::clickAt(const Vector2i& p, int button) {
 void GalleryTest::click(Widget* widget, int button) {
     ASSERT_NE(widget, nullptr);
     clockUs += 1'000'000;  // far from any earlier click
-    clickAt(widget->absolutePosition() + widget->size() / 2, button);
+    clickCentre(widget, button);
 }
 
 void GalleryTest::doubleClick(Widget* widget) {
-    ASSERT_NE(widget, nullptr);
-    const Vector2i centre = widget->absolutePosition() + widget->size() / 2;
-    clockUs += 1'000'000;
-    clickAt(centre);
+    click(widget);
     clockUs += 300'000;
-    clickAt(centre);
+    clickCentre(widget, GLFW_MOUSE_BUTTON_LEFT);
 }
 
 void GalleryTest::key(int k, int action) { gallery->screen->keyCallbackEvent(k, 0, action, 0); }

@@ -59,7 +59,8 @@ protected:
     GalleryTest();
     ~GalleryTest() override;
 
-    // A new gallery on the test frame whose callbacks record deliveries.
+    // A new gallery on the test frame whose callbacks record local deliveries
+    // and hand online ones to onlineDelivery.
     void makeGallery();
     // Runs the window with `name` as the current LUT; the first turn of the
     // modal loop runs body, and the window closes after it unless the body
@@ -70,8 +71,8 @@ protected:
     nanogui::LutScrollPanel* panel() const;
     nanogui::LutImageView* viewOf(const std::string& itemString) const;
 
-    // Input through the screen, at window coordinates.
-    void clickAt(const nanogui::Vector2i& p, int button = GLFW_MOUSE_BUTTON_LEFT);
+    // Input through the screen the widget is on (this test's window or
+    // another gallery's), at its centre.
     void click(nanogui::Widget* widget, int button = GLFW_MOUSE_BUTTON_LEFT);
     // Two clicks 300 ms apart on the click clock.
     void doubleClick(nanogui::Widget* widget);
@@ -84,6 +85,7 @@ protected:
     BoxRecorder boxes;
     std::unique_ptr<LutGallery> gallery;
     std::vector<std::string> deliveredFiles;
+    std::function<void(Lut, std::string, std::vector<char>)> onlineDelivery;
     std::int64_t clockUs = 1'000'000'000;
 
 private:

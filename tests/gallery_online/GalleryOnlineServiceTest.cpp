@@ -1,5 +1,5 @@
-// The online gallery's pieces against the fake library service: the stored
-// account's sign-in before a listing, and listings, icons and favourites.
+// The stored account's sign-in before a listing, against the fake library
+// service (listings, icons and favourites are the window's tests).
 #include <gtest/gtest.h>
 
 #include "FakeService.h"
@@ -62,34 +62,4 @@ TEST_F(GalleryOnlineService, ARefusedStoredPairIsNotSentAgainUntilTheFormLogsIn)
         api.login("ann@example.com", "pw");
         EXPECT_EQ(LoginGate::shouldSaveCredentials(api), save) << reply;
     }
-}
-
-TEST_F(GalleryOnlineService, ListingsIconsAndFavourites) {
-    service.setControl(R"({"accounts": {"ann@example.com": "pw"}, "listings": {"Film/Night": [
-            {"id": "-1", "lutname": "../", "folder": "Film/Night/../", "favorite": "0"},
-            {"id": "-2", "lutname": "Shop", "url": "/buy/7", "folder": "Shop", "favorite": "0"},
-            {"id": "42", "lutname": "Blue", "url": "", "favorite": "0"}, {"id": "oops"}]},
-        "icons": {"Shop": {"width": 100, "height": 100, "rgba": [10, 20, 30, 255]},
-                  "Film/Night/../": {"raw": "not a png"}}})");
-    OnlineAPI& api = *client();
-    ASSERT_EQ(api.login("ann@example.com", "pw"), 1);
-    std::vector<GalleryItem> items = onlineItems(api.lutBrowse("Film/Night"));
-    ASSERT_EQ(items.size(), 3u);
-    EXPECT_EQ(onlineFolderTarget(items[0]).folder, "Film");
-    EXPECT_EQ(onlineLinkAddress(items[1].url, api.getBaseUrl()), service.url() + "/buy/7");
-    EXPECT_EQ(items[2].itemString, "Blue:42");
-
-    const std::vector<unsigned char> folder(8, 5);
-    const std::vector<unsigned char> shop = onlineIconTile(api.donwloadIconFolder("Shop"), 512, 288, folder);
-    ASSERT_EQ(shop.size(), 512u * 288 * 4);
-    EXPECT_EQ(shop[(94 * 512 + 206) * 4 + 2], 30);
-    EXPECT_EQ(onlineIconTile(api.donwloadIconFolder("Film/Night/../"), 512, 288, folder), folder);
-
-    // A favourite change the service accepts shows in the next listing; a refused one is not kept.
-    ASSERT_TRUE(api.setChangeFavorite(42, true));
-    EXPECT_EQ(service.favorites()["ann@example.com"]["42"], "1");
-    EXPECT_TRUE(onlineItems(api.lutBrowse("Film/Night")).at(2).favorite);
-    service.setControl(R"({"favoriteReply": "no"})");
-    EXPECT_FALSE(api.setChangeFavorite(43, true));
-    EXPECT_EQ(service.favorites()["ann@example.com"].size(), 1u);
 }

@@ -8,8 +8,6 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
-#include <thread>
 
 #include "ProcessTools.h"
 #include "TempDir.h"
@@ -47,10 +45,8 @@ TEST(OpenUrl, TheOpenerGetsTheAddressIntactAndMissingOnesAreReported) {
         openURL(url);
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
         EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);  // no child of ours left, running or ended
-        for (int i = 0; i < 250 && !std::filesystem::exists(out); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        std::ifstream in(out);
-        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "1\n" + url + "\n");
+        waitUntil([&] { return std::filesystem::exists(out); }, std::chrono::seconds(5));
+        EXPECT_EQ(readFile(out), "1\n" + url + "\n");
         EXPECT_TRUE(boxes.texts.empty());
     }
     for (std::string program : {dir.file("no-such-opener"), std::string("quillane-no-such-opener")}) {

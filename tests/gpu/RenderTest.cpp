@@ -1,6 +1,7 @@
-// The whole render: the host loads the effect module, frames go in and out as
-// textures of a headless OpenGL context, and the effect grades them through
-// its filter. Also a project reopened by a new host process.
+// The whole render through the effect module the host loads (graded frames
+// against the CPU applier are the host's render tests): a kernel text that is
+// missing or broken (in the host and its command line), and a project
+// reopened by a new host process.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -8,11 +9,8 @@
 #include <random>
 
 #include "../effect/EffectTestEnv.h"
-#include "GpuTestSupport.h"
 #include "host/Host.h"
 #include "host/HostRender.h"
-#include "lut/LutFile.h"
-#include "lut/MathClass.h"
 
 using namespace quillane::test;
 namespace fs = std::filesystem;
@@ -45,57 +43,6 @@ host::Frame makeFrame(bool isFloat, int w, int h) {
     return f;
 }
 
-struct GpuRender : ::testing::Test {
-    void SetUp() override {
-        std::string error;
-        host_ = host::Host::load(kEffectModulePath, &error);
-        ASSERT_TRUE(host_) << error;
-        renderer_ = host::Renderer::create(&error);
-        ASSERT_TRUE(renderer_) << error;
-    }
-    std::unique_ptr<host::Host> host_;
-    std::unique_ptr<host::Renderer> renderer_;
-};
-
-TEST_F(GpuRender, WithoutALutFramesPassUnchangedAndWithOneTheyAreGraded) {
-    host::EffectInstance* instance = host_->newInstance();
-    ASSERT_TRUE(instance);
-    for (bool isFloat : {false, true}) {
-        host::Frame in = makeFrame(isFloat, 61, 17), out;
-        std::string error;
-        ASSERT_TRUE(renderer_->render(*instance, in, &out, &error)) << error;
-        EXPECT_EQ(out.bytes, in.bytes);
-        EXPECT_EQ(out.floats, in.floats);
-    }
-
-    TempDir dir;
-    const std::string cube = writeCube(dir, 17, -0.125f, 1.125f);
-    host::EffectInstance* graded = host_->newInstance();
-    std::string error;
-    ASSERT_TRUE(host::chooseLutFile(*graded, cube, &error)) << error;
-    std::string path = cube;
-    Lut lut;
-    std::vector<char> preset;
-    lutFromFile(&path, &lut, &preset);
-    ASSERT_TRUE(lut.isLoaded());
-    for (bool isFloat : {false, true}) {
-        host::Frame in = makeFrame(isFloat, 64, 32), out;
-        ASSERT_TRUE(renderer_->render(*graded, in, &out, &error)) << error;
-        std::vector<float> cpu(in.floats.size() + in.bytes.size());
-        const int pixels = in.width * in.height;
-        if (isFloat)
-            applyLutCPUTrilinear(in.floats.data(), cpu.data(), lut.getData(), -0.125f, 1.125f, true, 17, pixels, 4);
-        else
-            applyLutCPUTrilinear(in.bytes.data(), cpu.data(), lut.getData(), -0.125f, 1.125f, true, 17, pixels, 4);
-        for (std::size_t i = 0; i < cpu.size(); ++i) {
-            if (isFloat)
-                ASSERT_NEAR(out.floats[i], cpu[i], 1e-5) << i;
-            else
-                ASSERT_LE(std::abs(out.bytes[i] - toByte(cpu[i])), 1) << i;
-        }
-    }
-}
-
 TEST(GpuRenderBundle, MissingKernelFailsTheFrameAndTheNextFrameTriesAgain) {
     // A copy of the bundle without its kernel text.
     TempDir dir;
@@ -109,10 +56,22 @@ TEST(GpuRenderBundle, MissingKernelFailsTheFrameAndTheNextFrameTriesAgain) {
     auto renderer = host::Renderer::create(&error);
     ASSERT_TRUE(renderer) << error;
     host::EffectInstance* instance = host->newInstance();
-    ASSERT_TRUE(host::chooseLutFile(*instance, writeCube(dir, 2, 0.0f, 1.0f), &error)) << error;
+    const std::string cube = writeCube(dir, 2, 0.0f, 1.0f);
+    ASSERT_TRUE(host::chooseLutFile(*instance, cube, &error)) << error;
     host::Frame in = makeFrame(false, 8, 8), out;
     EXPECT_FALSE(renderer->render(*instance, in, &out, &error));
     EXPECT_EQ(out.bytes, in.bytes);  // the host shows the input
+    // The host program writes no file, says why and fails.
+    const std::string frame = dir.file("in.png"), output = dir.file("out.png");
+    ASSERT_TRUE(host::writePngFrame(frame, in, &error)) << error;
+    const ProcessResult run = runProcess("env -u DISPLAY '" + kHostProgram + "' --effect '" +
+                                         (bundle / "quillane_effect.so").string() + "' choose-file '" + cube +
+                                         "' render '" + frame + "' '" + output + "' state 2>&1");
+    EXPECT_NE(run.status, 0) << run.out;
+    EXPECT_NE(run.out.find("the effect did not render the frame; " + output + " not written"), std::string::npos)
+        << run.out;
+    EXPECT_EQ(run.out.find("dimSize"), std::string::npos) << "the command line went on: " << run.out;
+    EXPECT_FALSE(fs::exists(output));
     // Broken texts fail as well: none, no kernel, a parameter type the language lacks, one that does not compile.
     for (const char* broken : {"", "not a kernel at all", "kernel vec4 k(sampler a, mat3 m) { return vec4(0.0); }",
                                "kernel vec4 k(sampler a) { return b; }"}) {
@@ -145,11 +104,7 @@ TEST(GpuRenderProcess, AReopenedProjectRendersByteIdenticalOutput) {
         ASSERT_EQ(a.status, 0) << a.out;
         ProcessResult b = runProcess(prefix + "open '" + project + "' render '" + frame + "' '" + second + "' 2>&1");
         ASSERT_EQ(b.status, 0) << b.out;
-        auto bytesOf = [](const std::string& path) {
-            std::ifstream file(path, std::ios::binary);
-            return std::string(std::istreambuf_iterator<char>(file), {});
-        };
-        EXPECT_EQ(bytesOf(first), bytesOf(second)) << (isFloat ? "16-bit" : "8-bit");
+        EXPECT_EQ(readFile(first), readFile(second)) << (isFloat ? "16-bit" : "8-bit");
         host::Frame graded;
         ASSERT_TRUE(host::readPngFrame(first, &graded, &error)) << error;
         EXPECT_EQ(graded.isFloat, isFloat);

@@ -30,8 +30,7 @@ TEST(FrameFile, EveryTruncatedHeaderIsRefusedAndTheWholeOneRead) {
     TempDir dir;
     const std::string path = dir.file("f.png");
     ASSERT_TRUE(host::writePngFrame(path, patternFrame(3, 2, false, false), nullptr));
-    std::ifstream in(path, std::ios::binary);
-    const std::string bytes(std::istreambuf_iterator<char>(in), {});
+    const std::string bytes = readFile(path);
     const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
     for (std::size_t length = 0; length < 33; ++length) {
         host::PngHeader header;

@@ -64,19 +64,19 @@ TEST(OnlineHelpers, ReplyTokensAndTables) {
         EXPECT_STREQ(OnlineAPI::getLoginError(code), "Error message: Incorrect E-Mail or Password");
 }
 
+// An e-mail, a password and a folder as they go out: EveryEndpointSendsExactlyItsFields.
 TEST(OnlineHelpers, ReplaceAndEncode) {
     EXPECT_EQ(replaceString("a b c", " ", "%20"), "a%20b%20c");
     EXPECT_EQ(replaceString("abc", " ", "%20"), "abc");
     EXPECT_EQ(replaceString("aaa", "a", "aa"), "aaaaaa");  // inserted text is not searched again
     EXPECT_EQ(replaceString("abc", "", "x"), "abc");
 
-    EXPECT_EQ(encodeValue("Film Looks/Warm Tones"), "Film%20Looks/Warm%20Tones");
     EXPECT_EQ(encodeValue("Cinema/Teal-Orange_v2.1~x"), "Cinema/Teal-Orange_v2.1~x");
-    EXPECT_EQ(encodeValue("ann+lut@example.com"), "ann%2Blut@example.com");
     EXPECT_EQ(encodeValue("p&ss w=rd+%?#"), "p%26ss%20w%3Drd%2B%25%3F%23");
     EXPECT_EQ(encodeValue("\xc3\xa9\n"), "%C3%A9%0A");
 }
 
+// A client made without an address takes this one: CertificatesAreChecked.
 TEST(OnlineHelpers, ServiceAddressFromTheEnvironment) {
     using quillane::test::ScopedEnv;
     {
@@ -92,7 +92,6 @@ TEST(OnlineHelpers, ServiceAddressFromTheEnvironment) {
         auto address = quillane::online::serviceAddress();
         EXPECT_EQ(address.baseUrl, "https://mirror.test:8443");
         EXPECT_EQ(address.caFile, "/etc/mirror-ca.pem");
-        EXPECT_EQ(OnlineAPI().getBaseUrl(), "https://mirror.test:8443");
     }
     // Credentials never go out in clear text, nor to an origin that would bend the requests.
     for (const char* bad : {"http://mirror.test", "ftp://mirror.test", "https://a.test/?x=", "https://"}) {

@@ -13,7 +13,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -106,10 +105,7 @@ public:
     std::size_t requestCount() const { return requests().size(); }
     void clearLog() const { std::ofstream(logFile(), std::ios::trunc); }
 
-    std::string stderrLog() const {
-        std::ifstream in(dir_.file("stderr.log"));
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
+    std::string stderrLog() const { return readFile(dir_.file("stderr.log")); }
 
     void stop() {
         if (pid_ <= 0) return;
