@@ -65,10 +65,16 @@ void openGallery(void* pixels, int width, int height, int channels, int bytesPer
                  std::string* name, std::vector<char>* preset) {
     if (!isLocal || !lut || !name || !preset) return;
     if (!isUsableFrame(pixels, width, height, channels, bytesPerPixel, false)) {
-        errorBox("The LUT Manager cannot show this frame (" + std::to_string(width) + " x " + std::to_string(height) +
-                     " pixels, " + std::to_string(channels) + " channels, " + std::to_string(bytesPerPixel) +
-                     " bytes per pixel): it needs a frame of 8-bit A, R, G, B pixels.",
-                 "LUT Manager");
+        const std::string size = std::to_string(width) + " x " + std::to_string(height) + " pixels";
+        if (pixels && width > 0 && height > 0 && !previewFits(width, height))
+            errorBox("The LUT Manager cannot show this frame (" + size + "): it is more than " +
+                         std::to_string(kMaxPreviewHeight / 512) + " times as tall as it is wide.",
+                     "LUT Manager");
+        else
+            errorBox("The LUT Manager cannot show this frame (" + size + ", " + std::to_string(channels) +
+                         " channels, " + std::to_string(bytesPerPixel) +
+                         " bytes per pixel): it needs a frame of 8-bit A, R, G, B pixels.",
+                     "LUT Manager");
         return;
     }
     std::vector<unsigned char> rgba = argbToRgba(static_cast<const unsigned char*>(pixels), width, height);

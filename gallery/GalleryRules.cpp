@@ -57,8 +57,14 @@ std::optional<OnlineSelection> parseOnlineSelection(const std::string& selection
     return result;
 }
 
+bool previewFits(int width, int height) {
+    // The height as previewSizeFor computes it, compared before it is made an int.
+    return static_cast<float>(height) * (512.0f / static_cast<float>(width)) <
+           static_cast<float>(kMaxPreviewHeight + 1);
+}
+
 bool isUsableFrame(const void* pixels, int width, int height, int channels, int bytesPerPixel, bool allowFloat) {
-    if (!pixels || width < 1 || height < 1 || channels != 4) return false;
+    if (!pixels || width < 1 || height < 1 || channels != 4 || !previewFits(width, height)) return false;
     return bytesPerPixel == 4 || (allowFloat && bytesPerPixel == 16);
 }
 

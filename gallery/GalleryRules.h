@@ -48,8 +48,18 @@ std::optional<OnlineSelection> parseOnlineSelection(const std::string& selection
 
 // ---- the frame and the preview ------------------------------------------------------
 
-// A frame the LUT Manager can take: pixels, a positive size and 4 channels of
-// 1 byte (bytesPerPixel 4) or, for updateImage, of 4-byte floats (16).
+// The tallest preview the LUT Manager makes. The preview is always 512 pixels
+// wide, so its height grows with the frame's height over its width: a strip of
+// 1 x 16384 pixels would want a preview of 512 x 8388608, whose buffers pass
+// 17 GB and whose pixel count no int holds, and no GPU takes such a texture.
+// 4096 rows still take frames eight times as tall as they are wide.
+constexpr int kMaxPreviewHeight = 4096;
+// Whether the preview of a frame of this positive size stays within kMaxPreviewHeight.
+bool previewFits(int width, int height);
+
+// A frame the LUT Manager can take: pixels, a positive size whose preview
+// fits, and 4 channels of 1 byte (bytesPerPixel 4) or, for updateImage, of
+// 4-byte floats (16).
 bool isUsableFrame(const void* pixels, int width, int height, int channels, int bytesPerPixel, bool allowFloat);
 
 struct PreviewSize {
@@ -106,9 +116,9 @@ std::vector<GalleryItem> localItems(const std::vector<DirectoryEntry>& entries, 
 // The caption under an item's thumbnail.
 std::string itemCaption(const GalleryItem& item, bool isOnline, const std::string& separator);
 
-// Which items are shown picked: the first item (not an icon link) whose
-// caption is lastName, or a folder whose name is highlightName; after a
-// folder picked that way no later item is.
+// Which items are shown picked: every item (not an icon link) whose caption
+// is lastName, and a folder whose name is highlightName; after a folder
+// picked that way no later item is.
 std::vector<bool> pickedItems(const std::vector<GalleryItem>& items, bool isOnline, const std::string& separator,
                               const std::string& lastName, const std::string& highlightName);
 

@@ -98,12 +98,14 @@ TEST_F(GalleryFaults, ADoubleClickOnThePickedLutDeliversOnce) {
 
 TEST_F(GalleryFaults, AFrameWithoutPixelsOrOfAnotherLayoutOpensNoWindow) {
     const std::vector<unsigned char> argb = testFrame(4, 2);
+    const std::vector<unsigned char> strip = testFrame(2, 16384);  // its preview would take 8.6 GB
     struct Case {
         const void* pixels;
         int width, height, channels, bytesPerPixel;
     };
     const Case cases[] = {{argb.data(), 0, 2, 4, 4}, {argb.data(), 4, 0, 4, 4}, {argb.data(), -4, 2, 4, 4},
-                          {nullptr, 4, 2, 4, 4},     {argb.data(), 4, 2, 3, 4}, {argb.data(), 4, 2, 4, 16}};
+                          {nullptr, 4, 2, 4, 4},     {argb.data(), 4, 2, 3, 4}, {argb.data(), 4, 2, 4, 16},
+                          {strip.data(), 2, 16384, 4, 4}};
     bool isLocal = false;
     Lut lut(std::vector<float>(32, 0.25f), 2, 0.0f, 1.0f);
     std::string name = "/x/a.cube";
@@ -119,6 +121,9 @@ TEST_F(GalleryFaults, AFrameWithoutPixelsOrOfAnotherLayoutOpensNoWindow) {
     EXPECT_EQ(boxes.boxes[0].informativeText,
               "The LUT Manager cannot show this frame (0 x 2 pixels, 4 channels, 4 bytes per pixel): it needs a frame "
               "of 8-bit A, R, G, B pixels.");
+    EXPECT_EQ(boxes.boxes.back().informativeText,
+              "The LUT Manager cannot show this frame (2 x 16384 pixels): it is more than 8 times as tall as it is "
+              "wide.");
     EXPECT_EQ(name, "/x/a.cube");
     EXPECT_EQ(lut.getDimSize(), 2);
 }

@@ -101,7 +101,10 @@ TEST(GalleryRules, PreviewSizeAndSampledPixels) {
     EXPECT_EQ(preview, (std::vector<unsigned char>{20, 30, 40, 255, 20, 30, 40, 255}));  // column (1 * 1) / 2 = 0
 
     EXPECT_TRUE(isUsableFrame(argb, 2, 1, 4, 4, false));
-    for (auto [w, h, ch, bpp] : {std::array<int, 4>{0, 1, 4, 4}, {2, -1, 4, 4}, {2, 1, 3, 4}, {2, 1, 4, 16}})
+    // Eight times as tall as wide is the tallest preview (512 x 4096); a strip beyond it gets none.
+    EXPECT_TRUE(isUsableFrame(argb, 8, 64, 4, 4, false));
+    for (auto [w, h, ch, bpp] : {std::array<int, 4>{0, 1, 4, 4}, {2, -1, 4, 4}, {2, 1, 3, 4}, {2, 1, 4, 16},
+                                 {8, 65, 4, 4}, {1, 16384, 4, 4}, {1, 2147483647, 4, 4}})
         EXPECT_FALSE(isUsableFrame(argb, w, h, ch, bpp, false)) << w << ' ' << h << ' ' << ch << ' ' << bpp;
     EXPECT_FALSE(isUsableFrame(nullptr, 2, 1, 4, 4, false));
     EXPECT_TRUE(isUsableFrame(argb, 2, 1, 4, 16, true));
