@@ -396,6 +396,10 @@ std::string pressFailure(const PressObservation& seen) {
     // LUT Manager's start says so in its box.
     const bool startFailed = std::find(seen.boxes.begin(), seen.boxes.end(), "Exception") != seen.boxes.end();
     if (seen.button == 3 && startFailed) return "the LUT Manager could not open (box \"Exception\")";
+    // A frame it cannot show (one far taller than wide) opens no window.
+    const bool frameRefused = std::find(seen.boxes.begin(), seen.boxes.end(), "LUT Manager") != seen.boxes.end();
+    if (seen.button == 3 && frameRefused)
+        return "the LUT Manager cannot show the current frame (box \"LUT Manager\")";
     const bool choice = seen.button == 4 || seen.button == 5 || seen.button == 6;
     if (choice && !seen.saved && !seen.boxes.empty()) return "no LUT was taken, the effect kept its LUT (box " + shown + ")";
     return {};

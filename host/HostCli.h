@@ -34,7 +34,8 @@ struct PressObservation {
 //  - the LUT Manager (3) and the file dialog (4, unless its answer is
 //    scripted) cannot run without a display;
 //  - the LUT Manager (3) failed when its start showed the "Exception" box
-//    (no window could be made, though a display was named);
+//    (no window could be made, though a display was named) or its
+//    "LUT Manager" box (it cannot show the current frame);
 //  - the desktop exchange (2) failed when it showed a box (its only boxes say
 //    that the program cannot be started);
 //  - a LUT choice (4, 5, 6) failed when it kept the LUT (saved nothing) and

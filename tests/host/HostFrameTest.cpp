@@ -100,6 +100,7 @@ TEST(HostPress, FailuresAreDecidedByWhatTheActionDid) {
         {2, 1, 0, false, true, false, {}, "needs the current frame"},
         {3, 1, 1, true, false, false, {"Exception"}, "LUT Manager needs a display"},
         {3, 1, 1, true, true, false, {"Exception"}, "could not open (box \"Exception\")"},
+        {3, 1, 1, true, true, false, {"LUT Manager"}, "cannot show the current frame"},
         {3, 1, 1, true, true, false, {"Changed"}, ""},  // the window's notices inform
         {3, 1, 1, true, true, false, {}, ""},
         {4, 0, 0, false, false, false, {}, "file dialog needs a display"},
