@@ -28,14 +28,10 @@ GalleryResultCallbacks galleryResultCallbacks(bool* isLocal, Lut* lut, std::stri
     // user's LUT alone, or saveLut would store nothing over it.
     callbacks.file = [=](std::string path) {
         if (path.empty()) path = "NONE";
-        Lut loaded;
         std::vector<char> bytes;
-        if (isRegularFile(path)) {
-            std::string file = path;
-            lutFromFile(&file, &loaded, &bytes);
-        }
-        if (!loaded.isLoaded() || loaded.getDimSize() < 1) {
-            errorBox("Cannot read a LUT from the file " + path + "\nThe current LUT is kept.");
+        Lut loaded = readLutFile(path, &bytes);
+        if (!loaded.isLoaded()) {
+            errorBox(unreadableLutText(path) + "\nThe current LUT is kept.");
             return;
         }
         *isLocal = true;

@@ -205,27 +205,36 @@ bool renderFile(Session& s, EffectInstance& instance, const std::string& in, con
 
 // Standard error of the whole process while `run` runs, kept in a file and
 // then passed on: the effect module writes there (its boxes too, when no
-// display shows them).
+// display shows them). Standard error comes back however `run` ends.
 template <class F>
 std::string capturingStandardError(F&& run) {
     std::fflush(stderr);
-    std::FILE* capture = std::tmpfile();
-    const int saved = capture ? ::dup(2) : -1;
-    if (saved < 0 || ::dup2(::fileno(capture), 2) < 0) {
-        if (saved >= 0) ::close(saved);
-        if (capture) std::fclose(capture);
-        run();
-        return {};
-    }
+    struct Capture {
+        std::FILE* file = std::tmpfile();
+        int saved = file ? ::dup(2) : -1;
+        bool active = saved >= 0 && ::dup2(::fileno(file), 2) >= 0;
+        ~Capture() {
+            if (active) {
+                std::fflush(stderr);
+                ::dup2(saved, 2);
+            }
+            if (saved >= 0) ::close(saved);
+            if (file) std::fclose(file);
+        }
+        std::string release() {
+            std::fflush(stderr);
+            ::dup2(saved, 2);
+            active = false;
+            std::string text;
+            std::rewind(file);
+            char chunk[4096];
+            for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, file)) > 0;) text.append(chunk, got);
+            return text;
+        }
+    } capture;
     run();
-    std::fflush(stderr);
-    ::dup2(saved, 2);
-    ::close(saved);
-    std::string text;
-    std::rewind(capture);
-    char chunk[4096];
-    for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, capture)) > 0;) text.append(chunk, got);
-    std::fclose(capture);
+    if (!capture.active) return {};
+    const std::string text = capture.release();
     for (std::size_t done = 0; done < text.size();) {
         const ssize_t wrote = ::write(2, text.data() + done, text.size() - done);
         if (wrote <= 0) break;

@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 
 #include <string>
+#include <vector>
 
+#include "lut/Lut.h"
 #include "lut/LutFile.h"
 
 // Only regular files count: a folder or a pipe named like a LUT is no LUT
@@ -25,4 +27,24 @@ inline bool isLocalLutName(const std::string& name) {
     const std::string leaf = last == std::string::npos ? name : name.substr(last + 1);
     if (ends_with(leaf, ".3dl") || ends_with(leaf, ".cube")) return true;
     return separator == '/' && !name.empty() && name[0] == '/' && isRegularFile(name);
+}
+
+// Reads a LUT file with its preset; only regular files are opened. The empty
+// Lut when there is no LUT to read.
+inline Lut readLutFile(const std::string& path, std::vector<char>* preset) {
+    Lut lut;
+    if (!isRegularFile(path)) return lut;
+    std::string name = path;
+    lutFromFile(&name, &lut, preset);
+    if (!lut.isLoaded() || lut.getDimSize() < 1) return Lut();
+    return lut;
+}
+
+// What the user is told about a file that gave no LUT, with the reason when
+// one is known.
+inline std::string unreadableLutText(const std::string& path) {
+    std::string text = "Cannot read a LUT from the file " + path;
+    if (lutFileRefusal(path) == LutFileRefusal::OneDimensionalPart)
+        text += "\nIt holds a 1D part (LUT_1D_SIZE), which the effect cannot apply.";
+    return text;
 }

@@ -33,18 +33,6 @@ struct LutLocation {
     bool isFile = false;
 };
 
-// Reads a LUT file with its preset. Only regular files are opened: a folder
-// or a pipe named like a LUT is no LUT (and a pipe would block the host).
-// The empty Lut when there is no LUT to read.
-Lut readLutFile(const std::string& path, std::vector<char>* preset) {
-    Lut lut;
-    if (!isRegularFile(path)) return lut;
-    std::string name = path;
-    lutFromFile(&name, &lut, preset);
-    if (!lut.isLoaded() || lut.getDimSize() < 1) return Lut();
-    return lut;
-}
-
 LutLocation locate(const std::string& name) {
     LutLocation at;
     at.separator = name.find('/') != std::string::npos ? "/" : "\\";
@@ -106,15 +94,6 @@ Lut downloadOnlineLut(OnlineAPI& api, const std::vector<std::pair<std::string, i
     const MemoryStruct bytes = api.downloadLutPreset(id);
     preset->assign(bytes.memory(), bytes.memory() + bytes.size());
     return lut;
-}
-
-// The first line of the box for a LUT file that gave no LUT, and the reason
-// when it is one the user can act on.
-std::string unreadableLutText(const std::string& path) {
-    std::string text = "Cannot read a LUT from the file " + path;
-    if (lutFileRefusal(path) == LutFileRefusal::OneDimensionalPart)
-        text += "\nIt holds a 1D part (LUT_1D_SIZE), which the effect cannot apply.";
-    return text;
 }
 
 void errorBox(const std::string& message, const char* title = kErrorTitle) {
