@@ -161,17 +161,14 @@ TEST(Persistence, ANewHostProcessReopensTheProjectExactly) {
     EXPECT_EQ(readFile(second), readFile(first));
 }
 
-double doubleFromBits(std::uint64_t bits) {
-    double d;
-    std::memcpy(&d, &bits, sizeof d);
-    return d;
+template <typename To, typename From>
+To bitCast(From from) {
+    To to;
+    std::memcpy(&to, &from, sizeof to);
+    return to;
 }
-
-std::uint64_t bitsOf(double d) {
-    std::uint64_t bits;
-    std::memcpy(&bits, &d, sizeof bits);
-    return bits;
-}
+double doubleFromBits(std::uint64_t bits) { return bitCast<double>(bits); }
+std::uint64_t bitsOf(double d) { return bitCast<std::uint64_t>(d); }
 
 // Doubles whose bits a text form loses easily: NaNs with payloads (quiet and
 // signalling, either sign), zeros, subnormals, the ends of the range.
