@@ -103,9 +103,7 @@ TEST_F(OnlineServiceTest, CertificatesAreChecked) {
     // The environment route reaches the same service.
     quillane::test::ScopedEnv url("QUILLANE_SERVICE_URL", service.url());
     quillane::test::ScopedEnv ca("QUILLANE_SERVICE_CA", service.caFile());
-    OnlineAPI fromEnvironment;
-    EXPECT_EQ(fromEnvironment.getBaseUrl(), service.url());
-    EXPECT_TRUE(fromEnvironment.lutBrowse("F").is_array());
+    EXPECT_TRUE(OnlineAPI().lutBrowse("F").is_array());
 }
 
 TEST_F(OnlineServiceTest, StalledServiceTimesOut) {
