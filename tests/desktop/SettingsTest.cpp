@@ -36,6 +36,8 @@ std::set<std::string> folderEntries(const std::string& folder) {
     for (const auto& entry : std::filesystem::directory_iterator(folder)) names.insert(entry.path().filename());
     return names;
 }
+// No temporary file or other leftover beside the settings file and its lock.
+const std::set<std::string> kSettingsFiles = {"reg.xml", "reg.xml.lock"};
 
 std::string settingsWith(const std::string& valueLines) { return kSkeletonHead + valueLines + kSkeletonTail; }
 
@@ -69,8 +71,7 @@ TEST_F(SettingsTest, CreateMakesAPrivateSkeletonAndInsertsLaterKeysAboveEarlierO
     EXPECT_EQ(modeOf(sandbox.settingsFile()), 0600u);
     EXPECT_EQ(modeOf(sandbox.home() + "/.config/QuillaneMac"), 0700u);
     EXPECT_EQ(modeOf(sandbox.home() + "/.config"), 0700u);
-    EXPECT_EQ(folderEntries(sandbox.home() + "/.config/QuillaneMac/"),
-              (std::set<std::string>{"reg.xml", "reg.xml.lock"}));
+    EXPECT_EQ(folderEntries(sandbox.home() + "/.config/QuillaneMac/"), kSettingsFiles);
 
     // Found now: no box, no further line.
     const std::string before = readFile(sandbox.settingsFile());
@@ -144,8 +145,7 @@ TEST_F(SettingsTest, SaveLoginPasswordRoundTripsEveryCharacterAndReplacesEveryLi
                            "            <Value Name=\"ProgramPath\" Type=\"2\">/opt/q</Value>\n"
                            "<Value Name=\"email\" Type=\"2\">a&amp;b&lt;c&gt;&quot;d&apos;e@x.com</Value>\n"));
     EXPECT_EQ(modeOf(sandbox.settingsFile()), 0600u);
-    EXPECT_EQ(folderEntries(sandbox.home() + "/.config/QuillaneMac/"),
-              (std::set<std::string>{"reg.xml", "reg.xml.lock"}));
+    EXPECT_EQ(folderEntries(sandbox.home() + "/.config/QuillaneMac/"), kSettingsFiles);
 
     // Log-out stores empty values.
     saveLoginPassword("", "");
@@ -207,7 +207,7 @@ TEST_F(SettingsTest, ARewriteHoldsExactlyItsLinesOrLeavesTheFileAsItWas) {
               }),
               0);
     EXPECT_EQ(readFile(sandbox.settingsFile()), written);
-    EXPECT_EQ(folderEntries(folder), (std::set<std::string>{"reg.xml", "reg.xml.lock"}));
+    EXPECT_EQ(folderEntries(folder), kSettingsFiles);
 }
 
 // Several processes write their own keys at once while another reads the file
@@ -261,8 +261,7 @@ TEST_F(SettingsTest, ConcurrentWritersLoseNothingAndTheFileIsNeverEmptyOrPartial
         EXPECT_EQ(final.find(quoted), final.rfind(quoted)) << key << " inserted twice";
     }
     EXPECT_EQ(getValueFromReg("ProgramPath", false), "/opt/q");
-    EXPECT_EQ(folderEntries(sandbox.home() + "/.config/QuillaneMac/"),
-              (std::set<std::string>{"reg.xml", "reg.xml.lock"}));
+    EXPECT_EQ(folderEntries(sandbox.home() + "/.config/QuillaneMac/"), kSettingsFiles);
     EXPECT_TRUE(boxes.boxes.empty());
 }
 

@@ -110,7 +110,6 @@ TEST_F(HostEffect, DeclaresFourteenParametersInOrderWithFlagsAndDefaults) {
 }
 
 TEST_F(HostEffect, GivesALabelAndSixButtonsAndNoOtherViews) {
-
     // Their geometry is printed by the host's "list" (CommandLineListsPressesAndRejectsBadInput).
     const host::Parameter* label = instance->parameter(1);
     ASSERT_TRUE(label->view);
@@ -144,7 +143,6 @@ TEST_F(HostEffect, GivesALabelAndSixButtonsAndNoOtherViews) {
 }
 
 TEST_F(HostEffect, ParameterChangedResetsButtonsAndKeepsTheShownName) {
-
     for (FxParameterId id = 0; id <= 15; ++id) {
         SCOPED_TRACE("parameter " + std::to_string(id));
         instance->clearCalls();

@@ -102,12 +102,7 @@ TEST_F(ExchangeTest, ModalExchangeWithPresetBothWays) {
         {"image.height", "2"}};
     std::map<std::string, std::string> seen = report();
     seen.erase("fds");  // the launcher's tests look at those
-    EXPECT_EQ(seen, expectedReport);
-    struct stat st {};
-    ASSERT_EQ(::lstat(sent.c_str(), &st), 0);
-    EXPECT_TRUE(S_ISREG(st.st_mode));
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
-    EXPECT_EQ(st.st_size, 10);
+    EXPECT_EQ(seen, expectedReport);  // how the file is made: ExchangePresetFiles
 
     DesktopAnswer answer;
     ASSERT_EQ(takeAnswer(image.data, lut.data, kId, incomingPresetPath(kId), &answer), AnswerResult::Taken);
@@ -225,9 +220,7 @@ TEST(ExchangePresetFiles, OutgoingFileIsMadeAfreshAndNeverThroughALink) {
 
 TEST(ExchangePresetFiles, IncomingFileIsReadExactlyAndWithinBounds) {
     DesktopSandbox sandbox;
-    const std::string path = incomingPresetPath(3);
-    EXPECT_EQ(path, sandbox.exchange() + "LutPreset3.qlp");
-    EXPECT_EQ(outgoingPresetPath(), sandbox.exchange() + "LutPresetSave.qlp");
+    const std::string path = incomingPresetPath(3);  // its name: the stand-in names it too (ModalExchangeWithPresetBothWays)
     EXPECT_EQ(filesize(path.c_str()), -1);
     EXPECT_FALSE(readIncomingPreset(path));
 

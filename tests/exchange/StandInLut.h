@@ -25,10 +25,7 @@ inline std::vector<float> standInNodes(const std::string& kind, std::size_t n) {
             for (std::size_t r = 0; r < n; ++r) {
                 const ColorLut c = standInNode(kind, n, r, g, b);
                 float* node = nodes.data() + lutNodeOffset(n, r, g, b);
-                node[0] = c.r;
-                node[1] = c.g;
-                node[2] = c.b;
-                node[3] = 1.0f;
+                node[0] = c.r, node[1] = c.g, node[2] = c.b, node[3] = 1.0f;
             }
     return nodes;
 }

@@ -32,8 +32,6 @@ private:
 
 }  // namespace
 
-TEST(GalleryToolkitDrawall, NoScreenMeansStop) { EXPECT_FALSE(drawall()); }
-
 TEST_F(GalleryToolkitTest, DrawallDrawsUntilCloseAndIgnoresNestedCalls) {
     auto* nested = new NestedDrawer(toolbar);
     nested->setFixedSize(Vector2i(10, 10));

@@ -93,7 +93,6 @@ TEST_F(GalleryToolkitTest, PasswordBoxShowsOneStarPerByteAndNoPlaceholder) {
     drawall();
     EXPECT_EQ(emptySecret->cursor(), 3);
 
-
     // Select all and copy: the clipboard gets the hidden text.
     click(centre(emptySecret));
     drawall();
