@@ -1,31 +1,21 @@
 // The effect's LUT Manager button end to end, in this process: the host gives
 // the frame, the window opens on it, the mouse double-clicks a LUT, the window
 // closes, the project holds the LUT and the next render applies it.
+#include <atomic>
 #include <chrono>
 #include <thread>
 
 #include "EffectModule.h"
 #include "GalleryEffectEnv.h"
+#include "ProcessTools.h"
+#include "host/HostFrame.h"
 #include "plugin/FxQuillane.h"
-#include "XMouse.h"
+#include "XInput.h"  // last: X defines plain words as macros
 
 using namespace nanogui;
 
 namespace gallery_test {
 namespace {
-
-// The editor's bitmap of that frame: A, R, G, B, bottom row first.
-std::unique_ptr<FxBitmap> bitmapOf(const host::Frame& frame) {
-    auto bitmap = std::make_unique<FxBitmap>(frame.width, frame.height, kFxDepth_UINT8);
-    auto* out = static_cast<unsigned char*>(bitmap->dataPtr());
-    for (int y = 0; y < frame.height; ++y)
-        for (int x = 0; x < frame.width; ++x) {
-            const unsigned char* s = &frame.bytes[(std::size_t(frame.height - 1 - y) * frame.width + x) * 4];
-            unsigned char* d = out + (std::size_t(y) * frame.width + x) * 4;
-            d[0] = s[3], d[1] = s[0], d[2] = s[1], d[3] = s[2];
-        }
-    return bitmap;
-}
 
 using GalleryEffectButton = GalleryTest;
 
@@ -48,20 +38,34 @@ TEST_F(GalleryEffectButton, OpensTheWindowOnTheFrameAndTheChosenLutRenders) {
     std::vector<unsigned> depths;
     instance->setFrameProvider([&](const FxRenderInfo& info, FxTime) {
         depths.push_back(info.depth);
-        return bitmapOf(frame);
+        return host::bitmapOfFrame(frame, kFxDepth_UINT8);
     });
 
-    XMouse mouse;
+    // The user's mouse: the window's loop names the warm LUT's centre on the
+    // root window; a second thread double-clicks there through the X server.
+    std::atomic<int> aimX{-1}, aimY{-1};
     std::vector<unsigned char> preview;
     const auto begin = std::chrono::steady_clock::now();
     LutGallery::openingObserver() = [&](LutGallery& gallery) {
         preview = gallery.preview;
         gallery.onTurn = [&] {
-            if (LutImageView* view = galleryView(gallery, dir + "/warm.cube")) mouse.aimAt(*gallery.screen, *view);
+            LutImageView* view = galleryView(gallery, dir + "/warm.cube");
+            if (view && aimX < 0) {
+                int wx = 0, wy = 0;
+                glfwGetWindowPos(gallery.screen->glfwWindow(), &wx, &wy);
+                const Vector2i centre = view->absolutePosition() + view->size() / 2;
+                aimY = wy + centre.y();
+                aimX = wx + centre.x();
+            }
             if (std::chrono::steady_clock::now() - begin > std::chrono::seconds(20)) gallery.stop();
         };
     };
-    std::thread user([&] { mouse.doubleClickWhenAimed(); });
+    std::thread user([&] {
+        if (!quillane::test::waitUntil([&] { return aimX >= 0; })) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the window shows
+        if (const quillane::test::DisplayHandle display = quillane::test::openDisplay())
+            quillane::test::doubleClickAt(display.get(), aimX, aimY);
+    });
     EXPECT_TRUE(instance->pressButton(OpenGallery));
     user.join();
     LutGallery::openingObserver() = nullptr;

@@ -6,6 +6,7 @@
 #include "FakeService.h"
 #include "GalleryEffectEnv.h"
 #include "gallery/GalleryOnline.h"
+#include "host/HostFrame.h"
 #include "online/OnlineAPI.h"
 #include "platform/launchservices/LaunchServices.h"
 #include "plugin/FxQuillane.h"
@@ -40,12 +41,8 @@ protected:
         effect->lut() = Lut(std::vector<float>(4 * 8, 0.5f), 2, 0.0f, 1.0f);
         effect->name() = "Film/Night/Old";
         effect->saveLut();
-        instance->setFrameProvider([this](const FxRenderInfo&, FxTime) {
-            auto bitmap = std::make_unique<FxBitmap>(frame.width, frame.height, kFxDepth_UINT8);
-            const std::vector<unsigned char> argb = testFrame(frame.width, frame.height);
-            std::copy(argb.begin(), argb.end(), static_cast<unsigned char*>(bitmap->dataPtr()));
-            return bitmap;
-        });
+        instance->setFrameProvider(
+            [this](const FxRenderInfo&, FxTime) { return host::bitmapOfFrame(frame, kFxDepth_UINT8); });
     }
     ~GalleryOnlineEffect() override {
         LutGallery::openingObserver() = nullptr;

@@ -81,7 +81,6 @@ protected:
 
     std::size_t requestsTo(const std::string& path) const { return service.requestsTo(path).size(); }
     bool closing() const { return gallery->screen && glfwWindowShouldClose(gallery->screen->glfwWindow()); }
-    void press(LutButton* button) { click(button); }
 
     FakeService service;
     ScopedEnv url_{"QUILLANE_SERVICE_URL", service.url()};
@@ -331,7 +330,7 @@ TEST_F(GalleryAccountForm, SendsAPairUnlessTheServiceRefusedItAndKeepsOnlyASignI
             ASSERT_NE(form.login, nullptr) << step.logins;
             form.email->setValue(step.email);
             form.password->setValue(step.password);
-            press(form.login);
+            click(form.login);
             EXPECT_EQ(requestsTo("/lutlogin.php"), step.logins);
             EXPECT_EQ(form.status->caption(), step.status) << step.logins;
             EXPECT_EQ(gallery->accountLabel->caption(), "") << step.logins;
@@ -351,7 +350,7 @@ TEST_F(GalleryAccountForm, SendsAPairUnlessTheServiceRefusedItAndKeepsOnlyASignI
             for (const char* c = text; *c; ++c) gallery->screen->charCallbackEvent(static_cast<unsigned char>(*c));
         }
         EXPECT_TRUE(form.password->focused());
-        press(form.login);
+        click(form.login);
         EXPECT_EQ(getLoginPassword(), (std::vector<std::string>{"ann@example.com", "pw"}));
         EXPECT_EQ(gallery->accountLabel->caption(), "E-mail: ann@example.com");
         form = formOf(*gallery);
@@ -361,7 +360,7 @@ TEST_F(GalleryAccountForm, SendsAPairUnlessTheServiceRefusedItAndKeepsOnlyASignI
         gallery->loginForm();  // signed in: no request
         EXPECT_EQ(requestsTo("/lutlogin.php"), 10u);
 
-        press(formOf(*gallery).exit);
+        click(formOf(*gallery).exit);
         EXPECT_EQ(gallery->api->getEmail(), "");
         EXPECT_EQ(gallery->api->getSession(), "OpenVisitor");
         EXPECT_EQ(getLoginPassword(), (std::vector<std::string>{"", ""}));

@@ -213,19 +213,13 @@ TEST(GalleryRules, AppliersGradeWithTheLargestEdge) {
         src[i] = unit(random);
         bytes[i] = static_cast<unsigned char>(random() & 255);
     }
-    for (int channels : {3, 4}) {
+    const auto same = [&](const auto* in, int channels) {
         std::vector<float> fast(src.size(), -1.0f), plain(src.size(), -1.0f);
-        applyLutCPUTrilinear(src.data(), fast.data(), nodes.data(), 0, 1, false, n, pixelCount * 4 / channels,
-                             channels);
-        quillane::plain::applyLut(src.data(), plain.data(), nodes.data(), 0, 1, false, n, pixelCount * 4 / channels,
-                                  channels);
+        applyLutCPUTrilinear(in, fast.data(), nodes.data(), 0, 1, false, n, pixelCount * 4 / channels, channels);
+        quillane::plain::applyLut(in, plain.data(), nodes.data(), 0, 1, false, n, pixelCount * 4 / channels, channels);
         EXPECT_EQ(fast, plain) << channels;
-        applyLutCPUTrilinear(bytes.data(), fast.data(), nodes.data(), 0, 1, false, n, pixelCount * 4 / channels,
-                             channels);
-        quillane::plain::applyLut(bytes.data(), plain.data(), nodes.data(), 0, 1, false, n,
-                                  pixelCount * 4 / channels, channels);
-        EXPECT_EQ(fast, plain) << channels;
-    }
+    };
+    for (int channels : {3, 4}) same(src.data(), channels), same(bytes.data(), channels);
     // The byte v lands exactly on node v.
     const unsigned char px[4] = {255, 17, 200, 0};
     float out[4];

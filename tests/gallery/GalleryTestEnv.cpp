@@ -14,26 +14,6 @@ using namespace nanogui;
 
 namespace gallery_test {
 
-void writeCube(const std::string& path, int n, float gainR, float gainG, float gainB) {
-    std::ofstream out(path, std::ios::binary);
-    out << "TITLE \"test\"\nLUT_3D_SIZE " << n << "\n";
-    for (int b = 0; b < n; ++b)
-        for (int g = 0; g < n; ++g)
-            for (int r = 0; r < n; ++r)
-                out << gainR * r / (n - 1) << ' ' << gainG * g / (n - 1) << ' ' << gainB * b / (n - 1) << '\n';
-}
-
-void write3dl(const std::string& path) {
-    std::ofstream out(path, std::ios::binary);
-    out << "0 204 409 614 818 1023\n";
-    // Blue runs fastest in the file; each node's colour is (b, g, r).
-    for (int r = 0; r < 6; ++r)
-        for (int g = 0; g < 6; ++g)
-            for (int b = 0; b < 6; ++b)
-                out << std::lround(b * 1023.0 / 5) << ' ' << std::lround(g * 1023.0 / 5) << ' '
-                    << std::lround(r * 1023.0 / 5) << '\n';
-}
-
 std::vector<unsigned char> testFrame(int width, int height) {
     std::vector<unsigned char> argb(std::size_t(width) * height * 4);
     for (int y = 0; y < height; ++y)

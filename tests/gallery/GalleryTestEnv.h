@@ -11,9 +11,11 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "../desktop/DesktopTestEnv.h"
+#include "LutFiles.h"
 #include "gallery/LutGallery.h"
 #include "gallery/toolkit/Toolkit.h"
 #include "lut/LutFile.h"
@@ -24,11 +26,14 @@ using quillane::test::BoxRecorder;
 using quillane::test::DesktopSandbox;
 using quillane::test::ScopedEnv;
 
-// A .cube file of n nodes: node (r, g, b) holds (r, g, b) / (n - 1) scaled by
-// `gain` per channel (an identity for gains of 1).
-void writeCube(const std::string& path, int n, float gainR, float gainG, float gainB);
+// A .cube file of n nodes scaled by `gain` per channel (an identity for gains of 1).
+inline void writeCube(const std::string& path, int n, float gainR, float gainG, float gainB) {
+    quillane::test::writeLutFile(path, n, [=](float* c) { c[0] *= gainR, c[1] *= gainG, c[2] *= gainB; });
+}
 // A 10-bit .3dl file (edge 6) that swaps red and blue.
-void write3dl(const std::string& path);
+inline void write3dl(const std::string& path) {
+    quillane::test::writeLutFile(path, 6, [](float* c) { std::swap(c[0], c[2]); });
+}
 
 // An 8-bit A, R, G, B frame with gradients and colour.
 std::vector<unsigned char> testFrame(int width, int height);

@@ -10,11 +10,11 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <thread>
 
 #include "../desktop/DesktopTestEnv.h"
 #include "EffectModule.h"
+#include "LutFiles.h"
 #include "ProcessTools.h"
 #include "XInput.h"
 #include "desktop/Settings.h"
@@ -26,29 +26,6 @@ using namespace quillane::test;
 using namespace std::chrono_literals;
 
 namespace {
-
-using Grade = std::function<void(float rgb[3])>;
-
-// A LUT file of n nodes grading with `grade`: .cube (red fastest) or 10-bit
-// .3dl (blue fastest), after the path's extension.
-void writeLut(const std::string& path, int n, const Grade& grade) {
-    const bool cube = path.size() > 5 && path.compare(path.size() - 5, 5, ".cube") == 0;
-    std::ofstream out(path);
-    if (cube) out << "LUT_3D_SIZE " << n << '\n';
-    for (int i = 0; !cube && i < n; ++i) out << (i * 1023) / (n - 1) << (i + 1 < n ? ' ' : '\n');
-    for (int slow = 0; slow < n; ++slow)
-        for (int mid = 0; mid < n; ++mid)
-            for (int fast = 0; fast < n; ++fast) {
-                const int r = cube ? fast : slow, b = cube ? slow : fast;
-                float rgb[3] = {float(r) / (n - 1), float(mid) / (n - 1), float(b) / (n - 1)};
-                grade(rgb);
-                if (cube)
-                    out << rgb[0] << ' ' << rgb[1] << ' ' << rgb[2] << '\n';
-                else
-                    out << std::lround(rgb[0] * 1023) << ' ' << std::lround(rgb[1] * 1023) << ' '
-                        << std::lround(rgb[2] * 1023) << '\n';
-            }
-}
 
 // Top half red, bottom half blue, with gradients so that a grade shows.
 host::Frame redOverBlue(int width, int height) {
@@ -106,9 +83,9 @@ protected:
             getValueFromReg("email", true);
         }
         std::filesystem::create_directories(looks);
-        writeLut(looks + "/plain.cube", 9, [](float*) {});
-        writeLut(looks + "/swap.3dl", 17, [](float* c) { std::swap(c[0], c[2]); });
-        writeLut(looks + "/warm.cube", 17, [](float* c) { c[0] = std::sqrt(c[0]), c[2] *= 0.6f; });
+        writeLutFile(looks + "/plain.cube", 9, [](float*) {});
+        writeLutFile(looks + "/swap.3dl", 17, [](float* c) { std::swap(c[0], c[2]); });
+        writeLutFile(looks + "/warm.cube", 17, [](float* c) { c[0] = std::sqrt(c[0]), c[2] *= 0.6f; });
         EXPECT_TRUE(host::writePngFrame(frame, redOverBlue(160, 90), nullptr));
     }
 
