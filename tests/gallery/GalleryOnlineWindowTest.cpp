@@ -278,17 +278,15 @@ TEST_F(GalleryOnline, ARefusedStoredLogInIsNotSentBeforeEveryListing) {
     run("Film/Night/x", [&] {
         EXPECT_EQ(gallery->accountLabel->caption(), "E-mail: Guest");
         EXPECT_EQ(views().size(), 10u);
-        for (int i = 0; i < 3; ++i) {
-            gallery->openOnlineRoot();
-            EXPECT_EQ(gallery->pathBox->value(), "");
-            ASSERT_NE(viewOf("Film/:Film"), nullptr);
-            gallery->paths[0] = "Film/Night";
-            gallery->choseFolder();
-        }
+        // Later listings by either way in (that clients of later windows hold back too: the service test).
+        gallery->openOnlineRoot();
+        ASSERT_NE(viewOf("Film/:Film"), nullptr);
+        gallery->paths[0] = "Film/Night";
+        gallery->choseFolder();
         gallery->loginForm();  // nor before the form
     });
     EXPECT_EQ(requestsTo("/lutlogin.php"), 1u);
-    EXPECT_GE(requestsTo("/lutbrowse.php"), 4u);
+    EXPECT_GE(requestsTo("/lutbrowse.php"), 3u);
 }
 
 // ---- the account form ----
@@ -313,12 +311,11 @@ TEST_F(GalleryAccountForm, SendsAPairUnlessTheServiceRefusedItAndKeepsOnlyASignI
         {"", "ann@example.com", "bad", 1, "Error: Incorrect Password!"},  // refused: not sent again
         {"", "bob@example.com", "bad", 2, "Error: Incorrect email!"},     // a box changed
         {"", "ann@example.com", "bad", 3, "Error: Incorrect Password!"},
+        // Which codes hold a pair back is the gate's own test; these only show each code's status line.
         {reply("-3"), "ann@example.com", "pw", 4, "Too many login attempts. Please try again in 30 minutes."},
-        {"", "ann@example.com", "pw", 5, "Too many login attempts. Please try again in 30 minutes."},  // may end
-        {reply(""), "ann@example.com", "pw", 6, kUnusable},  // no answer
-        {"", "ann@example.com", "pw", 7, kUnusable},
-        {reply("0 tok"), "ann@example.com", "pw", 8, kUnusable},  // answers that sign nobody in
-        {reply("1"), "ann@example.com", "pw", 9, kUnusable},
+        {reply(""), "ann@example.com", "pw", 5, kUnusable},  // no answer
+        {reply("0 tok"), "ann@example.com", "pw", 6, kUnusable},  // answers that sign nobody in
+        {reply("1"), "ann@example.com", "pw", 7, kUnusable},
     };
     service.setControl(accounts);
     run("Film/Night/x", [&] {
@@ -358,7 +355,7 @@ TEST_F(GalleryAccountForm, SendsAPairUnlessTheServiceRefusedItAndKeepsOnlyASignI
         EXPECT_EQ(form.signedIn->caption(), "E-Mail: ann@example.com");
         EXPECT_EQ(form.exit->caption(), "Exit");
         gallery->loginForm();  // signed in: no request
-        EXPECT_EQ(requestsTo("/lutlogin.php"), 10u);
+        EXPECT_EQ(requestsTo("/lutlogin.php"), 8u);
 
         click(formOf(*gallery).exit);
         EXPECT_EQ(gallery->api->getEmail(), "");
@@ -366,13 +363,13 @@ TEST_F(GalleryAccountForm, SendsAPairUnlessTheServiceRefusedItAndKeepsOnlyASignI
         EXPECT_EQ(getLoginPassword(), (std::vector<std::string>{"", ""}));
         EXPECT_EQ(gallery->accountLabel->caption(), "E-mail: Guest");
         EXPECT_NE(formOf(*gallery).login, nullptr);
-        EXPECT_EQ(requestsTo("/lutlogin.php"), 10u);
+        EXPECT_EQ(requestsTo("/lutlogin.php"), 8u);
 
         // A guest's form signs in with a stored account before it is built.
         saveLoginPassword("ann@example.com", "pw");
         gallery->loginForm();
         EXPECT_NE(formOf(*gallery).exit, nullptr);
-        EXPECT_EQ(requestsTo("/lutlogin.php"), 11u);
+        EXPECT_EQ(requestsTo("/lutlogin.php"), 9u);
     });
 }
 
