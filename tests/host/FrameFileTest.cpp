@@ -88,7 +88,6 @@ TEST(FrameFile, HeadersBeyondTheLimitsAreRefusedBeforeDecoding) {
         EXPECT_EQ(error, path + ": " + refusal) << label;
         EXPECT_EQ(frame.valueCount(), 0u);
     }
-    EXPECT_EQ(craftedHeader(1, 1, 8).size(), 45u);
 }
 
 TEST(FrameFile, ChunksBesideThePixelsTakeNoMemory) {

@@ -28,10 +28,15 @@ def chunks(data):
         pos += 12 + length
 
 
-def paeth(a, b, c):
+def predictor(ftype, line, prev, i, bpp):
+    """What filter type ftype predicts for byte i of a row, from the bytes before it and the row above."""
+    a = line[i - bpp] if i >= bpp else 0
+    b = prev[i]
+    c = prev[i - bpp] if i >= bpp else 0
     p = a + b - c
     pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
-    return a if pa <= pb and pa <= pc else (b if pb <= pc else c)
+    paeth = a if pa <= pb and pa <= pc else (b if pb <= pc else c)
+    return [0, a, b, (a + b) // 2, paeth][ftype]
 
 
 def decode(path):
@@ -55,10 +60,7 @@ def decode(path):
         ftype = raw[y * (stride + 1)]
         line = bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
         for i in range(stride):
-            a = line[i - bpp] if i >= bpp else 0
-            b = prev[i]
-            c = prev[i - bpp] if i >= bpp else 0
-            line[i] = (line[i] + [0, a, b, (a + b) // 2, paeth(a, b, c)][ftype]) & 0xff
+            line[i] = (line[i] + predictor(ftype, line, prev, i, bpp)) & 0xff
         rows.append(line)
         prev = line
     print(width, height, depth, channels)
@@ -81,12 +83,7 @@ def encode(path):
         for v in values:
             line += struct.pack(">H", v) if depth == 16 else bytes([v])
         ftype = y % 5
-        out = bytearray()
-        for i in range(len(line)):
-            a = line[i - bpp] if i >= bpp else 0
-            b = prev[i]
-            c = prev[i - bpp] if i >= bpp else 0
-            out.append((line[i] - [0, a, b, (a + b) // 2, paeth(a, b, c)][ftype]) & 0xff)
+        out = bytes((line[i] - predictor(ftype, line, prev, i, bpp)) & 0xff for i in range(len(line)))
         raw += bytes([ftype]) + out
         prev = line
 
