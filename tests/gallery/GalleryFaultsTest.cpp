@@ -103,9 +103,8 @@ TEST_F(GalleryFaults, AFrameWithoutPixelsOrOfAnotherLayoutOpensNoWindow) {
         const void* pixels;
         int width, height, channels, bytesPerPixel;
     };
-    const Case cases[] = {{argb.data(), 0, 2, 4, 4}, {argb.data(), 4, 0, 4, 4}, {argb.data(), -4, 2, 4, 4},
-                          {nullptr, 4, 2, 4, 4},     {argb.data(), 4, 2, 3, 4}, {argb.data(), 4, 2, 4, 16},
-                          {strip.data(), 2, 16384, 4, 4}};
+    // Every layout refused is the rules' table; here, that a refusal of each kind reaches the user.
+    const Case cases[] = {{argb.data(), 0, 2, 4, 4}, {nullptr, 4, 2, 4, 4}, {strip.data(), 2, 16384, 4, 4}};
     bool isLocal = false;
     Lut lut(std::vector<float>(32, 0.25f), 2, 0.0f, 1.0f);
     std::string name = "/x/a.cube";
