@@ -1,17 +1,14 @@
 #pragma once
 // What the effect tests of the LUT Manager share: the test frame as the host's
 // renderer keeps it, and the check that a render applies the effect's LUT.
-#include <algorithm>
-#include <cmath>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "GalleryTestEnv.h"
+#include "GradeCheck.h"
 #include "host/HostRender.h"
-#include "lut/MathClass.h"
 
 namespace gallery_test {
 
@@ -34,15 +31,7 @@ inline void expectRenderAppliesLut(host::EffectInstance& instance, const host::F
     ASSERT_TRUE(renderer) << error;
     host::Frame out;
     ASSERT_TRUE(renderer->render(instance, frame, &out, &error)) << error;
-    std::vector<float> cpu(frame.bytes.size());
-    applyLutCPUTrilinear(frame.bytes.data(), cpu.data(), lut.getData(), lut.getInputRange0(), lut.getInputRange1(),
-                         false, lut.getDimSize(), frame.width * frame.height, 4);
-    ASSERT_EQ(out.bytes.size(), cpu.size());
-    int worst = 0;
-    for (std::size_t i = 0; i < cpu.size(); i += 4)
-        for (int c = 0; c < 3; ++c)
-            worst = std::max(worst, std::abs(int(out.bytes[i + c]) - int(std::lround(cpu[i + c] * 255))));
-    EXPECT_LE(worst, 1);
+    EXPECT_LE(quillane::test::worstCodeAgainstCpu(frame.bytes, out.bytes, lut), 1);
 }
 
 }  // namespace gallery_test

@@ -14,13 +14,13 @@
 
 #include "../desktop/DesktopTestEnv.h"
 #include "EffectModule.h"
+#include "GradeCheck.h"
 #include "LutFiles.h"
 #include "ProcessTools.h"
 #include "XInput.h"
 #include "desktop/Settings.h"
 #include "host/FrameFile.h"
 #include "lut/LutFile.h"
-#include "lut/MathClass.h"
 
 using namespace quillane::test;
 using namespace std::chrono_literals;
@@ -163,15 +163,7 @@ TEST_F(HostGallery, ADoubleClickedLutIsSavedAndRendered) {
     host::Frame in, graded;
     ASSERT_TRUE(host::readPngFrame(frame, &in, nullptr));
     ASSERT_TRUE(host::readPngFrame(out, &graded, nullptr));
-    std::vector<float> cpu(in.bytes.size());
-    applyLutCPUTrilinear(in.bytes.data(), cpu.data(), lut.getData(), 0, 1, false, lut.getDimSize(),
-                         in.width * in.height, 4);
-    ASSERT_EQ(graded.bytes.size(), cpu.size());
-    int worst = 0;
-    for (std::size_t i = 0; i < cpu.size(); i += 4)
-        for (int c = 0; c < 3; ++c)
-            worst = std::max(worst, std::abs(int(graded.bytes[i + c]) - int(std::lround(cpu[i + c] * 255))));
-    EXPECT_LE(worst, 1);
+    EXPECT_LE(worstCodeAgainstCpu(in.bytes, graded.bytes, lut), 1);
 }
 
 TEST_F(HostGallery, WithoutADisplayThePressFailsWithTheBoxAndTheSaveKeepsTheLut) {
