@@ -3,13 +3,13 @@
 // the window closes and the host saves and renders with that LUT. Without a
 // display each press says so and the user's LUT and preset stay.
 #include <gtest/gtest.h>
-#include <signal.h>
 
 #include <array>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <thread>
 
 #include "../desktop/DesktopTestEnv.h"
@@ -41,37 +41,6 @@ host::Frame redOverBlue(int width, int height) {
         }
     return f;
 }
-
-// The host in a process of its own, with its output in a file; killed when
-// the test ends before it did.
-class HostProcess {
-public:
-    HostProcess(const std::string& arguments, const std::string& log) {
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            const std::string line = "exec '" + kHostProgram + "' " + arguments + " >'" + log + "' 2>&1";
-            ::execl("/bin/sh", "sh", "-c", line.c_str(), static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-    }
-    ~HostProcess() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-    // The exit status, or -1 when it has not ended within the limit.
-    int waitForExit(std::chrono::seconds limit) {
-        int status = 0;
-        const bool ended = waitUntil([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, limit);
-        if (!ended) return -1;
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
-    }
-
-private:
-    pid_t pid_ = -1;
-};
 
 class HostGallery : public ::testing::Test {
 protected:
@@ -121,9 +90,12 @@ TEST_F(HostGallery, ADoubleClickedLutIsSavedAndRendered) {
     ASSERT_TRUE(display) << "needs an X display (xvfb-run)";
     const std::string chosen = looks + "/swap.3dl", out = sandbox.dir.file("out.png");
     const std::string log = sandbox.dir.file("host.log");
-    HostProcess editor("frame '" + frame + "' choose-file '" + looks + "/plain.cube' press 3 save '" + project +
-                           "' render '" + frame + "' '" + out + "'",
-                       log);
+    // The host in a process of its own, with its output in a file; killed should it never end.
+    std::future<ProcessResult> editor = std::async(std::launch::async, [&] {
+        return runProcess("timeout -s KILL 90 '" + kHostProgram + "' frame '" + frame + "' choose-file '" + looks +
+                          "/plain.cube' press 3 save '" + project + "' render '" + frame + "' '" + out + "' >'" + log +
+                          "' 2>&1");
+    });
 
     Window window = 0;
     int wx = 0, wy = 0;
@@ -149,7 +121,7 @@ TEST_F(HostGallery, ADoubleClickedLutIsSavedAndRendered) {
     const int target = gridIndex("swap.3dl");
     ASSERT_TRUE(target >= 0 && target < 3);
     doubleClickAt(display.get(), wx + kColumnX[target], wy + kRowY);
-    ASSERT_EQ(editor.waitForExit(60s), 0) << readFile(log);
+    ASSERT_EQ(editor.get().status, 0) << readFile(log);
 
     // The project holds the LUT by its path; the render is the CPU's grade.
     const ProcessResult saved = hostRun("open '" + project + "' state");
