@@ -14,26 +14,19 @@ using namespace nanogui;
 namespace gallery_test {
 namespace {
 
-class GalleryWindow : public GalleryTest {
-protected:
-    // b/ a.cube c/ d.3dl, beside files that must not show.
-    std::string mixedFolder() {
-        const std::string dir = folder("mixed");
-        std::filesystem::create_directories(dir + "/b");
-        writeCube(dir + "/a.cube", 5, 1.0f, 0.5f, 0.25f);
-        std::filesystem::create_directories(dir + "/c");
-        write3dl(dir + "/d.3dl");
-        writeCube(dir + "/x.Cube.cube", 3, 0.2f, 1.0f, 1.0f);
-        writeCube(dir + "/.hidden.cube", 3, 1, 1, 1);
-        writeCube(dir + "/X.CUBE", 3, 1, 1, 1);
-        std::ofstream(dir + "/broken.cube") << "LUT_3D_SIZE nonsense\n";
-        std::ofstream(dir + "/notes.txt") << "not a LUT\n";
-        return dir;
-    }
-};
+using GalleryWindow = GalleryTest;
 
 TEST_F(GalleryWindow, ListsAFolderInDirectoryOrderWithThumbnailsGradedByEachLut) {
-    const std::string dir = mixedFolder();
+    // b/ a.cube c/ d.3dl, beside files that must not show.
+    const std::string dir = folder("mixed");
+    std::filesystem::create_directories(dir + "/b");
+    writeCube(dir + "/a.cube", 5, 1.0f, 0.5f, 0.25f);
+    std::filesystem::create_directories(dir + "/c");
+    write3dl(dir + "/d.3dl");
+    writeCube(dir + "/x.Cube.cube", 3, 0.2f, 1.0f, 1.0f);
+    for (const char* hidden : {"/.hidden.cube", "/X.CUBE"}) writeCube(dir + hidden, 3, 1, 1, 1);
+    std::ofstream(dir + "/broken.cube") << "LUT_3D_SIZE nonsense\n";
+    std::ofstream(dir + "/notes.txt") << "not a LUT\n";
     // Folders first (last read first), then the LUT files in the directory's order.
     std::vector<std::string> expected, folders;
     for (const Listed& entry : directoryOrder(dir)) {
