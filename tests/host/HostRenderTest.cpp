@@ -12,6 +12,7 @@
 #include "../exchange/ExchangeTestEnv.h"
 #include "EffectModule.h"
 #include "HostTestEnv.h"
+#include "LutFiles.h"
 #include "host/HostRender.h"
 #include "lut/LutFile.h"
 #include "lut/MathClass.h"
@@ -25,17 +26,15 @@ namespace {
 // (so a render that drops the LUT's range shows).
 std::string writeCube(const TempDir& dir, int n, bool identity) {
     const std::string path = dir.file((identity ? "identity-" : "random-") + std::to_string(n) + ".cube");
+    if (identity) {
+        writeLutFile(path, n, [](float*) {});
+        return path;
+    }
     std::ofstream out(path);
-    out << "LUT_3D_SIZE " << n << '\n' << (identity ? "" : "LUT_3D_INPUT_RANGE -0.125 1.125\n");
+    out << "LUT_3D_SIZE " << n << "\nLUT_3D_INPUT_RANGE -0.125 1.125\n";
     std::mt19937 rng(n);
     std::uniform_real_distribution<float> u(0.0f, 1.0f);
-    for (int b = 0; b < n; ++b)
-        for (int g = 0; g < n; ++g)
-            for (int r = 0; r < n; ++r)
-                if (identity)
-                    out << float(r) / (n - 1) << ' ' << float(g) / (n - 1) << ' ' << float(b) / (n - 1) << '\n';
-                else
-                    out << u(rng) << ' ' << u(rng) << ' ' << u(rng) << '\n';
+    for (int node = 0; node < n * n * n; ++node) out << u(rng) << ' ' << u(rng) << ' ' << u(rng) << '\n';
     return path;
 }
 
