@@ -68,8 +68,9 @@ protected:
         return -1;
     }
 
+    // The host without a display.
     ProcessResult hostRun(const std::string& arguments) {
-        return runProcess("'" + kHostProgram + "' " + arguments + " 2>&1");
+        return runProcess("env -u DISPLAY '" + kHostProgram + "' " + arguments + " 2>&1");
     }
 
     DesktopSandbox sandbox;
@@ -141,10 +142,10 @@ TEST_F(HostGallery, ADoubleClickedLutIsSavedAndRendered) {
 TEST_F(HostGallery, WithoutADisplayThePressFailsWithTheBoxAndTheSaveKeepsTheLut) {
     const std::string kept = looks + "/warm.cube";
     std::ofstream(kept, std::ios::app) << "#64BLOB\n#a2VwdA==\n";  // a preset, "kept"
-    const ProcessResult before = runProcess("env -u DISPLAY '" + kHostProgram + "' choose-file '" + kept + "' state 2>&1");
+    const ProcessResult before = hostRun("choose-file '" + kept + "' state");
     ASSERT_EQ(before.status, 0) << before.out;
-    const ProcessResult run = runProcess("env -u DISPLAY '" + kHostProgram + "' frame '" + frame + "' choose-file '" +
-                                         kept + "' press 3 press 3 save '" + project + "' 2>&1");
+    const ProcessResult run =
+        hostRun("frame '" + frame + "' choose-file '" + kept + "' press 3 press 3 save '" + project + "'");
     EXPECT_EQ(run.status, 1) << run.out;
     EXPECT_NE(run.out.find("[critical] Exception"), std::string::npos) << run.out;
     // Twice: the failed first opening leaves nothing behind that the second trips over.
