@@ -49,9 +49,7 @@ GalleryResultCallbacks galleryResultCallbacks(bool* isLocal, Lut* lut, std::stri
         }
         *isLocal = false;
         *preset = std::move(bytes);
-        const float* nodes = chosen.getData();
-        *lut = Lut(std::vector<float>(nodes, nodes + 4 * std::size_t(n) * n * n), n, chosen.getInputRange0(),
-                   chosen.getInputRange1());
+        *lut = std::move(chosen);
         *name = std::move(displayName);
     };
     return callbacks;
