@@ -54,10 +54,7 @@ void LutGallery::activate(const GalleryItem& item) {
         break;
     }
     if (isOnline) {
-        const MemoryStruct bytes = api->downloadLutPreset(item.id);
-        if (lutCallback)
-            lutCallback(api->downloadLut(item.id), onlineDisplayName(paths[0], paths[2], item.lutName),
-                        std::vector<char>(bytes.memory(), bytes.memory() + bytes.size()));
+        deliverOnline(item);
     } else if (fileCallback) {
         fileCallback(item.itemString);
     }

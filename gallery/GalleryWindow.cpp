@@ -152,10 +152,14 @@ void LutGallery::deliverSelection() {
     const auto chosen = std::find_if(shownItems.begin(), shownItems.end(),
                                      [this](const GalleryItem& item) { return item.itemString == selection; });
     if (chosen == shownItems.end() || chosen->kind != OtherLut) return;
-    const MemoryStruct bytes = api->downloadLutPreset(chosen->id);
+    deliverOnline(*chosen);
+}
+
+void LutGallery::deliverOnline(const GalleryItem& item) {
+    const MemoryStruct bytes = api->downloadLutPreset(item.id);
     std::vector<char> preset(bytes.memory(), bytes.memory() + bytes.size());
     if (lutCallback)
-        lutCallback(api->downloadLut(chosen->id), onlineDisplayName(paths[0], paths[2], chosen->lutName),
+        lutCallback(api->downloadLut(item.id), onlineDisplayName(paths[0], paths[2], item.lutName),
                     std::move(preset));
 }
 

@@ -146,6 +146,8 @@ private:
     unsigned thumbnailTexture(GalleryItem& item);
     void showProgress(int entry, int count);
     void deliverSelection();
+    // Hands an online LUT item (with its preset) to the LUT callback.
+    void deliverOnline(const GalleryItem& item);
     void destroyScreen();
 
     // One grading buffer for every thumbnail of a listing.
