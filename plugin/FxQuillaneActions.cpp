@@ -34,15 +34,12 @@ struct LutLocation {
 };
 
 LutLocation locate(const std::string& name) {
+    // The same split as the LUT Manager's, so both look in the same folder.
+    const std::vector<std::string> parts = getCurrentFolderAndFilePaths(name, false);
     LutLocation at;
-    at.separator = name.find('/') != std::string::npos ? "/" : "\\";
-    const std::size_t last = name.rfind(at.separator);
-    if (last == std::string::npos) {
-        at.leaf = name;
-    } else {
-        at.folder = name.substr(0, last);
-        at.leaf = name.substr(last + 1);
-    }
+    at.folder = parts[0];
+    at.leaf = parts[1];
+    at.separator = parts[2];
     // The kind ignores case, the candidate test below does not: a current
     // LOOK.CUBE is a file, but a LOOK.CUBE beside it is no candidate.
     at.isFile = isLocalLutName(name);
