@@ -4,11 +4,11 @@
 // dialog, and a pair of textures with a framebuffer for drawing one frame.
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <memory>
 #include <random>
 #include <string>
 
+#include "LutFiles.h"
 #include "TempDir.h"
 #include "host/Host.h"
 #include "host/HostRender.h"
@@ -20,11 +20,11 @@ namespace bench {
 // looks make them do.
 inline std::string writeRandomCube(const quillane::test::TempDir& dir, int nodes) {
     const std::string cube = dir.file("look.cube");
-    std::ofstream out(cube);
-    out << "LUT_3D_SIZE " << nodes << '\n';
     std::mt19937 rng(1);
     std::uniform_real_distribution<float> u(0.0f, 1.0f);
-    for (int i = 0; i < nodes * nodes * nodes; ++i) out << u(rng) << ' ' << u(rng) << ' ' << u(rng) << '\n';
+    quillane::test::writeLutFile(cube, nodes, [&](float rgb[3]) {
+        for (int c = 0; c < 3; ++c) rgb[c] = u(rng);
+    });
     return cube;
 }
 

@@ -15,6 +15,7 @@
 #include <optional>
 #include <sstream>
 
+#include "desktop/FileDescriptor.h"
 #include "host/Host.h"
 #include "host/HostFrame.h"
 #include "host/HostRender.h"
@@ -235,11 +236,7 @@ std::string capturingStandardError(F&& run) {
     run();
     if (!capture.active) return {};
     const std::string text = capture.release();
-    for (std::size_t done = 0; done < text.size();) {
-        const ssize_t wrote = ::write(2, text.data() + done, text.size() - done);
-        if (wrote <= 0) break;
-        done += static_cast<std::size_t>(wrote);
-    }
+    writeAll(2, text.data(), text.size());
     return text;
 }
 

@@ -71,5 +71,15 @@ inline VertexArray makeVertexArray() {
     glGenVertexArrays(1, &n);
     return VertexArray(n);
 }
+inline Buffer makeBuffer() {
+    GLuint n = 0;
+    glGenBuffers(1, &n);
+    return Buffer(n);
+}
+inline Sampler makeSampler() {
+    GLuint n = 0;
+    glGenSamplers(1, &n);
+    return Sampler(n);
+}
 
 }  // namespace quillane::gl

@@ -241,9 +241,7 @@ bool uploadBitmapBuffer(const Bitmap& bitmap, UploadedBitmap& out) {
     GLint previousBuffer = 0, previousTexture = 0;
     glGetIntegerv(GL_TEXTURE_BUFFER_BINDING, &previousBuffer);
     glGetIntegerv(GL_TEXTURE_BINDING_BUFFER, &previousTexture);
-    GLuint name = 0;
-    glGenBuffers(1, &name);
-    gl::Buffer buffer(name);
+    gl::Buffer buffer = gl::makeBuffer();
     glBindBuffer(GL_TEXTURE_BUFFER, buffer.get());
     glBufferData(GL_TEXTURE_BUFFER, static_cast<GLsizeiptr>(packed.size()), packed.data(), GL_STATIC_DRAW);
     gl::Texture texture = gl::makeTexture();
@@ -357,9 +355,8 @@ bool CIContext::drawImage(const CIImagePtr& image, CGRect inRect, CGRect fromRec
     for (bool black : {false, true}) {
         gl::Sampler& made = black ? r.blackSampler : r.edgeSampler;
         if (made) continue;
-        GLuint s = 0;
-        glGenSamplers(1, &s);
-        made.reset(s);
+        made = gl::makeSampler();
+        const GLuint s = made.get();
         // Only the base level is ever read; this keeps textures without mipmaps complete.
         glSamplerParameteri(s, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
         glSamplerParameteri(s, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
