@@ -292,6 +292,10 @@ std::string getValueFromReg(std::string key, bool create) {
             errorBox("Error opening file " + path, "getValueFromReg");
             if (create) createSettingsFolders(home);
         }
+        // Only our own keys get a line inserted: for any other key there is
+        // nothing to write, so no second look under the exclusive lock.
+        const bool makesFile = found == FileLookup::Missing && create;
+        if (!makesFile && valuePrefix(key).empty()) return {};
 
         // The insertion is a read-modify-write: look again under the exclusive
         // lock, since another process may have added the line meanwhile.

@@ -169,8 +169,6 @@ void onlineSeeds() {
          R"({"id":"-1","lutname":"Up/","folder":"Film/Night/../"},{"id":"0","lutname":"Z","folder":[1]}])");
 }
 
-std::string fileBytes(const std::string& path) { return fuzz::readFile(path); }
-
 // A frame of the host's own kinds, values spread over the whole range.
 host::Frame patternFrame(int w, int h, bool sixteen) {
     host::Frame f;
@@ -209,7 +207,7 @@ void frameSeeds() {
             std::fprintf(stderr, "%s\n", error.c_str());
             std::exit(1);
         }
-        seed("host_frame", s.name, std::string(1, static_cast<char>(s.limits)) + fileBytes(path));
+        seed("host_frame", s.name, std::string(1, static_cast<char>(s.limits)) + fuzz::readFile(path));
     }
 }
 
