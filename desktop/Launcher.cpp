@@ -12,6 +12,7 @@
 #include <cstring>
 #include <vector>
 
+#include "desktop/CleanSpawn.h"
 #include "desktop/Settings.h"
 #include "desktop/boxer_osx.h"
 #include "platform/libproc/ProcessList.h"
@@ -41,14 +42,11 @@ std::string resolveProgram(const std::string& program) {
     return program;
 }
 
-// The host may block or ignore these; the application starts with a clean slate.
-constexpr int kSignalsToReset[] = {SIGPIPE, SIGINT, SIGQUIT, SIGCHLD, SIGHUP, SIGTERM};
-
 void resetSignalsForChild() {
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
-    for (int sig : kSignalsToReset) signal(sig, SIG_DFL);
+    for (int sig : kSignalsResetForChildren) signal(sig, SIG_DFL);
 }
 
 void waitFor(pid_t pid) {
@@ -57,24 +55,9 @@ void waitFor(pid_t pid) {
 }
 
 void startAndWait(const std::string& program, char* const argv[]) {
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t none, defaults;
-    sigemptyset(&none);
-    sigemptyset(&defaults);
-    for (int sig : kSignalsToReset) sigaddset(&defaults, sig);
-    posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setsigdefault(&attr, &defaults);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    // The host's own descriptors (the shared records among them) are none of the application's business.
-    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-
+    const CleanSpawn clean;
     pid_t pid = -1;
-    const int error = posix_spawn(&pid, program.c_str(), &actions, &attr, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attr);
+    const int error = posix_spawn(&pid, program.c_str(), clean.actions(), clean.attr(), argv, environ);
     if (error != 0) {
         std::fprintf(stderr, "startQuillane: cannot start %s: %s\n", program.c_str(), std::strerror(error));
         return;

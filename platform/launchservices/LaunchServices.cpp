@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "desktop/CleanSpawn.h"
+
 extern char** environ;
 
 namespace launchservices {
@@ -36,12 +38,15 @@ int spawnDetached(const std::string& program, const std::string& url) {
     std::string programArg = program;
     std::string urlArg = url;
     std::vector<char*> argv = {programArg.data(), urlArg.data(), nullptr};
+    // The opener and the browser it starts get none of the host's descriptors
+    // or blocked signals.
+    const CleanSpawn clean;
 
     const pid_t middle = ::fork();
     if (middle < 0) return kLSLaunchFailedErr;
     if (middle == 0) {
         pid_t opener = 0;
-        const int failed = ::posix_spawnp(&opener, argv[0], nullptr, nullptr, argv.data(), environ);
+        const int failed = ::posix_spawnp(&opener, argv[0], clean.actions(), clean.attr(), argv.data(), environ);
         ::_exit(failed == 0 ? kSpawned : (failed == ENOENT ? kNotFound : kSpawnFailed));
     }
     int status = 0;
