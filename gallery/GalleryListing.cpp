@@ -154,7 +154,7 @@ void LutGallery::loading() {
     using namespace nanogui;
     window->setFixedSize(screen->size());
     pathBox->setValue(paths[0]);
-    removeTrailingChildren(window, 1);
+    clearPage();
     shownItems.clear();
     auto* panel = new Widget(window);
     panel->setLayout(new BoxLayout(Orientation::Horizontal, Alignment::Middle, 10, 10));
@@ -173,7 +173,7 @@ void LutGallery::loading() {
 
 void LutGallery::buildGrid(std::vector<GalleryItem>& items, std::vector<unsigned>& textures) {
     using namespace nanogui;
-    removeTrailingChildren(window, 1);
+    clearPage();
     progressBar = nullptr;
     loadingLabel = nullptr;
     loadingColumn = nullptr;
@@ -191,22 +191,25 @@ void LutGallery::buildGrid(std::vector<GalleryItem>& items, std::vector<unsigned
         readableTextures.push_back(textures[i]);
     }
     const std::vector<bool> picked = pickedItems(readable, isOnline, paths[2], lastName, highlightName);
+    // The mark is the same picture for every cell: one texture for the grid.
+    const auto overlay = std::make_shared<const GlTexture>(
+        GlTexture::create(kFavoriteSide, kFavoriteSide, GL_RGBA, GL_RGBA, GL_UNSIGNED_BYTE, favoriteImage.data()));
     for (std::size_t i = 0; i < readable.size(); ++i) {
         const GalleryItem& item = readable[i];
         auto* cell = new Widget(grid);
         cell->setLayout(new BoxLayout(Orientation::Vertical, Alignment::Fill, 0, 0));
-        GlTexture overlay = GlTexture::create(kFavoriteSide, kFavoriteSide, GL_RGBA, GL_RGBA, GL_UNSIGNED_BYTE,
-                                              favoriteImage.data());
-        auto* view = new LutImageView(cell, readableTextures[i], overlay.release(), item.itemString, item.kind,
-                                      picked[i]);
+        auto* view =
+            new LutImageView(cell, readableTextures[i], overlay, item.itemString, item.kind, picked[i]);
         auto* caption = new Label(cell, itemCaption(item, isOnline, paths[2]), "sans");
         caption->setFixedWidth(screen->width() / 4);
         view->mSelectCallback = [this](std::string chosen) { select(chosen); };
         if (isOnline && item.kind != Folder && item.kind != IconLink && item.kind != Link) {
             view->mFavorite = item.favorite;
-            view->mRightClickCallback = [this, view, item] { toggleFavorite(view, item); };
+            view->mRightClickCallback = [this, view, item] {
+                afterEventOnPage([this, view, item] { toggleFavorite(view, item); });
+            };
         }
-        view->mDoubleClickCallback = [this, item] { activate(item); };
+        view->mDoubleClickCallback = [this, item] { afterEventOnPage([this, item] { activate(item); }); };
         view->followWindow();
     }
     shownItems = std::move(readable);

@@ -90,6 +90,7 @@ void LutGallery::start(std::string name) {
             screen->setVisible(true);
             choseFolder();
             enableWindowMAC(screen->glfwWindow(), false, [this] {
+                runEventWork();
                 if (!nanogui::drawall()) return false;
                 if (onTurn) onTurn();
                 glfwWaitEventsTimeout(kTurnWaitSeconds);
@@ -123,6 +124,25 @@ void LutGallery::stop() {
     } catch (...) {
         box("QuillaneOFX exception in stop", "Exception");
     }
+}
+
+void LutGallery::afterEvent(std::function<void()> work) {
+    if (screen) screen->defer(std::move(work));
+}
+
+void LutGallery::afterEventOnPage(std::function<void()> work) {
+    afterEvent([this, page = pageNumber, work = std::move(work)] {
+        if (page == pageNumber) work();
+    });
+}
+
+void LutGallery::runEventWork() {
+    if (screen) screen->runDeferred();
+}
+
+void LutGallery::clearPage() {
+    nanogui::removeTrailingChildren(window, 1);
+    ++pageNumber;
 }
 
 void LutGallery::destroyScreen() {
@@ -170,7 +190,7 @@ void LutGallery::buildToolbar() {
 
     auto* up = new LutButton(toolbar, "", ENTYPO_ICON_ARROW_BOLD_LEFT);
     up->setFixedWidth(50);
-    up->setCallback(quietly([this] { goUp(); }));
+    up->setCallback([this] { afterEvent(quietly([this] { goUp(); })); });
     toolbarButtons[0] = up;
 
     pathBox = new LutTextBox(toolbar, "", false);
@@ -178,23 +198,24 @@ void LutGallery::buildToolbar() {
     pathBox->setEnabled(false);
 
     toolbarButtons[1] = new LutButton(toolbar, "", ENTYPO_ICON_FOLDER);
-    toolbarButtons[1]->setCallback(quietly([this] { pickFolder(); }));
+    toolbarButtons[1]->setCallback([this] { afterEvent(quietly([this] { pickFolder(); })); });
 
     const std::string presets = getPresetsPath();
     if (!presets.empty()) {
         toolbarButtons[2] = new LutButton(toolbar, "", ENTYPO_ICON_HOME);
-        toolbarButtons[2]->setCallback(quietly([this, presets] { openPresetsFolder(presets); }));
+        toolbarButtons[2]->setCallback(
+            [this, presets] { afterEvent(quietly([this, presets] { openPresetsFolder(presets); })); });
     }
 
     toolbarButtons[3] = new LutButton(toolbar, "", ENTYPO_ICON_STAR);
-    toolbarButtons[3]->setCallback(quietly([this] { openFavoriteFolder(); }));
-    toolbarButtons[3]->setShiftCallback(quietly([this] { setFavoriteFolder(); }));
+    toolbarButtons[3]->setCallback([this] { afterEvent(quietly([this] { openFavoriteFolder(); })); });
+    toolbarButtons[3]->setShiftCallback([this] { afterEvent(quietly([this] { setFavoriteFolder(); })); });
 
     toolbarButtons[4] = new LutButton(toolbar, "", ENTYPO_ICON_NETWORK);
-    toolbarButtons[4]->setCallback(quietly([this] { openOnlineRoot(); }));
+    toolbarButtons[4]->setCallback([this] { afterEvent(quietly([this] { openOnlineRoot(); })); });
 
     toolbarButtons[5] = new LutButton(toolbar, "", ENTYPO_ICON_LOGIN);
-    toolbarButtons[5]->setCallback([this] { loginForm(); });
+    toolbarButtons[5]->setCallback([this] { afterEvent([this] { loginForm(); }); });
 
     accountLabel = new Label(toolbar, "", "sans");
 }

@@ -91,6 +91,17 @@ public:
     // listing that ended early): the next listing of that folder must run.
     void forgetShownFolder();
 
+    // What a click or key asks for runs after the toolkit has finished with
+    // that event, at the next turn of the modal loop: a listing or the
+    // account form replaces the widgets the toolkit is still reading. Work
+    // of the page below the toolbar (the grid's items, the form's buttons)
+    // is dropped when that page has been replaced before its turn came: it
+    // was asked for on widgets the user no longer sees.
+    void afterEvent(std::function<void()> work);
+    void afterEventOnPage(std::function<void()> work);
+    // Runs what the events of the last turn asked for.
+    void runEventWork();
+
     // ---- state (names as the rest of the product knows them) ----
     std::unique_ptr<OnlineAPI> api;
     bool isOnline = true;
@@ -123,6 +134,8 @@ public:
 
     // The items of the grid on show, in grid order (unreadable ones left out).
     std::vector<GalleryItem> shownItems;
+    // Counts the pages below the toolbar (listings, progress panels, forms).
+    unsigned pageNumber = 0;
     // Whether the grid below the toolbar lists the folder in the path box (not
     // a progress panel left by a listing that ended early, nor the account form).
     bool folderOnShow = false;
@@ -149,6 +162,8 @@ private:
     // Hands an online LUT item (with its preset) to the LUT callback.
     void deliverOnline(const GalleryItem& item);
     void destroyScreen();
+    // Removes the page below the toolbar (the toolbar stays).
+    void clearPage();
 
     // One grading buffer for every thumbnail of a listing.
     std::vector<float> gradeBuffer;

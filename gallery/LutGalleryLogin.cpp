@@ -41,7 +41,7 @@ void LutGallery::loginForm() {
     window->setFixedSize(screen->size());
     if (pathBox && !paths.empty()) pathBox->setValue(paths[0]);
     // The items of the last grid stay known: a LUT picked there is still delivered on close.
-    removeTrailingChildren(window, 1);
+    clearPage();
     progressBar = nullptr;
     loadingLabel = nullptr;
     loadingColumn = nullptr;
@@ -58,15 +58,18 @@ void LutGallery::loginForm() {
     if (api->isAuth()) {
         new Label(column, "E-Mail: " + api->getEmail(), "sans");
         auto* exit = new LutButton(column, "Exit");
+        // Run after the click: the form is rebuilt.
         exit->setCallback([this] {
-            try {
-                api->login("", "");
-                saveLoginPassword("", "");
-                loginForm();
-                if (accountLabel) accountLabel->setCaption(accountCaption(*api));
-                nanogui::drawall();
-            } catch (...) {
-            }
+            afterEventOnPage([this] {
+                try {
+                    api->login("", "");
+                    saveLoginPassword("", "");
+                    loginForm();
+                    if (accountLabel) accountLabel->setCaption(accountCaption(*api));
+                    nanogui::drawall();
+                } catch (...) {
+                }
+            });
         });
     } else {
         const int width = window->width();
@@ -75,35 +78,39 @@ void LutGallery::loginForm() {
         auto* login = new LutButton(column, "Login");
         login->setFixedWidth(width / 3);
         auto* status = new Label(passwordBox->parent(), "", "sans", kStatusFontSize);
+        // Run after the click: a log-in rebuilds the form (the boxes and the
+        // label live as long as the form, which the page check makes sure of).
         login->setCallback([this, emailBox, passwordBox, status] {
-            try {
-                // Ends an edit in progress: a text box commits its text when it loses the focus.
-                status->requestFocus();
-                status->setCaption("");
-                nanogui::drawall();
-                const std::string email = emailBox->value(), password = passwordBox->value();
-                LoginGate& gate = accountFormGate();
-                if (const std::optional<int> held = gate.heldBackCode(email, password)) {
-                    status->setCaption(OnlineAPI::getLoginError(*held));
+            afterEventOnPage([this, emailBox, passwordBox, status] {
+                try {
+                    // Ends an edit in progress: a text box commits its text when it loses the focus.
+                    status->requestFocus();
+                    status->setCaption("");
                     nanogui::drawall();
-                    return;
+                    const std::string email = emailBox->value(), password = passwordBox->value();
+                    LoginGate& gate = accountFormGate();
+                    if (const std::optional<int> held = gate.heldBackCode(email, password)) {
+                        status->setCaption(OnlineAPI::getLoginError(*held));
+                        nanogui::drawall();
+                        return;
+                    }
+                    const int code = api->login(email.c_str(), password.c_str());
+                    gate.noteSent(email, password, code);
+                    // A code of 0, or a bare code, signs nobody in: nothing is stored, and the
+                    // status line must not read "Success!".
+                    const bool signedIn = code >= 0 && LoginGate::shouldSaveCredentials(*api);
+                    status->setCaption(
+                        OnlineAPI::getLoginError(code < 0 || signedIn ? code : OnlineAPI::kLoginUnusable));
+                    if (screen) screen->performLayout();
+                    nanogui::drawall();
+                    if (!signedIn) return;
+                    noteFormLogin();
+                    saveLoginPassword(email, password);
+                    if (accountLabel) accountLabel->setCaption(accountCaption(*api));
+                    loginForm();
+                } catch (...) {
                 }
-                const int code = api->login(email.c_str(), password.c_str());
-                gate.noteSent(email, password, code);
-                // A code of 0, or a bare code, signs nobody in: nothing is stored, and the
-                // status line must not read "Success!".
-                const bool signedIn = code >= 0 && LoginGate::shouldSaveCredentials(*api);
-                status->setCaption(
-                    OnlineAPI::getLoginError(code < 0 || signedIn ? code : OnlineAPI::kLoginUnusable));
-                if (screen) screen->performLayout();
-                nanogui::drawall();
-                if (!signedIn) return;
-                noteFormLogin();
-                saveLoginPassword(email, password);
-                if (accountLabel) accountLabel->setCaption(accountCaption(*api));
-                loginForm();
-            } catch (...) {
-            }
+            });
         });
     }
     screen->performLayout();

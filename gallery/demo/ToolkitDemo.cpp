@@ -83,8 +83,9 @@ void buildGrid(LutWindow* window, LutScreen* screen, Label* status) {
         };
         view->mRightClickCallback = [view] { view->mFavorite = !view->mFavorite; };
         view->mDoubleClickCallback = [window, screen, status] {
-            // Rebuilding the grid from its own click is what the gallery does.
-            buildGrid(window, screen, status);
+            // As the gallery does: the grid is rebuilt after the click, which
+            // the toolkit is still handling.
+            screen->defer([window, screen, status] { buildGrid(window, screen, status); });
         };
         auto* label = new Label(cell, caption, "sans");
         label->setFixedWidth(screen->width() / 4);
@@ -140,7 +141,10 @@ int main(int argc, char** argv) {
             if (error) std::fprintf(stderr, "cannot write %s: %s\n", shot.c_str(),
                                     lodepng_error_text(error));
         } else {
-            while (drawall()) glfwWaitEventsTimeout(0.05);
+            while (drawall()) {
+                glfwWaitEventsTimeout(0.05);
+                screen->runDeferred();
+            }
         }
     }
     nanogui::shutdown();

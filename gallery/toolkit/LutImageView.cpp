@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <vector>
@@ -69,6 +71,46 @@ std::vector<std::string> splitLines(const std::string& text) {
     return lines;
 }
 
+}  // namespace
+
+// The image program, freed with its last user (while that user's context is
+// current, as every view's textures need too).
+struct ImageProgram {
+    GLShader shader;
+    ImageProgram() = default;
+    ImageProgram(const ImageProgram&) = delete;
+    ImageProgram& operator=(const ImageProgram&) = delete;
+    ~ImageProgram() { shader.free(); }
+};
+
+namespace {
+
+// The image program of the current context, made on first use.
+std::shared_ptr<ImageProgram> sharedImageProgram() {
+    static std::map<GLFWwindow*, std::weak_ptr<ImageProgram>> programs;
+    GLFWwindow* context = glfwGetCurrentContext();
+    if (std::shared_ptr<ImageProgram> program = programs[context].lock()) return program;
+    for (auto it = programs.begin(); it != programs.end();)
+        it = it->second.expired() ? programs.erase(it) : std::next(it);
+
+    auto program = std::make_shared<ImageProgram>();
+    GLShader& shader = program->shader;
+    shader.init("ImageViewShader", kVertexShader, kFragmentShader);
+    MatrixXu indices(3, 2);
+    indices.col(0) << 0, 1, 2;
+    indices.col(1) << 2, 3, 1;
+    MatrixXf vertices(2, 4);
+    vertices.col(0) << 0, 0;
+    vertices.col(1) << 1, 0;
+    vertices.col(2) << 0, 1;
+    vertices.col(3) << 1, 1;
+    shader.bind();
+    shader.uploadIndices(indices);
+    shader.uploadAttrib("vertex", vertices);
+    programs[context] = program;
+    return program;
+}
+
 // The screen that shows this widget, through its window, or null.
 Screen* hostScreen(Widget* widget) {
     Widget* w = widget;
@@ -90,8 +132,13 @@ void LutImageView::setClock(Clock clock) {
 
 LutImageView::LutImageView(Widget* parent, GLuint imageID, GLuint overlayID, std::string caption,
                            int kind, bool picked)
+    : LutImageView(parent, imageID, std::make_shared<const GlTexture>(overlayID), std::move(caption), kind,
+                   picked) {}
+
+LutImageView::LutImageView(Widget* parent, GLuint imageID, std::shared_ptr<const GlTexture> overlay,
+                           std::string caption, int kind, bool picked)
     : Widget(parent), mKind(kind), mCaption(std::move(caption)), mImageID(imageID),
-      mOverlayID(overlayID) {
+      mOverlayID(overlay ? std::move(overlay) : std::make_shared<const GlTexture>()) {
     if (picked) {
         mPicked = true;
         pickedLut = this;
@@ -100,25 +147,13 @@ LutImageView::LutImageView(Widget* parent, GLuint imageID, GLuint overlayID, std
         pickedLut = nullptr;
     }
     updateImageParameters();
-
-    mShader.init("ImageViewShader", kVertexShader, kFragmentShader);
-    MatrixXu indices(3, 2);
-    indices.col(0) << 0, 1, 2;
-    indices.col(1) << 2, 3, 1;
-    MatrixXf vertices(2, 4);
-    vertices.col(0) << 0, 0;
-    vertices.col(1) << 1, 0;
-    vertices.col(2) << 0, 1;
-    vertices.col(3) << 1, 1;
-    mShader.bind();
-    mShader.uploadIndices(indices);
-    mShader.uploadAttrib("vertex", vertices);
+    mShader = sharedImageProgram();
 }
 
 LutImageView::~LutImageView() {
     if (pickedLut == this) pickedLut = nullptr;
-    mShader.free();
-    // mImageID and mOverlayID delete their textures.
+    // mShader, mImageID and mOverlayID free their GL objects (the shared ones
+    // with their last user).
 }
 
 bool LutImageView::isPicked() const { return pickedLut == this; }
@@ -203,7 +238,7 @@ void LutImageView::draw(NVGcontext* ctx) {
     glBlendFunc(GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
     drawQuad(mImageID.get(), 0, mImageSize.cast<float>() * mScale, picturePos, screenSize);
     if (mFavorite)
-        drawQuad(mOverlayID.get(), 1, favouriteMarkSize(mOverlaySize, mScale),
+        drawQuad(mOverlayID->get(), 1, favouriteMarkSize(mOverlaySize, mScale),
                  absolute.cast<float>() + mOverlayOffset, screenSize);
     glActiveTexture(GL_TEXTURE0);
 
@@ -227,13 +262,13 @@ void LutImageView::drawQuad(GLuint texture, int unit, const Vector2f& scaledSize
 
     glEnable(GL_SCISSOR_TEST);
     glScissor(box.x, box.y, box.w, box.h);
-    mShader.bind();
+    mShader->shader.bind();
     glActiveTexture(GL_TEXTURE0 + unit);
     glBindTexture(GL_TEXTURE_2D, texture);
-    mShader.setUniform("image", unit);
-    mShader.setUniform("scaleFactor", Vector2f(scaledSize.cwiseQuotient(screenF)));
-    mShader.setUniform("position", Vector2f(position.cwiseQuotient(screenF)));
-    mShader.drawIndexed(GL_TRIANGLES, 0, 2);
+    mShader->shader.setUniform("image", unit);
+    mShader->shader.setUniform("scaleFactor", Vector2f(scaledSize.cwiseQuotient(screenF)));
+    mShader->shader.setUniform("position", Vector2f(position.cwiseQuotient(screenF)));
+    mShader->shader.drawIndexed(GL_TRIANGLES, 0, 2);
     glDisable(GL_SCISSOR_TEST);
 }
 
@@ -270,7 +305,7 @@ void LutImageView::drawWidgetBorder(NVGcontext* ctx) const {
 
 void LutImageView::updateImageParameters() {
     mImageSize = textureSize(mImageID.get());
-    mOverlaySize = textureSize(mOverlayID.get());
+    mOverlaySize = textureSize(mOverlayID->get());
 }
 
 void LutImageView::bindImage(GLuint imageId) {

@@ -1,6 +1,7 @@
 #include "gallery/toolkit/Toolkit.h"
 
 #include <algorithm>
+#include <iostream>
 #include <vector>
 
 namespace nanogui {
@@ -74,6 +75,7 @@ LutScreen::~LutScreen() {
     // The toolkit's destructor deletes the context before the widget tree lets
     // go of its children; textures would then be deleted without a context.
     if (mGLFWWindow) glfwMakeContextCurrent(mGLFWWindow);
+    mDeferred.clear();  // work for widgets that go now
     mFocusPath.clear();
     mDragActive = false;
     mDragWidget = nullptr;
@@ -89,6 +91,24 @@ void LutScreen::clearFocusPath() {
     updateFocus(nullptr);
     mDragActive = false;
     mDragWidget = nullptr;
+}
+
+void LutScreen::defer(std::function<void()> work) {
+    if (work) mDeferred.push_back(std::move(work));
+}
+
+void LutScreen::runDeferred() {
+    std::vector<std::function<void()>> due;
+    due.swap(mDeferred);
+    for (std::function<void()>& work : due) {
+        try {
+            work();
+        } catch (const std::exception& e) {
+            std::cerr << "Caught exception in event handler: " << e.what() << std::endl;
+        } catch (...) {
+            std::cerr << "Caught unknown exception in event handler" << std::endl;
+        }
+    }
 }
 
 LutScreen* LutScreen::of(Widget* widget) {

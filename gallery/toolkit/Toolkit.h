@@ -20,8 +20,10 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace nanogui {
 
@@ -60,6 +62,21 @@ public:
 
     // The LutScreen that widget belongs to, or null.
     static LutScreen* of(Widget* widget);
+
+    // Work that removes or replaces widgets, asked for while a mouse or key
+    // event is being handled: the toolkit still reads the widgets under the
+    // pointer after the handler returns, so the work waits for
+    // runDeferred(), which the owner of the event loop calls between two
+    // turns. Work runs in the order asked.
+    void defer(std::function<void()> work);
+    // Runs the work deferred so far (work that it defers waits for the next
+    // call). An exception that leaves one piece of work is written to
+    // standard error, as the toolkit does for its event handlers.
+    void runDeferred();
+    bool hasDeferred() const { return !mDeferred.empty(); }
+
+private:
+    std::vector<std::function<void()>> mDeferred;
 };
 
 class LutWindow : public Window {
@@ -119,6 +136,8 @@ protected:
     const bool mPassword;
 };
 
+struct ImageProgram;
+
 // One item of the gallery grid: a picture (a graded frame or an icon) with an
 // optional favourite mark, a frame when picked, and click actions.
 class LutImageView : public Widget {
@@ -127,6 +146,10 @@ public:
     // current context (the screen's).
     LutImageView(Widget* parent, GLuint imageID, GLuint overlayID, std::string caption, int kind,
                  bool picked);
+    // The same with a mark texture that many views share (it is the same
+    // picture for every item of a grid).
+    LutImageView(Widget* parent, GLuint imageID, std::shared_ptr<const GlTexture> overlay,
+                 std::string caption, int kind, bool picked);
     ~LutImageView() override;
 
     // The gallery's item kinds (LutItemKind::Folder and LutItemKind::IconLink)
@@ -187,9 +210,11 @@ public:
     std::string mCaption;
 
 private:
-    GLShader mShader;
+    // One program serves every view of a context: a program per view costs
+    // the driver tens of kilobytes each, for the same two stages.
+    std::shared_ptr<ImageProgram> mShader;
     GlTexture mImageID;
-    GlTexture mOverlayID;
+    std::shared_ptr<const GlTexture> mOverlayID;
     Vector2i mImageSize{0, 0};
     Vector2i mOverlaySize{0, 0};
     float mScale = 1.0f;

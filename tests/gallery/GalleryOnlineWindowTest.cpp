@@ -315,6 +315,7 @@ TEST_F(GalleryAccountForm, SendsAPairUnlessTheServiceRefusedItAndKeepsOnlyASignI
     service.setControl(accounts);
     run("Film/Night/x", [&] {
         gallery->toolbarButtons[5]->callback()();
+        gallery->runEventWork();
         EXPECT_EQ(gallery->pathBox->value(), "Film/Night");
         for (const Step& step : steps) {
             if (!step.control.empty()) service.setControl(step.control);

@@ -125,12 +125,16 @@ std::vector<LutImageView*> GalleryTest::views() const { return galleryViews(*gal
 
 LutImageView* GalleryTest::viewOf(const std::string& itemString) const { return galleryView(*gallery, itemString); }
 
+// A click, and then the next turn of the window's loop: what the click asked
+// for runs once the toolkit is done with it.
 static void clickCentre(Widget* widget, int button) {
     const Vector2i p = widget->absolutePosition() + widget->size() / 2;
-    Screen* screen = widget->screen();
+    LutScreen* screen = LutScreen::of(widget);
+    ASSERT_NE(screen, nullptr);
     screen->cursorPosCallbackEvent(p.x() + 1, p.y() + 2);  // the toolkit takes (1, 2) off
     screen->mouseButtonCallbackEvent(button, GLFW_PRESS, 0);
     screen->mouseButtonCallbackEvent(button, GLFW_RELEASE, 0);
+    screen->runDeferred();
 }
 
 void GalleryTest::click(Widget* widget, int button) {
@@ -145,7 +149,10 @@ void GalleryTest::doubleClick(Widget* widget) {
     clickCentre(widget, GLFW_MOUSE_BUTTON_LEFT);
 }
 
-void GalleryTest::key(int k, int action) { gallery->screen->keyCallbackEvent(k, 0, action, 0); }
+void GalleryTest::key(int k, int action) {
+    gallery->screen->keyCallbackEvent(k, 0, action, 0);
+    gallery->runEventWork();
+}
 
 std::string GalleryTest::folder(const std::string& name) {
     const std::string path = sandbox.dir.file(name);

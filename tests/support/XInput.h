@@ -47,6 +47,18 @@ inline bool shownAt(Display* display, Window window, int* x, int* y) {
     return XTranslateCoordinates(display, window, DefaultRootWindow(display), 0, 0, x, y, &child);
 }
 
+// Moves the pointer to (x, y) of the root window.
+inline void pointerTo(Display* display, int x, int y) {
+    XTestFakeMotionEvent(display, -1, x, y, CurrentTime);
+    XSync(display, False);
+}
+
+// Presses or releases a mouse button (X numbers: 1 left, 3 right).
+inline void mouseButton(Display* display, unsigned button, bool down) {
+    XTestFakeButtonEvent(display, button, down ? True : False, CurrentTime);
+    XSync(display, False);
+}
+
 // Moves the pointer to (x, y) of the root window and clicks twice, 150 ms
 // apart: the toolkit's double click.
 inline void doubleClickAt(Display* display, int x, int y) {
