@@ -267,6 +267,27 @@ TEST_F(GalleryOnline, FavouritesAsGuestSignedInAndRefused) {
     EXPECT_EQ(requestsTo("/lutfavorite.php"), 3u);
 }
 
+// A link's item string ends in a web address, whose port or path is no LUT id:
+// a right click on it is no favourite, for a guest (no box, no form) or a user.
+TEST_F(GalleryOnline, ARightClickOnALinkNeitherTogglesNorAsksForAFavourite) {
+    service.setControl(kNight);
+    const std::string link = "Warm:https://shop.example:8443";
+    for (const bool signedIn : {false, true}) {
+        SCOPED_TRACE(signedIn ? "signed in" : "guest");
+        if (signedIn) saveLoginPassword("ann@example.com", "pw");
+        makeGallery();
+        run("Film/Night/x", [&] {
+            EXPECT_EQ(gallery->api->getEmail().empty(), !signedIn);
+            ASSERT_NE(viewOf(link), nullptr);
+            click(viewOf(link), GLFW_MOUSE_BUTTON_RIGHT);
+            ASSERT_NE(viewOf(link), nullptr) << "the grid was replaced";
+            EXPECT_FALSE(viewOf(link)->mFavorite);
+        });
+        EXPECT_TRUE(boxes.boxes.empty());
+    }
+    EXPECT_EQ(requestsTo("/lutfavorite.php"), 0u);
+}
+
 TEST_F(GalleryOnline, ARefusedStoredLogInIsNotSentBeforeEveryListing) {
     service.setControl(kNight);
     saveLoginPassword("ann@example.com", "old");

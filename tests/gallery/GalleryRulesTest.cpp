@@ -180,6 +180,11 @@ TEST(GalleryRules, LocalOrderCaptionsAndPicks) {
     EXPECT_EQ(pickedItems(items, false, "/", "a.cube", ""), (std::vector<bool>{true, false, false, false}));
     EXPECT_EQ(pickedItems(items, false, "/", "a.cube", "Night"), (std::vector<bool>{true, true, false, false}));
     EXPECT_EQ(pickedItems(items, false, "/", "Night.cube", "x"), (std::vector<bool>{false, false, true, true}));
+    // A name with its suffix picks that file alone, not what shares its stem.
+    const std::vector<GalleryItem> stems = {item(Folder, "/L/Night"), item(OtherLut, "/L/Night.3dl"),
+                                            item(CubeLut, "/L/Night.cube"), item(CubeLut, "/L/Nightfall.cube"),
+                                            item(CubeLut, "/L/Night.cube.cube")};
+    EXPECT_EQ(pickedItems(stems, false, "/", "Night.cube", ""), (std::vector<bool>{false, false, true, false, false}));
     const std::vector<GalleryItem> online = {item(IconLink, "Shop:/shop"), item(Folder, "Night/:Film/Night"),
                                              item(OtherLut, "Teal:4")};
     EXPECT_EQ(pickedItems(online, true, "/", "Shop:/shop", "Night"), (std::vector<bool>{false, true, false}));

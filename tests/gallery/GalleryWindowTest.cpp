@@ -165,6 +165,23 @@ TEST_F(GalleryWindow, ThePresetsButtonListsTheDesktopProgramsPresets) {
     });
 }
 
+// The current LUT is picked by its whole file name: not the folder, the other
+// file type or the longer name that share its stem.
+TEST_F(GalleryWindow, TheCurrentLutPicksOnlyItsOwnItem) {
+    const std::string dir = folder("stem");
+    std::filesystem::create_directories(dir + "/Night");
+    for (const char* name : {"/Night.cube", "/Nightfall.cube", "/Night.cube.cube"}) writeCube(dir + name, 2, 1, 1, 1);
+    write3dl(dir + "/Night.3dl");
+    run(dir + "/Night.cube", [&] {
+        ASSERT_EQ(views().size(), 5u);
+        for (LutImageView* view : views()) {
+            SCOPED_TRACE(view->mCaption);
+            EXPECT_EQ(view->isPicked(), view->mCaption == dir + "/Night.cube");
+            EXPECT_EQ(view->mPicked, view->mCaption == dir + "/Night.cube");
+        }
+    });
+}
+
 TEST_F(GalleryWindow, ADoubleClickDeliversTheLutAndClosesAndClosingDeliversTheSelection) {
     const std::string dir = folder("pick");
     writeCube(dir + "/one.cube", 2, 1, 1, 1);
