@@ -23,7 +23,7 @@ using namespace nanogui;
 // (uninstrumented) toolkit reads after it was freed makes that read go
 // wrong, instead of finding the old values still there.
 extern "C" __attribute__((visibility("default"), used)) const char* __asan_default_options() {
-    return "max_free_fill_size=1048576:free_fill_byte=165";
+    return "max_free_fill_size=4096:free_fill_byte=165";
 }
 
 namespace gallery_test {
@@ -95,7 +95,7 @@ class GalleryXInput : public GalleryTest {
 protected:
     GalleryXInput() {
         LutImageView::setClock(nullptr);  // real double clicks
-        mallopt(M_PERTURB, 165);          // the same without the sanitizer
+        mallopt(M_PERTURB, 165);          // much the same without the sanitizer
     }
     ~GalleryXInput() override { mallopt(M_PERTURB, 0); }
 
