@@ -4,6 +4,10 @@
 
 #include <nanogui/label.h>
 
+#include <stdexcept>
+#include <string>
+#include <vector>
+
 using namespace nanogui;
 using namespace toolkit_test;
 
@@ -161,4 +165,28 @@ TEST_F(GalleryToolkitTest, ScreenReleasesWidgetsWithItsOwnContextCurrent) {
     glfwMakeContextCurrent(other->glfwWindow());
     screen = nullptr;
     EXPECT_EQ(seen, mine);
+}
+
+// Work deferred from an event runs at the next runDeferred, in order; work it
+// defers waits for the call after; an exception is reported, not thrown, and
+// the rest still runs.
+TEST_F(GalleryToolkitTest, DeferredWorkRunsInOrderAtTheNextTurn) {
+    std::vector<std::string> log;
+    screen->defer([&] { log.push_back("first"); });
+    screen->defer([&] {
+        log.push_back("second");
+        screen->defer([&] { log.push_back("asked meanwhile"); });
+    });
+    screen->defer([] { throw std::runtime_error("a listing failed"); });
+    screen->defer([&] { log.push_back("after the failure"); });
+    EXPECT_TRUE(log.empty());
+
+    testing::internal::CaptureStderr();
+    screen->runDeferred();
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("a listing failed"), std::string::npos);
+    EXPECT_EQ(log, (std::vector<std::string>{"first", "second", "after the failure"}));
+    EXPECT_TRUE(screen->hasDeferred());
+    screen->runDeferred();
+    EXPECT_EQ(log.back(), "asked meanwhile");
+    EXPECT_FALSE(screen->hasDeferred());
 }

@@ -3,8 +3,10 @@
 // from inside a click.
 #include "ToolkitFixture.h"
 
+#include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 using namespace nanogui;
 using namespace toolkit_test;
@@ -70,6 +72,39 @@ TEST_F(GalleryToolkitTest, ThumbnailFollowsWindowAndDrawsPictureFrameAndMark) {
     drawall();
     EXPECT_GT(plain->scale(), 0.0f);
     EXPECT_GE(plain->size().minCoeff(), 0);
+}
+
+// Views share one image program and may share their mark: removing some of
+// them leaves the others drawing their picture and mark.
+TEST_F(GalleryToolkitTest, ViewsThatShareTheProgramAndTheMarkOutliveEachOther) {
+    removeTrailingChildren(window, 1);
+    auto* panel = new LutScrollPanel(window);
+    auto* grid = new Widget(panel);
+    grid->setLayout(new GridLayout(Orientation::Horizontal, 3, Alignment::Middle, 3, 3));
+    const auto mark = std::make_shared<const GlTexture>(solidTexture(256, 256, {255, 0, 0, 255}));
+    std::vector<LutImageView*> views;
+    for (int i = 0; i < 3; ++i) {
+        auto* cell = new Widget(grid);
+        cell->setLayout(new BoxLayout(Orientation::Vertical, Alignment::Fill, 0, 0));
+        auto* view = new LutImageView(cell, solidTexture(512, 288, {0, 200, 0, 255}).release(), mark,
+                                      "item" + std::to_string(i), 1, false);
+        view->mFavorite = true;
+        views.push_back(view);
+    }
+    screen->performLayout();
+    drawall();
+    grid->removeChild(0);
+    grid->removeChild(0);
+    screen->performLayout();
+    drawall();
+    drawall();
+
+    const Capture shot = captureScreen(*screen);
+    const Vector2i p = views[2]->absolutePosition(), s = views[2]->size();
+    EXPECT_TRUE(near(shot.at(p.x() + 15, p.y() + 15), 255, 0, 0));
+    EXPECT_TRUE(near(shot.at(p.x() + s.x() / 2, p.y() + s.y() / 2), 0, 200, 0))
+        << shot.at(p.x() + s.x() / 2, p.y() + s.y() / 2).transpose() << " at " << p.transpose() << " size "
+        << s.transpose();
 }
 
 TEST_F(GalleryToolkitTest, ClicksPickSelectAndTimeDoubleClicks) {
