@@ -263,9 +263,9 @@ bool Host::saveProject(const std::string& path, std::string* error) const {
     return writeProjectFile(path, project, error);
 }
 
-bool Host::openProject(const std::string& path, std::string* error, std::vector<std::string>* warnings) {
+bool Host::openProject(const std::string& path, std::string* error) {
     std::vector<std::vector<StoredValue>> project;
-    if (!readProjectFile(path, &project, error, warnings)) return false;
+    if (!readProjectFile(path, &project, error)) return false;
     std::vector<std::unique_ptr<EffectInstance>> opened;
     for (const auto& values : project) {
         auto instance = EffectInstance::create(module_, kAllServices, values, error);

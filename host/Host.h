@@ -204,9 +204,9 @@ public:
 
     // The project: every instance's parameter values as a JSON file.
     bool saveProject(const std::string& path, std::string* error) const;
-    // Replaces the open instances by the project's. Values that cannot be
-    // read keep their defaults and are reported in *warnings.
-    bool openProject(const std::string& path, std::string* error, std::vector<std::string>* warnings = nullptr);
+    // Replaces the open instances by the project's. A project that cannot be
+    // read whole replaces nothing: the open instances stay as they were.
+    bool openProject(const std::string& path, std::string* error);
 
 private:
     explicit Host(std::shared_ptr<EffectModule> module) : module_(std::move(module)) {}
