@@ -326,8 +326,13 @@ bool projectFromText(const std::string& text, const std::string& path,
         std::vector<StoredValue> values;
         for (std::size_t j = 0; j < parameters->size(); ++j) {
             StoredValue v;
-            if (std::string why = valueFromJson((*parameters)[j], &v); !why.empty())
-                return refuse(i, "parameter entry " + std::to_string(j) + " cannot be read: " + why);
+            const json& entry = (*parameters)[j];
+            if (std::string why = valueFromJson(entry, &v); !why.empty()) {
+                const bool named = entry.is_object() && entry.contains("id") && entry["id"].is_number_unsigned();
+                return refuse(i, "parameter entry " + std::to_string(j) +
+                                     (named ? " (id " + entry["id"].dump() + ")" : std::string()) +
+                                     " cannot be read: " + why);
+            }
             values.push_back(std::move(v));
         }
         result.push_back(std::move(values));

@@ -317,7 +317,7 @@ TEST(Persistence, DamagedProjectsRestoreTheEmptyLutWithoutCrashing) {
         {project + "[{}]}", "instance 0: it has no list of parameters"},
         {project + R"([{"parameters": []}, {"parameters": {}}]})", "instance 1: it has no list of parameters"},
         // Entries that cannot be read (once accepted and left out).
-        {project + R"([{"parameters": [)" + nodes + R"({"id": 8}]}]})", "parameter entry 2 cannot be read: it has no type"},
+        {project + R"([{"parameters": [)" + nodes + R"({"id": 8}]}]})", "parameter entry 2 (id 8) cannot be read: it has no type"},
         {project + R"([{"parameters": [)" + nodes + R"({"type": "integer"}]}]})", "entry 2 cannot be read: it has no parameter id"},
         {project + R"([{"parameters": [)" + nodes + R"({"id": -3, "type": "integer", "value": 1}]}]})", "no parameter id"},
         {project + R"([{"parameters": [)" + nodes + R"({"id": 7, "type": "data", "hex": "xyz"}]}]})", "odd number"},
