@@ -96,7 +96,8 @@ public:
 
     const std::vector<Parameter>& parameters() const { return parameters_; }
     const Parameter* parameter(FxParameterId id) const;
-    // The values the project keeps, in declaration order.
+    // The values the project keeps, in declaration order, then those the
+    // project held for parameters the effect does not declare.
     std::vector<StoredValue> storedValues() const;
 
     // The user's side.
@@ -177,6 +178,9 @@ private:
     unsigned services_;
     std::unique_ptr<FxFilter> effect_;
     std::vector<Parameter> parameters_;
+    // A project's values for parameters this effect does not declare (saved by
+    // another version of it): the effect never sees them, a save keeps them.
+    std::vector<StoredValue> undeclared_;
     bool addParametersResult_ = false;
     FxTime currentTime_{};
     FrameProvider frameProvider_;

@@ -467,7 +467,7 @@ int runHostCli(const std::vector<std::string>& args, std::ostream& out, std::ost
         i += 1 + found->argumentCount;
     }
     std::string error;
-    Session session{Host::load(modulePath, &error), 0, out, err, {}, nullptr};
+    Session session{Host::load(modulePath, &error), 0, out, err, {}, nullptr, false, {}};
     if (!session.host) {
         err << "quillane-host: " << error << '\n';
         return 1;

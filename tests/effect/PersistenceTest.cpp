@@ -323,6 +323,8 @@ TEST(Persistence, DamagedProjectsRestoreTheEmptyLutWithoutCrashing) {
         {project + R"([{"parameters": [)" + nodes + R"({"id": 7, "type": "data", "hex": "xyz"}]}]})", "odd number"},
         {project + R"([{"parameters": [)" + nodes + R"(17]}]})", "entry 2 cannot be read: it is not an object"},
         {project + R"([{"parameters": [)" + nodes + R"(null]}]})", "it is not an object"},
+        {project + R"([{"parameters": [)" + nodes + R"({"id": 8, "type": "integer", "value": 2}]}]})",
+         "instance 0: parameter entries 1 and 2 are both for id 8"},
     };
     for (const Refused& r : refused) {
         const std::string path = effectTestFolder().file("broken.qhp");
@@ -334,6 +336,18 @@ TEST(Persistence, DamagedProjectsRestoreTheEmptyLutWithoutCrashing) {
         ASSERT_EQ(h->instances().size(), 2u);
         EXPECT_EQ(h->instance(0)->inspection()->currentLut().getDimSize(), 1);
     }
+
+    // Values for parameters the effect does not declare are kept for the next save.
+    const std::string unknown = R"({"id": 4000000000, "type": "string", "value": "later"})";
+    const std::string kept = writeProject("unknown.qhp", nodes + unknown);
+    ASSERT_TRUE(h->openProject(kept, &error)) << error;
+    ASSERT_TRUE(h->saveProject(kept, &error)) << error;
+    ASSERT_TRUE(h->openProject(kept, &error)) << error;
+    const std::vector<host::StoredValue> values = h->instance(0)->storedValues();
+    ASSERT_FALSE(values.empty());
+    EXPECT_EQ(values.back().id, 4000000000u);
+    EXPECT_EQ(values.back().value, FxValue::string("later"));
+    EXPECT_EQ(h->instance(0)->inspection()->currentLut().getDimSize(), 1);
 
     // The host process itself survives a hostile project.
     const std::string hostile = writeProject("hostile.qhp", R"({"id": 8, "type": "integer", "value": -2147483648},
