@@ -1,7 +1,8 @@
 // The real effect module in the real host program: a LUT chosen through the
 // file dialog from the command line, kept in a saved project and restored by
 // a second host process; what each press makes of cancel, error and
-// unreadable files.
+// unreadable files; every path-taking command given what is no usable file;
+// damaged projects and numbers typed by hand; a small file-size limit.
 // (Rendering a chosen LUT, also after reopening, is covered by tests/gpu.)
 #include <gtest/gtest.h>
 
