@@ -1,11 +1,14 @@
 #include "host/FrameFile.h"
 
 #include <png.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+
+#include "host/HostFiles.h"
 
 namespace host {
 namespace {
@@ -182,12 +185,17 @@ bool readPngFrame(const std::string& path, Frame* frame, std::string* error, con
         if (error) *error = path + ": " + why;
         return false;
     };
-    File file(std::fopen(path.c_str(), "rb"));
-    if (!file) return fail(std::strerror(errno));
+    std::string why;
+    const int fd = openRegularFile(path, &why);
+    if (fd < 0) return fail(why);
+    File file(::fdopen(fd, "rb"));
+    if (!file) {
+        ::close(fd);
+        return fail(std::strerror(errno));
+    }
     unsigned char head[kPngHeaderBytes];
     const std::size_t got = std::fread(head, 1, sizeof head, file.get());
     PngHeader header;
-    std::string why;
     if (!parsePngHeader(head, got, &header, &why)) return fail(why);
     if (std::string refused = checkFrameHeader(header, limits); !refused.empty()) return fail(refused);
     if (std::fseek(file.get(), 0, SEEK_SET) != 0) return fail(std::strerror(errno));
@@ -215,6 +223,7 @@ bool writePngFrame(const std::string& path, const Frame& frame, std::string* err
     };
     if (frame.width <= 0 || frame.height <= 0 || frame.valueCount() < frame.pixelCount() * 4)
         return fail("no frame to write");
+    if (std::string problem = writeTargetProblem(path); !problem.empty()) return fail(problem);
     File file(std::fopen(path.c_str(), "wb"));
     if (!file) return fail(std::strerror(errno));
     PngWriter writer;

@@ -2,6 +2,8 @@
 
 #include <dlfcn.h>
 
+#include <unordered_map>
+
 #include "host/Project.h"
 #include "plugin/FxQuillaneInspection.h"
 
@@ -75,8 +77,12 @@ std::unique_ptr<EffectInstance> EffectInstance::create(std::shared_ptr<EffectMod
         p.view = instance->callback([id](FxFilter& e) { return e.createViewForParm(id); });
     }
     // The project's values replace the defaults before the effect reads them.
-    for (const StoredValue& s : stored)
-        if (Parameter* p = instance->findParameter(s.id)) p->value = s.value;
+    for (const StoredValue& s : stored) {
+        if (Parameter* p = instance->findParameter(s.id))
+            p->value = s.value;
+        else
+            instance->undeclared_.push_back(s);
+    }
     instance->callback([](FxFilter& e) { return e.finishInitialSetup(); });
     return instance;
 }
@@ -97,8 +103,9 @@ Parameter* EffectInstance::findParameter(FxParameterId id) {
 
 std::vector<StoredValue> EffectInstance::storedValues() const {
     std::vector<StoredValue> values;
-    values.reserve(parameters_.size());
+    values.reserve(parameters_.size() + undeclared_.size());
     for (const Parameter& p : parameters_) values.push_back({p.id, p.value});
+    values.insert(values.end(), undeclared_.begin(), undeclared_.end());
     return values;
 }
 
@@ -263,9 +270,22 @@ bool Host::saveProject(const std::string& path, std::string* error) const {
     return writeProjectFile(path, project, error);
 }
 
-bool Host::openProject(const std::string& path, std::string* error, std::vector<std::string>* warnings) {
+bool Host::openProject(const std::string& path, std::string* error) {
     std::vector<std::vector<StoredValue>> project;
-    if (!readProjectFile(path, &project, error, warnings)) return false;
+    if (!readProjectFile(path, &project, error)) return false;
+    // Of two values for one parameter an instance could keep only one.
+    for (std::size_t i = 0; i < project.size(); ++i) {
+        std::unordered_map<FxParameterId, std::size_t> entryOfId;
+        for (std::size_t j = 0; j < project[i].size(); ++j) {
+            const auto [first, added] = entryOfId.emplace(project[i][j].id, j);
+            if (added) continue;
+            if (error)
+                *error = path + ": instance " + std::to_string(i) + ": parameter entries " +
+                         std::to_string(first->second) + " and " + std::to_string(j) + " are both for id " +
+                         std::to_string(project[i][j].id);
+            return false;
+        }
+    }
     std::vector<std::unique_ptr<EffectInstance>> opened;
     for (const auto& values : project) {
         auto instance = EffectInstance::create(module_, kAllServices, values, error);

@@ -96,7 +96,8 @@ public:
 
     const std::vector<Parameter>& parameters() const { return parameters_; }
     const Parameter* parameter(FxParameterId id) const;
-    // The values the project keeps, in declaration order.
+    // The values the project keeps, in declaration order, then those the
+    // project held for parameters the effect does not declare.
     std::vector<StoredValue> storedValues() const;
 
     // The user's side.
@@ -177,6 +178,9 @@ private:
     unsigned services_;
     std::unique_ptr<FxFilter> effect_;
     std::vector<Parameter> parameters_;
+    // A project's values for parameters this effect does not declare (saved by
+    // another version of it): the effect never sees them, a save keeps them.
+    std::vector<StoredValue> undeclared_;
     bool addParametersResult_ = false;
     FxTime currentTime_{};
     FrameProvider frameProvider_;
@@ -204,9 +208,9 @@ public:
 
     // The project: every instance's parameter values as a JSON file.
     bool saveProject(const std::string& path, std::string* error) const;
-    // Replaces the open instances by the project's. Values that cannot be
-    // read keep their defaults and are reported in *warnings.
-    bool openProject(const std::string& path, std::string* error, std::vector<std::string>* warnings = nullptr);
+    // Replaces the open instances by the project's. A project that cannot be
+    // read whole replaces nothing: the open instances stay as they were.
+    bool openProject(const std::string& path, std::string* error);
 
 private:
     explicit Host(std::shared_ptr<EffectModule> module) : module_(std::move(module)) {}

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
@@ -38,6 +39,10 @@ struct Session {
     CurrentFrame frame;
     std::unique_ptr<Renderer> renderer;  // one OpenGL context for the whole command line
     bool actionFailed = false;           // a press whose action failed: the line goes on, the exit fails
+    std::string command;                 // the command running, named in its messages
+
+    // Starts a line of standard error about the running command.
+    std::ostream& fail() { return err << "quillane-host: " << command << ": "; }
 
     // The effects delete their GL names in the renderer's context: they go first.
     ~Session() { host.reset(); }
@@ -46,7 +51,7 @@ struct Session {
         if (!renderer) {
             std::string error;
             renderer = Renderer::create(&error);
-            if (!renderer) err << "quillane-host: no OpenGL: " << error << '\n';
+            if (!renderer) fail() << "no OpenGL: " << error << '\n';
         }
         return renderer.get();
     }
@@ -56,13 +61,13 @@ struct Session {
         if (host->instances().empty()) {
             std::string error;
             if (!host->newInstance(kAllServices, &error)) {
-                err << "quillane-host: " << error << '\n';
+                fail() << error << '\n';
                 return nullptr;
             }
             selected = 0;
         }
         EffectInstance* instance = host->instance(selected);
-        if (!instance) err << "quillane-host: there is no instance " << selected << '\n';
+        if (!instance) fail() << "there is no instance " << selected << '\n';
         return instance;
     }
 };
@@ -155,7 +160,7 @@ bool state(Session& s, const std::vector<std::string>&) {
     if (!instance) return false;
     const FxQuillaneInspection* st = instance->inspection();
     if (!st) {
-        s.err << "quillane-host: the effect does not show its state\n";
+        s.fail() << "the effect does not show its state\n";
         return false;
     }
     const Lut& lut = st->currentLut();
@@ -179,6 +184,14 @@ std::string absolutePath(const std::string& path) {
     return ec ? path : made.lexically_normal().string();
 }
 
+bool hasPngName(const std::string& path) {
+    const std::string name = std::filesystem::path(path).filename().string();
+    if (name.size() <= 4) return false;
+    std::string extension = name.substr(name.size() - 4);
+    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return extension == ".png";
+}
+
 // Reads IN (its header judged before any pixel memory is taken), renders it
 // in place and writes OUT only when the render succeeded.
 bool renderFile(Session& s, EffectInstance& instance, const std::string& in, const std::string& out) {
@@ -189,16 +202,16 @@ bool renderFile(Session& s, EffectInstance& instance, const std::string& in, con
     Frame frame;
     std::string error;
     if (!readPngFrame(in, &frame, &error, limits)) {
-        s.err << "quillane-host: " << error << '\n';
+        s.fail() << error << '\n';
         return false;
     }
     s.frame.setFile(absolutePath(in));  // the editor's playhead is on this frame now
     if (!renderer->renderInPlace(instance, frame, &error)) {
-        s.err << "quillane-host: " << in << ": " << error << "; " << out << " not written\n";
+        s.fail() << in << ": " << error << "; " << out << " not written\n";
         return false;
     }
     if (!writePngFrame(out, frame, &error)) {
-        s.err << "quillane-host: " << error << '\n';
+        s.fail() << error << '\n';
         return false;
     }
     return true;
@@ -245,7 +258,7 @@ bool press(Session& s, const std::vector<std::string>& a) {
     EffectInstance* instance = s.current();
     if (!instance) return false;
     if (!parseId(a[0], &id) || !instance->parameter(id) || !instance->parameter(id)->view) {
-        s.err << "quillane-host: parameter " << a[0] << " has no button to press\n";
+        s.fail() << "parameter " << a[0] << " has no button to press\n";
         return false;
     }
     PressObservation seen;
@@ -259,7 +272,7 @@ bool press(Session& s, const std::vector<std::string>& a) {
     bool pressed = false;
     seen.boxes = boxTitlesIn(capturingStandardError([&] { pressed = instance->pressButton(id); }));
     if (!pressed) {
-        s.err << "quillane-host: the button of parameter " << a[0] << " cannot be pressed\n";
+        s.fail() << "the button of parameter " << a[0] << " cannot be pressed\n";
         return false;
     }
     const auto& calls = instance->calls();
@@ -284,7 +297,7 @@ const std::vector<Command>& commands() {
          [](Session& s, const std::vector<std::string>&) {
              std::string error;
              if (!s.host->newInstance(kAllServices, &error)) {
-                 s.err << "quillane-host: " << error << '\n';
+                 s.fail() << error << '\n';
                  return false;
              }
              s.selected = s.host->instances().size() - 1;
@@ -294,7 +307,7 @@ const std::vector<Command>& commands() {
          [](Session& s, const std::vector<std::string>& a) {
              FxParameterId index = 0;
              if (!parseId(a[0], &index) || index >= s.host->instances().size()) {
-                 s.err << "quillane-host: no instance " << a[0] << '\n';
+                 s.fail() << "no instance " << a[0] << '\n';
                  return false;
              }
              s.selected = index;
@@ -303,18 +316,20 @@ const std::vector<Command>& commands() {
         {"open", 1, "open PROJECT       open a project (replaces the instances)",
          [](Session& s, const std::vector<std::string>& a) {
              std::string error;
-             std::vector<std::string> warnings;
-             const bool ok = s.host->openProject(a[0], &error, &warnings);
-             for (const auto& w : warnings) s.err << "quillane-host: " << a[0] << ": " << w << '\n';
-             if (!ok) s.err << "quillane-host: " << error << '\n';
+             // A project that cannot be read whole stops the line: a later
+             // save must not write it back with less than it held.
+             if (!s.host->openProject(a[0], &error)) {
+                 s.fail() << error << '\n';
+                 return false;
+             }
              s.selected = 0;
-             return ok;
+             return true;
          }},
         {"save", 1, "save PROJECT       save every instance's parameters",
          [](Session& s, const std::vector<std::string>& a) {
              std::string error;
              if (s.host->saveProject(a[0], &error)) return true;
-             s.err << "quillane-host: " << error << '\n';
+             s.fail() << error << '\n';
              return false;
          }},
         {"close", 0, "close              close every instance",
@@ -333,7 +348,7 @@ const std::vector<Command>& commands() {
              EffectInstance* instance = s.current();
              if (!instance) return false;
              if (!parseId(a[0], &id) || !instance->parameter(id)) {
-                 s.err << "quillane-host: no parameter " << a[0] << '\n';
+                 s.fail() << "no parameter " << a[0] << '\n';
                  return false;
              }
              return instance->notifyParameterChanged(id);
@@ -347,7 +362,7 @@ const std::vector<Command>& commands() {
              // the folder of the name it keeps.
              const std::string path = absolutePath(a[0]);
              if (instance && chooseLutFile(*instance, path, &error)) return true;
-             if (instance) s.err << "quillane-host: " << error << '\n';
+             if (instance) s.fail() << error << '\n';
              return false;
          }},
         {"frame", 1, "frame IN           make PNG frame IN (8- or 16-bit) the current frame",
@@ -355,7 +370,7 @@ const std::vector<Command>& commands() {
              Frame frame;
              std::string error;
              if (!readPngFrame(a[0], &frame, &error)) {
-                 s.err << "quillane-host: " << error << '\n';
+                 s.fail() << error << '\n';
                  return false;
              }
              s.frame.setFile(absolutePath(a[0]));
@@ -363,6 +378,12 @@ const std::vector<Command>& commands() {
          }},
         {"render", 2, "render IN OUT      render PNG frame IN (8- or 16-bit) through the effect into OUT",
          [](Session& s, const std::vector<std::string>& a) {
+             // The file is PNG whatever its name says; a name that says
+             // otherwise would mislead every program that opens it.
+             if (!hasPngName(a[1])) {
+                 s.fail() << a[1] << ": the output is written as PNG, so its name must end in \".png\"\n";
+                 return false;
+             }
              EffectInstance* instance = s.current();
              return instance && renderFile(s, *instance, a[0], a[1]);
          }},
@@ -446,13 +467,27 @@ int runHostCli(const std::vector<std::string>& args, std::ostream& out, std::ost
         i += 1 + found->argumentCount;
     }
     std::string error;
-    Session session{Host::load(modulePath, &error), 0, out, err, {}, nullptr};
+    Session session{Host::load(modulePath, &error), 0, out, err, {}, nullptr, false, {}};
     if (!session.host) {
         err << "quillane-host: " << error << '\n';
         return 1;
     }
-    for (const auto& [command, arguments] : plan)
-        if (!command->run(session, arguments)) return 1;
+    for (const auto& [command, arguments] : plan) {
+        session.command = command->name;
+        // Whatever a command runs into (a library's exception included) ends
+        // the line with one message, never the process.
+        try {
+            if (!command->run(session, arguments)) return 1;
+        } catch (const std::exception& e) {
+            session.fail();
+            for (const std::string& a : arguments) err << a << ": ";
+            err << e.what() << '\n';
+            return 1;
+        } catch (...) {
+            session.fail() << "failed\n";
+            return 1;
+        }
+    }
     return session.actionFailed ? 1 : 0;
 }
 

@@ -7,9 +7,10 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <string_view>
 #include <nlohmann/json.hpp>
+
+#include "host/HostFiles.h"
 
 namespace host {
 namespace {
@@ -138,52 +139,86 @@ json valueToJson(const StoredValue& stored) {
     return entry;
 }
 
-// The entry's value, or false when it is malformed.
-bool valueFromJson(const json& entry, StoredValue* stored) {
-    if (!entry.is_object()) return false;
+// The whole of text as a decimal integer with an optional sign: how a person
+// types a size or a length.
+bool integerFromText(std::string_view text, std::int64_t* value) {
+    if (!text.empty() && text[0] == '+') text.remove_prefix(1);
+    if (text.empty() || text[0] == '+') return false;
+    const auto result = std::from_chars(text.data(), text.data() + text.size(), *value);
+    return result.ec == std::errc() && result.ptr == text.data() + text.size();
+}
+
+// Why hex is not the text of a byte block, or empty when it is.
+std::string hexProblem(const std::string& hex) {
+    if (hex.size() % 2 != 0) return "an odd number of hexadecimal digits";
+    const std::size_t bad = hex.find_first_not_of("0123456789abcdefABCDEF");
+    if (bad != std::string::npos) return "a character that is not a hexadecimal digit at " + std::to_string(bad);
+    return {};
+}
+
+// The entry's value, or why it cannot be read. Numbers are taken as what they
+// are however they are written (a JSON number, decimal or hexadecimal text);
+// only what would change on the way in is refused.
+std::string valueFromJson(const json& entry, StoredValue* stored) {
+    if (!entry.is_object()) return "it is not an object";
     const auto id = entry.find("id");
     const auto type = entry.find("type");
-    if (id == entry.end() || !id->is_number_unsigned() || type == entry.end() || !type->is_string()) return false;
-    if (id->get<std::uint64_t>() > 0xFFFFFFFFu) return false;
+    if (id == entry.end() || !id->is_number_unsigned()) return "it has no parameter id";
+    if (id->get<std::uint64_t>() > 0xFFFFFFFFu) return "its parameter id is out of range";
     stored->id = static_cast<FxParameterId>(id->get<std::uint64_t>());
+    if (type == entry.end() || !type->is_string()) return "it has no type";
     const std::string kind = type->get<std::string>();
     const auto value = entry.find("value");
     const auto hex = entry.find("hex");
     if (kind == "none") {
         stored->value = FxValue();
-        return true;
+        return {};
     }
-    if (kind == "data") {
+    if (kind == "data" || (kind == "string" && (value == entry.end() || !value->is_string()))) {
+        if (hex == entry.end())
+            return kind == "data" ? "it has no hex" : value == entry.end() ? "it has no value" : "its value is not text";
+        if (!hex->is_string()) return "its hex is not text";
+        const std::string& digits = hex->get_ref<const std::string&>();
+        if (std::string problem = hexProblem(digits); !problem.empty()) return "its hex has " + problem;
         std::vector<unsigned char> bytes;
-        if (hex == entry.end() || !hex->is_string() || !bytesFromHex(hex->get<std::string>(), &bytes)) return false;
-        stored->value = FxValue::data(std::move(bytes));
-        return true;
-    }
-    if (kind == "integer") {
-        if (value == entry.end() || !value->is_number_integer()) return false;
-        if (value->is_number_unsigned() && value->get<std::uint64_t>() > static_cast<std::uint64_t>(INT64_MAX))
-            return false;
-        stored->value = FxValue::integer(value->get<std::int64_t>());
-        return true;
-    }
-    if (kind == "double") {
-        double d = 0.0;
-        if (value == entry.end() || !value->is_string() || !doubleFromHexFloat(value->get<std::string>(), &d))
-            return false;
-        stored->value = FxValue::number(d);
-        return true;
+        bytesFromHex(digits, &bytes);
+        stored->value = kind == "data" ? FxValue::data(std::move(bytes))
+                                       : FxValue::string(std::string(bytes.begin(), bytes.end()));
+        return {};
     }
     if (kind == "string") {
-        if (value != entry.end() && value->is_string()) {
-            stored->value = FxValue::string(value->get<std::string>());
-            return true;
-        }
-        std::vector<unsigned char> bytes;
-        if (hex == entry.end() || !hex->is_string() || !bytesFromHex(hex->get<std::string>(), &bytes)) return false;
-        stored->value = FxValue::string(std::string(bytes.begin(), bytes.end()));
-        return true;
+        stored->value = FxValue::string(value->get<std::string>());
+        return {};
     }
-    return false;
+    if (kind != "integer" && kind != "double") return "its type \"" + kind + "\" is unknown";
+    if (value == entry.end()) return "it has no value";
+    if (kind == "integer") {
+        std::int64_t integer = 0;
+        if (value->is_number_unsigned()) {
+            if (value->get<std::uint64_t>() > static_cast<std::uint64_t>(INT64_MAX)) return "its value is out of range";
+            integer = value->get<std::int64_t>();
+        } else if (value->is_number_integer()) {
+            integer = value->get<std::int64_t>();
+        } else if (value->is_number_float()) {
+            // 2^63 is the first double past the range; every double below it converts.
+            const double d = value->get<double>();
+            if (!(std::fabs(d) < 0x1p63)) return "its value is out of range";
+            if (d != std::trunc(d)) return "its value is not a whole number";
+            integer = static_cast<std::int64_t>(d);
+        } else if (!value->is_string() || !integerFromText(value->get_ref<const std::string&>(), &integer)) {
+            return "its value is not a whole number in range";
+        }
+        stored->value = FxValue::integer(integer);
+        return {};
+    }
+    double d = 0.0;
+    if (value->is_number()) {
+        d = value->get<double>();
+    } else if (!value->is_string() || !doubleFromHexFloat(value->get_ref<const std::string&>(), &d)) {
+        return "its value is not a number in range";
+    }
+    stored->value = FxValue::number(d);
+    return {};
 }
 
 }  // namespace
@@ -264,8 +299,7 @@ std::string projectText(const std::vector<std::vector<StoredValue>>& project) {
 }
 
 bool projectFromText(const std::string& text, const std::string& path,
-                     std::vector<std::vector<StoredValue>>* project, std::string* error,
-                     std::vector<std::string>* warnings) {
+                     std::vector<std::vector<StoredValue>>* project, std::string* error) {
     const json document = json::parse(text, nullptr, false);
     if (document.is_discarded() || !document.is_object()) {
         if (error) *error = path + " is not a project (not JSON)";
@@ -277,27 +311,29 @@ bool projectFromText(const std::string& text, const std::string& path,
         if (error) *error = path + " is not a project";
         return false;
     }
+    // An entry left out would be saved back without it: the whole project is
+    // refused instead, so that nothing it holds can be lost.
+    auto refuse = [&](std::size_t i, const std::string& what) {
+        if (error) *error = path + ": instance " + std::to_string(i) + ": " + what;
+        return false;
+    };
     std::vector<std::vector<StoredValue>> result;
     for (std::size_t i = 0; i < instances->size(); ++i) {
         const json& instance = (*instances)[i];
+        const auto parameters = instance.is_object() ? instance.find("parameters") : instance.end();
+        if (!instance.is_object() || parameters == instance.end() || !parameters->is_array())
+            return refuse(i, "it has no list of parameters");
         std::vector<StoredValue> values;
-        const json* parameters = nullptr;
-        if (instance.is_object()) {
-            const auto it = instance.find("parameters");
-            if (it != instance.end() && it->is_array()) parameters = &*it;
-        }
-        if (!parameters) {
-            if (warnings) warnings->push_back("instance " + std::to_string(i) + ": no parameters");
-        } else {
-            for (std::size_t j = 0; j < parameters->size(); ++j) {
-                StoredValue v;
-                if (valueFromJson((*parameters)[j], &v)) {
-                    values.push_back(std::move(v));
-                } else if (warnings) {
-                    warnings->push_back("instance " + std::to_string(i) + ": parameter entry " + std::to_string(j) +
-                                        " cannot be read");
-                }
+        for (std::size_t j = 0; j < parameters->size(); ++j) {
+            StoredValue v;
+            const json& entry = (*parameters)[j];
+            if (std::string why = valueFromJson(entry, &v); !why.empty()) {
+                const bool named = entry.is_object() && entry.contains("id") && entry["id"].is_number_unsigned();
+                return refuse(i, "parameter entry " + std::to_string(j) +
+                                     (named ? " (id " + entry["id"].dump() + ")" : std::string()) +
+                                     " cannot be read: " + why);
             }
+            values.push_back(std::move(v));
         }
         result.push_back(std::move(values));
     }
@@ -329,15 +365,13 @@ bool writeProjectFile(const std::string& path, const std::vector<std::vector<Sto
     return true;
 }
 
-bool readProjectFile(const std::string& path, std::vector<std::vector<StoredValue>>* project, std::string* error,
-                     std::vector<std::string>* warnings) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        if (error) *error = "cannot open the project " + path;
+bool readProjectFile(const std::string& path, std::vector<std::vector<StoredValue>>* project, std::string* error) {
+    std::string text, why;
+    if (!readRegularFile(path, &text, &why)) {
+        if (error) *error = "cannot read the project " + path + ": " + why;
         return false;
     }
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    return projectFromText(text, path, project, error, warnings);
+    return projectFromText(text, path, project, error);
 }
 
 }  // namespace host

@@ -8,7 +8,9 @@
 // hexadecimal floating-point text ("0x1.8p-1", also "inf", "nan", and for a NaN
 // that carries a payload "nan(0x5)", or "snan(0x5)" when it is a signalling one),
 // integers as JSON integers, strings as JSON strings, or as hexadecimal text
-// ("hex" in place of "value") when they are not valid UTF-8.
+// ("hex" in place of "value") when they are not valid UTF-8. Numbers typed by
+// hand read as the numbers they are: a double as a JSON number or decimal
+// text ("0.75"), an integer as a whole JSON number or decimal text ("33").
 #include <string>
 #include <vector>
 
@@ -18,16 +20,15 @@ namespace host {
 
 bool writeProjectFile(const std::string& path, const std::vector<std::vector<StoredValue>>& project,
                       std::string* error);
-// False with a reason for a file that is not a project at all; an entry that
-// cannot be read is left out and named in *warnings.
-bool readProjectFile(const std::string& path, std::vector<std::vector<StoredValue>>* project, std::string* error,
-                     std::vector<std::string>* warnings);
+// False with a reason for a file that cannot be read, is not a project, or
+// holds an entry that cannot be read (named by its instance and position):
+// a project is taken whole or not at all.
+bool readProjectFile(const std::string& path, std::vector<std::vector<StoredValue>>* project, std::string* error);
 
 // The same, on the file's text; path only names the file in messages.
 std::string projectText(const std::vector<std::vector<StoredValue>>& project);
 bool projectFromText(const std::string& text, const std::string& path,
-                     std::vector<std::vector<StoredValue>>* project, std::string* error,
-                     std::vector<std::string>* warnings);
+                     std::vector<std::vector<StoredValue>>* project, std::string* error);
 
 // The value codecs, exposed for tests; neither depends on the locale.
 std::string hexFromBytes(const unsigned char* bytes, std::size_t length);

@@ -1,10 +1,14 @@
 // The real effect module in the real host program: a LUT chosen through the
 // file dialog from the command line, kept in a saved project and restored by
 // a second host process; what each press makes of cancel, error and
-// unreadable files.
+// unreadable files; every path-taking command given what is no usable file;
+// damaged projects and numbers typed by hand; a small file-size limit.
 // (Rendering a chosen LUT, also after reopening, is covered by tests/gpu.)
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <regex>
 #include <string>
 
 #include "ActionsTestEnv.h"
@@ -16,16 +20,45 @@ using namespace quillane::test;
 
 using HostRun = ProcessResult;  // out: standard output and error together
 
+// A frame of w x h 8-bit pixels whose values run through the whole range.
+void writeFrame(const std::string& path, int w, int h) {
+    host::Frame f;
+    f.width = w, f.height = h;
+    f.allocate();
+    for (std::size_t i = 0; i < f.bytes.size(); ++i) f.bytes[i] = static_cast<unsigned char>(i * 37 % 256);
+    ASSERT_TRUE(host::writePngFrame(path, f, nullptr));
+}
+
+// The lines the host wrote about failures.
+int hostLines(const std::string& out) {
+    int lines = 0;
+    for (std::size_t at = out.find("quillane-host: "); at != std::string::npos; at = out.find("quillane-host: ", at + 1))
+        lines += at == 0 || out[at - 1] == '\n';
+    return lines;
+}
+
+// text with the first match of pattern replaced; fails the test when there is none.
+std::string damaged(const std::string& text, const std::string& pattern, const std::string& replacement) {
+    std::smatch match;
+    EXPECT_TRUE(std::regex_search(text, match, std::regex(pattern))) << pattern;
+    return std::regex_replace(text, std::regex(pattern), replacement, std::regex_constants::format_first_only);
+}
+
 class ActionsHostCli : public ::testing::Test {
 protected:
     // The host with the test's own HOME and exchange folder, no display (boxes
     // go to standard error, the dialog has nothing to show on) and a dead
     // service address.
     HostRun host(const std::string& arguments, const std::string& extraEnv = "") {
-        return runProcess("env -u DISPLAY -u WAYLAND_DISPLAY -u " + std::string(nfd::kAnswerVariable) + " HOME='" +
-                          sandbox.home() + "' QUILLANE_EXCHANGE_DIR='" + sandbox.exchange() +
-                          "' QUILLANE_SERVICE_URL=https://127.0.0.1:1 " + extraEnv + " '" + kHostProgram + "' " +
-                          arguments + " 2>&1");
+        return runProcess(hostCommand(arguments, extraEnv));
+    }
+    // The same command line for a shell; bounded, so that a host that waits on
+    // a pipe fails the test instead of hanging it.
+    std::string hostCommand(const std::string& arguments, const std::string& extraEnv = "") {
+        return "timeout 120 env -u DISPLAY -u WAYLAND_DISPLAY -u " + std::string(nfd::kAnswerVariable) + " HOME='" +
+               sandbox.home() + "' QUILLANE_EXCHANGE_DIR='" + sandbox.exchange() +
+               "' QUILLANE_SERVICE_URL=https://127.0.0.1:1 " + extraEnv + " '" + kHostProgram + "' " + arguments +
+               " 2>&1";
     }
 
     std::string lutDir() {
@@ -116,6 +149,197 @@ TEST_F(ActionsHostCli, APressFailsWhenItsActionFailedOrCouldNotRun) {
             EXPECT_NE(run.out.find(c.says), std::string::npos) << c.arguments << "\n" << run.out;
         }
     }
+}
+
+// Every command that takes a path, given a folder, a missing file, one that
+// cannot be read (under a plain file, so even root cannot) or a pipe, or an
+// empty file: one line that names the command and the file, exit status 1,
+// and nothing written where it should not be.
+TEST_F(ActionsHostCli, EveryCommandThatTakesAPathFailsWithOneLineNamingTheCommandAndTheFile) {
+    const std::string frame = sandbox.dir.file("frame.png");
+    writeFrame(frame, 4, 4);
+    const std::string folder = sandbox.dir.file("folder.png");
+    std::filesystem::create_directories(folder);
+    writeFile(sandbox.dir.file("plain"), "x");
+    const std::string pipe = sandbox.dir.file("pipe.png");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    const std::string empty = sandbox.dir.file("empty.png");
+    struct Kind {
+        const char* label;
+        std::string path;
+    } kinds[] = {{"folder", folder},
+                 {"missing", sandbox.dir.file("nowhere/missing.png")},
+                 {"unreadable", sandbox.dir.file("plain/inside.png")},
+                 {"pipe", pipe},
+                 {"empty", empty}};
+    struct Command {
+        const char* name;
+        std::string before, after;  // around the path
+        bool writes;                // an empty file is written over, a pipe refused
+    } commands[] = {
+        {"open", "open ", "", false},
+        {"save", "save ", "", true},
+        {"frame", "frame ", "", false},
+        {"render", "render ", " '" + sandbox.dir.file("out.png") + "'", false},
+        {"render", "render '" + frame + "' ", "", true},
+        {"choose-file", "choose-file ", "", false},
+    };
+    for (const Command& c : commands)
+        for (const Kind& k : kinds) {
+            // Saving over a pipe replaces it, as any save replaces the file.
+            if (c.writes && std::string(k.label) == "pipe" && std::string(c.name) == "save") continue;
+            writeFile(empty, "");
+            const std::string arguments = c.before + "'" + k.path + "'" + c.after;
+            const HostRun run = host(arguments);
+            if (c.writes && std::string(k.label) == "empty") {
+                EXPECT_EQ(run.status, 0) << arguments << "\n" << run.out;
+                EXPECT_GT(std::filesystem::file_size(empty), 0u) << arguments;
+                continue;
+            }
+            EXPECT_EQ(run.status, 1) << arguments << "\n" << run.out;
+            EXPECT_EQ(hostLines(run.out), 1) << arguments << "\n" << run.out;
+            EXPECT_NE(run.out.find("quillane-host: " + std::string(c.name) + ": "), std::string::npos)
+                << arguments << "\n" << run.out;
+            EXPECT_NE(run.out.find(k.path), std::string::npos) << arguments << "\n" << run.out;
+            if (std::string(k.label) == "empty")
+                EXPECT_EQ(std::filesystem::file_size(k.path), 0u) << arguments;
+            else
+                EXPECT_FALSE(std::filesystem::is_regular_file(k.path)) << arguments;
+        }
+    EXPECT_TRUE(std::filesystem::is_fifo(pipe));
+
+    // A render is written as PNG, so only under a name that says so.
+    struct Named {
+        std::string out;
+        int status;
+    } names[] = {{"out.jpg", 1}, {"out.png.bak", 1}, {".png", 1}, {"OUT.PNG", 0}};
+    for (const Named& n : names) {
+        const std::string out = sandbox.dir.file(n.out);
+        const HostRun run = host("render '" + frame + "' '" + out + "'");
+        EXPECT_EQ(run.status, n.status) << n.out << "\n" << run.out;
+        EXPECT_EQ(std::filesystem::exists(out), n.status == 0) << n.out;
+        if (n.status != 0) {
+            EXPECT_NE(run.out.find("quillane-host: render: " + out + ": the output is written as PNG"),
+                      std::string::npos)
+                << run.out;
+        }
+    }
+}
+
+// A project with an entry that cannot be read is refused whole: the open
+// names the instance and the entry, fails, and the rest of the line (a save
+// that would write the project back with less than it held) does not run.
+TEST_F(ActionsHostCli, ADamagedProjectStopsTheLineAndKeepsEveryByte) {
+    const std::string dir = lutDir();
+    writeCube(dir + "/a.cube", 0.25f, "preset a");
+    const std::string project = sandbox.dir.file("project.json");
+    const HostRun made = host("choose-file '" + dir + "/a.cube' save '" + project + "'");
+    ASSERT_EQ(made.status, 0) << made.out;
+    const std::string good = readFile(project);
+    // Entries as the host writes them: keys in order, one to a line.
+    const std::string nodes = R"re(("hex": ")([0-9a-f]*)[0-9a-f]")re", size = R"re(("id": 8,\s*"type": "integer",\s*"value": )2)re";
+    const std::string range1 = R"re(("id": 10,\s*"type": "double",\s*"value": )"0x1p\+0")re";
+    struct Case {
+        const char* what;
+        std::string text;
+        const char* says;
+    } cases[] = {
+        {"odd hex length", damaged(good, nodes, "$01$02\""), "(id 7) cannot be read: its hex has an odd number"},
+        {"non-hex character", damaged(good, R"re(("hex": ")[0-9a-f])re", "$01g"), "its hex has a character that is not a hexadecimal"},
+        {"data of the wrong type", damaged(good, nodes, "\"hex\": 7"), "(id 7) cannot be read: its hex is not text"},
+        {"integer of the wrong type", damaged(good, size, "$01\"two\""), "(id 8) cannot be read: its value is not a whole"},
+        {"integer not whole", damaged(good, size, "$012.5"), "its value is not a whole number"},
+        {"string of the wrong type", damaged(good, R"re(("id": 13,\s*"type": "string",\s*"value": )"[^"]*")re", "$01 13"),
+         "(id 13) cannot be read: its value is not text"},
+        {"unknown type", damaged(good, R"("type": "integer")", "\"type\": \"count\""), "its type \"count\" is unknown"},
+        {"missing value", damaged(good, R"re(("id": 9,\s*"type": "double"),\s*"value": "[^"]*")re", "$01"),
+         "(id 9) cannot be read: it has no value"},
+        {"missing hex", damaged(good, R"re("hex": "[0-9a-f]*",)re", ""), "(id 7) cannot be read: it has no hex"},
+        {"missing id", damaged(good, R"("id": 8,)", ""), "cannot be read: it has no parameter id"},
+        {"integer out of range", damaged(good, size, "$019223372036854775808"), "(id 8) cannot be read: its value is out"},
+        {"integer beyond 2^63", damaged(good, size, "$011e19"), "(id 8) cannot be read: its value is out"},
+        {"double out of range", damaged(good, range1, "$01\"0x1p+1024\""), "(id 10) cannot be read: its value is not a number"},
+        {"decimal out of range", damaged(good, range1, "$01\"1e999\""), "(id 10) cannot be read"},
+        {"id out of range", damaged(good, R"("id": 8,)", "\"id\": 4294967296,"), "its parameter id is out of range"},
+    };
+    for (const Case& c : cases) {
+        ASSERT_NE(c.text, good) << c.what;
+        writeFile(project, c.text);
+        const HostRun run = host("open '" + project + "' save '" + project + "' state");
+        EXPECT_EQ(run.status, 1) << c.what << "\n" << run.out;
+        EXPECT_NE(run.out.find("quillane-host: open: " + project + ": instance 0: parameter entry "),
+                  std::string::npos)
+            << c.what << "\n" << run.out;
+        EXPECT_NE(run.out.find(c.says), std::string::npos) << c.what << "\n" << run.out;
+        EXPECT_EQ(run.out.find("\nname "), std::string::npos) << c.what << ": the line went on\n" << run.out;
+        EXPECT_EQ(readFile(project), c.text) << c.what;
+    }
+}
+
+// Numbers typed by hand, as JSON numbers or decimal text, read as the numbers
+// they are: the frame renders as from the host's own hexadecimal floats, and a
+// save writes those back.
+TEST_F(ActionsHostCli, NumbersWrittenInDecimalRenderAsTheHexOnes) {
+    const std::string dir = lutDir();
+    {
+        std::ofstream cube(dir + "/range.cube");
+        cube << "LUT_3D_SIZE 2\nLUT_3D_INPUT_RANGE -0.125 1.0\n";
+        for (int i = 0; i < 8; ++i) cube << (i & 1) * 0.9 << ' ' << ((i >> 1) & 1) * 0.7 << ' ' << 0.1 + (i >> 2) * 0.5 << '\n';
+    }
+    const std::string frame = sandbox.dir.file("frame.png");
+    writeFrame(frame, 16, 8);
+    const std::string project = sandbox.dir.file("project.json"), expected = sandbox.dir.file("expected.png");
+    const HostRun made = host("choose-file '" + dir + "/range.cube' save '" + project + "' render '" + frame + "' '" +
+                              expected + "'");
+    ASSERT_EQ(made.status, 0) << made.out;
+    const std::string good = readFile(project);
+    const std::string range0 = R"re(("id": 9,\s*"type": "double",\s*"value": )"-0x1p-3")re";
+    const std::string range1 = R"re(("id": 10,\s*"type": "double",\s*"value": )"0x1p\+0")re";
+    const std::string size = R"re(("id": 8,\s*"type": "integer",\s*"value": )2)re";
+    struct Case {
+        std::string pattern, replacement;
+    } cases[] = {
+        {range1, "$011.0"},          {range1, "$011"},         {range1, "$01\"1.0\""},   {range1, "$01\"1e0\""},
+        {range0, "$01-0.125"},       {range0, "$01-1.25e-1"},  {range0, "$01\"-0.125\""}, {size, "$012.0"},
+        {size, "$01\"2\""},          {size, "$01\"+2\""},      {size, "$012e0"},
+    };
+    const std::string saved = sandbox.dir.file("saved.json"), out = sandbox.dir.file("out.png");
+    for (const Case& c : cases) {
+        const std::string text = damaged(good, c.pattern, c.replacement);
+        ASSERT_NE(text, good) << c.replacement;
+        writeFile(project, text);
+        std::filesystem::remove(out);
+        const HostRun run = host("open '" + project + "' render '" + frame + "' '" + out + "' save '" + saved + "'");
+        ASSERT_EQ(run.status, 0) << c.replacement << "\n" << run.out;
+        EXPECT_EQ(readFile(out), readFile(expected)) << c.replacement;
+        EXPECT_EQ(readFile(saved), good) << c.replacement;
+    }
+}
+
+// Under a small file-size limit the host starts and works (the exchange
+// files it cannot size are only unavailable), and a frame written past the
+// limit fails and leaves no file.
+TEST_F(ActionsHostCli, UnderAFileSizeLimitTheHostWorksAndAFrameCutShortIsNotLeft) {
+    const std::string dir = lutDir();
+    writeCube(dir + "/a.cube", 0.25f);
+    const std::string small = sandbox.dir.file("small.png"), large = sandbox.dir.file("large.png");
+    writeFrame(small, 4, 4);
+    writeFrame(large, 128, 128);  // 64 KB of pixels, stored without compression
+    const std::string project = sandbox.dir.file("project.json"), out = sandbox.dir.file("out.png");
+    const HostRun run = runProcess("ulimit -f 256 && " + hostCommand("choose-file '" + dir + "/a.cube' render '" +
+                                                                     small + "' '" + out + "' save '" + project +
+                                                                     "' state"));
+    ASSERT_EQ(run.status, 0) << run.out;
+    EXPECT_NE(run.out.find("loaded 1\n"), std::string::npos) << run.out;
+    EXPECT_TRUE(std::filesystem::exists(out));
+    EXPECT_NE(readFile(project).find("a.cube"), std::string::npos);
+
+    const std::string cut = sandbox.dir.file("cut.png");
+    const HostRun failed = runProcess("ulimit -f 16 && " + hostCommand("open '" + project + "' render '" + large +
+                                                                       "' '" + cut + "' state"));
+    EXPECT_EQ(failed.status, 1) << failed.out;
+    EXPECT_NE(failed.out.find("quillane-host: render: " + cut + ": "), std::string::npos) << failed.out;
+    EXPECT_FALSE(std::filesystem::exists(cut));
 }
 
 }  // namespace

@@ -224,7 +224,7 @@ TEST(Persistence, ProjectValuesKeepTheirExactBytes) {
     std::string error;
     ASSERT_TRUE(host::writeProjectFile(path, {values}, &error));
     std::vector<std::vector<host::StoredValue>> back;
-    ASSERT_TRUE(host::readProjectFile(path, &back, &error, nullptr)) << error;
+    ASSERT_TRUE(host::readProjectFile(path, &back, &error)) << error;
     ASSERT_EQ(back.size(), 1u);
     ASSERT_EQ(back[0].size(), values.size());
     for (std::size_t i = 0; i < values.size(); ++i) EXPECT_EQ(back[0][i].value, values[i].value) << i;
@@ -271,8 +271,6 @@ TEST(Persistence, DamagedProjectsRestoreTheEmptyLutWithoutCrashing) {
          0, true},
         {"nodes too long", R"({"id": 7, "type": "data", "hex": ")" + std::string(2 * 16 * 9, 'f') +
                                R"("}, {"id": 8, "type": "integer", "value": 2})", 2, false},
-        {"malformed entries", R"({"id": 8}, {"type": "integer"}, {"id": -3, "type": "integer", "value": 1},
-                                 {"id": 7, "type": "data", "hex": "xyz"}, 17, null)", 0, false},
         {"preset size without text", R"({"id": 12, "type": "integer", "value": 999999999})", 0, false},
         {"unknown ids", R"({"id": 4000000000, "type": "integer", "value": 5}, {"id": 0, "type": "none"})", 0, false},
     };
@@ -300,17 +298,56 @@ TEST(Persistence, DamagedProjectsRestoreTheEmptyLutWithoutCrashing) {
         EXPECT_TRUE(state->currentPreset().empty());
     }
 
-    // Files that are no project at all are refused and leave the open one as it was.
-    for (const std::string& text : {std::string(""), std::string("{"), std::string("[1, 2]"),
-                                    std::string(R"({"format": "other", "instances": []})"),
-                                    std::string(R"({"format": "quillane-host-project", "instances": {}})")}) {
+    // Files that are no project at all, and projects with an entry that cannot
+    // be read (which a save would write back without it), are refused whole and
+    // leave the open instances as they were.
+    std::string error;
+    ASSERT_TRUE(h->openProject(writeProject("kept.qhp", nodes16 + R"(, {"id": 8, "type": "integer", "value": 1})"),
+                               &error)) << error;
+    ASSERT_TRUE(h->newInstance());
+    const std::string nodes = R"({"id": 7, "type": "data", "hex": ")" + std::string(32, '0') + R"("},
+                                 {"id": 8, "type": "integer", "value": 1}, )";
+    const std::string project = R"({"format": "quillane-host-project", "instances": )";
+    struct Refused {
+        std::string text;
+        const char* says;  // empty: any reason
+    } refused[] = {
+        {"", ""}, {"{", ""}, {"[1, 2]", ""}, {R"({"format": "other", "instances": []})", ""},
+        {project + "{}}", ""},
+        {project + "[{}]}", "instance 0: it has no list of parameters"},
+        {project + R"([{"parameters": []}, {"parameters": {}}]})", "instance 1: it has no list of parameters"},
+        // Entries that cannot be read (once accepted and left out).
+        {project + R"([{"parameters": [)" + nodes + R"({"id": 8}]}]})", "parameter entry 2 (id 8) cannot be read: it has no type"},
+        {project + R"([{"parameters": [)" + nodes + R"({"type": "integer"}]}]})", "entry 2 cannot be read: it has no parameter id"},
+        {project + R"([{"parameters": [)" + nodes + R"({"id": -3, "type": "integer", "value": 1}]}]})", "no parameter id"},
+        {project + R"([{"parameters": [)" + nodes + R"({"id": 7, "type": "data", "hex": "xyz"}]}]})", "odd number"},
+        {project + R"([{"parameters": [)" + nodes + R"(17]}]})", "entry 2 cannot be read: it is not an object"},
+        {project + R"([{"parameters": [)" + nodes + R"(null]}]})", "it is not an object"},
+        {project + R"([{"parameters": [)" + nodes + R"({"id": 8, "type": "integer", "value": 2}]}]})",
+         "instance 0: parameter entries 1 and 2 are both for id 8"},
+    };
+    for (const Refused& r : refused) {
         const std::string path = effectTestFolder().file("broken.qhp");
-        std::ofstream(path) << text;
+        std::ofstream(path) << r.text;
         std::string error;
-        EXPECT_FALSE(h->openProject(path, &error)) << text;
+        EXPECT_FALSE(h->openProject(path, &error)) << r.text;
+        EXPECT_NE(error.find(r.says), std::string::npos) << error;
         EXPECT_FALSE(error.empty());
-        EXPECT_EQ(h->instances().size(), 1u);
+        ASSERT_EQ(h->instances().size(), 2u);
+        EXPECT_EQ(h->instance(0)->inspection()->currentLut().getDimSize(), 1);
     }
+
+    // Values for parameters the effect does not declare are kept for the next save.
+    const std::string unknown = R"({"id": 4000000000, "type": "string", "value": "later"})";
+    const std::string kept = writeProject("unknown.qhp", nodes + unknown);
+    ASSERT_TRUE(h->openProject(kept, &error)) << error;
+    ASSERT_TRUE(h->saveProject(kept, &error)) << error;
+    ASSERT_TRUE(h->openProject(kept, &error)) << error;
+    const std::vector<host::StoredValue> values = h->instance(0)->storedValues();
+    ASSERT_FALSE(values.empty());
+    EXPECT_EQ(values.back().id, 4000000000u);
+    EXPECT_EQ(values.back().value, FxValue::string("later"));
+    EXPECT_EQ(h->instance(0)->inspection()->currentLut().getDimSize(), 1);
 
     // The host process itself survives a hostile project.
     const std::string hostile = writeProject("hostile.qhp", R"({"id": 8, "type": "integer", "value": -2147483648},

@@ -3,6 +3,9 @@
 // with a second PNG reader and writer in both directions.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 
@@ -92,9 +95,10 @@ TEST(FrameFile, HeadersBeyondTheLimitsAreRefusedBeforeDecoding) {
 
 TEST(FrameFile, ChunksBesideThePixelsTakeNoMemory) {
     // Forty text chunks of 46 KB that inflate to 7 MB each (libpng keeps each such text up
-    // to its 8 MB limit, and up to a thousand of them); one chunk header that claims 2 GB in
-    // a file of 60 bytes. A frame uses no such chunk: the first file reads as written, the
-    // second is refused, and neither costs memory.
+    // to its 8 MB limit, and up to a thousand of them); plain and international text chunks
+    // of 6 MB each, 144 MB of them, which libpng would keep as they are; one chunk header
+    // that claims 2 GB in a file of 60 bytes. A frame uses no such chunk: the text files
+    // read as written, the last is refused, and none costs memory.
     const host::Frame frame = patternFrame(3, 2, false, false);
     TempDir dir;
     const std::string path = dir.file("f.png");
@@ -104,24 +108,29 @@ TEST(FrameFile, ChunksBesideThePixelsTakeNoMemory) {
     std::vector<unsigned char> text = {'k', 0, 0};
     const std::vector<unsigned char> bomb = zlibBomb(std::size_t(7) << 20);
     text.insert(text.end(), bomb.begin(), bomb.end());
-    std::vector<unsigned char> texts;
-    for (int i = 0; i < 40; ++i) {
-        const std::vector<unsigned char> chunk = pngChunk("zTXt", text);
-        texts.insert(texts.end(), chunk.begin(), chunk.end());
-    }
+    auto keyed = [](std::vector<unsigned char> head) {  // keyword and fields, then 6 MB of letters
+        head.resize(head.size() + (std::size_t(6) << 20), 'a');
+        return head;
+    };
     struct Case {
         const char* label;
-        std::vector<unsigned char> inserted;  // after the header chunk
-        bool whole;                           // the rest of the file follows
+        std::vector<unsigned char> chunk;  // inserted after the header chunk
+        int count;                         // this many times
+        bool whole;                        // the rest of the file follows
     } cases[] = {
-        {"text chunks", texts, true},
-        {"a chunk of 2 GB", pngChunk("iCCP", {'p', 0, 0}, 0x7fffffff), false},
+        {"compressed text chunks", pngChunk("zTXt", text), 40, true},
+        {"plain text chunks", pngChunk("tEXt", keyed({'k', 0})), 24, true},
+        {"international text chunks", pngChunk("iTXt", keyed({'k', 0, 0, 0, 0, 0})), 24, true},
+        {"a chunk of 2 GB", pngChunk("iCCP", {'p', 0, 0}, 0x7fffffff), 1, false},
     };
     for (const Case& c : cases) {
-        std::vector<unsigned char> bytes(plain.begin(), plain.begin() + 33);
-        bytes.insert(bytes.end(), c.inserted.begin(), c.inserted.end());
-        if (c.whole) bytes.insert(bytes.end(), plain.begin() + 33, plain.end());
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        {
+            std::ofstream out(path, std::ios::binary);
+            out.write(reinterpret_cast<const char*>(plain.data()), 33);
+            for (int i = 0; i < c.count; ++i)
+                out.write(reinterpret_cast<const char*>(c.chunk.data()), static_cast<std::streamsize>(c.chunk.size()));
+            if (c.whole) out.write(reinterpret_cast<const char*>(plain.data()) + 33, plain.size() - 33);
+        }
         host::Frame back;
         std::string error;
         const std::size_t before = peakResidentBytes(true);
@@ -197,6 +206,31 @@ TEST(FrameFile, AFileThatCannotBeWrittenIsNotLeftBehind) {
     host::Frame empty;
     EXPECT_FALSE(host::writePngFrame(dir.file("empty.png"), empty, &error));
     EXPECT_FALSE(std::filesystem::exists(dir.file("empty.png")));
+}
+
+// A write cut short by the file-size limit (as by a full disk) fails and
+// leaves no file: not before the header, not inside it, not part way through
+// the pixels, of either depth.
+TEST(FrameFile, AWriteCutShortLeavesNoFile) {
+    TempDir dir;
+    struct Case {
+        rlim_t limitBytes;
+        bool sixteen;
+    } cases[] = {{0, false}, {20, false}, {100, false}, {9000, false}, {9000, true}, {30000, true}};
+    for (const Case& c : cases) {
+        const std::string path = dir.file("cut.png");
+        const host::Frame frame = patternFrame(64, 64, c.sixteen, c.sixteen);  // 16 or 32 KB of pixels
+        const int status = inChild([&] {
+            std::signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{c.limitBytes, c.limitBytes};
+            if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return 2;
+            std::string error;
+            if (host::writePngFrame(path, frame, &error)) return 3;
+            return error.find("cut.png") != std::string::npos ? 0 : 4;
+        });
+        EXPECT_EQ(status, 0) << c.limitBytes;
+        EXPECT_FALSE(std::filesystem::exists(path)) << c.limitBytes;
+    }
 }
 
 }  // namespace
