@@ -57,15 +57,20 @@ bool readEntry(const nlohmann::json& entry, GalleryItem& item) {
 
 }  // namespace
 
-std::vector<GalleryItem> onlineItems(const nlohmann::json& listing) {
+std::vector<GalleryItem> onlineItems(const nlohmann::json& listing, const std::string& folder) {
     std::vector<GalleryItem> items;
-    if (!listing.is_array()) return items;
-    items.reserve(listing.size());
-    for (const auto& entry : listing) {
+    const std::size_t used = usedListingEntries(listing, folder);
+    items.reserve(used);
+    for (std::size_t i = 0; i < used; ++i) {
         GalleryItem item;
-        if (readEntry(entry, item)) items.push_back(std::move(item));
+        if (readEntry(listing[i], item) && !skipPathLikeEntry(item.id, item.lutName, item.folder))
+            items.push_back(std::move(item));
     }
     return items;
+}
+
+std::string unreachableLibraryText(const std::string& what) {
+    return "The online library could not be reached: " + what + " did not arrive.\nThe current LUT is kept.";
 }
 
 std::string onlineCaption(const GalleryItem& item) {

@@ -16,8 +16,15 @@ class OnlineAPI;
 
 // The items of a folder listing in the service's order. A reply that is not an
 // array gives none; an entry that is malformed (not an object, a missing or
-// non-decimal "id", a member of the wrong type) is skipped, the rest listed.
-std::vector<GalleryItem> onlineItems(const nlohmann::json& listing);
+// non-decimal "id", a member of the wrong type) or that reads as a local path
+// (skipPathLikeEntry) is skipped, the rest listed. Only the first
+// OnlineAPI::kMaxListingEntries entries are read; folder names the listing in
+// the line that says how many were left out.
+std::vector<GalleryItem> onlineItems(const nlohmann::json& listing, const std::string& folder = "");
+
+// The box text for a LUT that was not taken because a request to the online
+// library got no answer; `what` names what did not arrive.
+std::string unreachableLibraryText(const std::string& what);
 
 // The largest icon the gallery decodes, per side; larger ones show the folder tile.
 constexpr unsigned kMaxIconSide = 1024;

@@ -446,8 +446,8 @@ std::string quoted(std::string const& text) {
 std::size_t usedListingEntries(nlohmann::json const& listing, std::string const& folder) {
     if (!listing.is_array()) return 0;
     if (listing.size() <= OnlineAPI::kMaxListingEntries) return listing.size();
-    std::fprintf(stderr, "Quillane: the online folder %s lists %zu entries; only the first %zu are used, %zu are "
-                 "left out.\n",
+    std::fprintf(stderr,
+                 "Quillane: the online folder %s lists %zu entries; only the first %zu are used (%zu left out).\n",
                  quoted(folder).c_str(), listing.size(), OnlineAPI::kMaxListingEntries,
                  listing.size() - OnlineAPI::kMaxListingEntries);
     return OnlineAPI::kMaxListingEntries;

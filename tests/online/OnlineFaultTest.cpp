@@ -227,7 +227,8 @@ TEST_F(OnlineServiceTest, CachesStayWithinTheirByteBudgets) {
          [&](std::size_t b) { OnlineAPI::setCacheBudgets({b, roomy, roomy}); }},
         {"/lutload.php", [&](int id) { EXPECT_GT(api.downloadLutPreset(id).size(), 0u); },
          [&](std::size_t b) { OnlineAPI::setCacheBudgets({roomy, b, roomy}); }},
-        {"/luticon.php", [&](int id) { EXPECT_GT(api.donwloadIconFolder(("F" + std::to_string(id)).c_str()).size(), 0u); },
+        {"/luticon.php",
+         [&](int id) { EXPECT_GT(api.donwloadIconFolder(("F" + std::to_string(id)).c_str()).size(), 0u); },
          [&](std::size_t b) { OnlineAPI::setCacheBudgets({roomy, roomy, b}); }},
     };
     for (const Kind& kind : kinds) {

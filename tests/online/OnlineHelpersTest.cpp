@@ -190,7 +190,7 @@ TEST(OnlineListing, OnlyTheFirstEntriesOfAHugeFolderAreUsed) {
         if (count == OnlineAPI::kMaxListingEntries)
             EXPECT_EQ(said, "");
         else
-            EXPECT_NE(said.find("\"Big\" lists 2500 entries; only the first 2000 are used, 500 are left out"),
+            EXPECT_NE(said.find("\"Big\" lists 2500 entries; only the first 2000 are used (500 left out)"),
                       std::string::npos)
                 << said;
     }
