@@ -97,10 +97,10 @@ void LutGallery::choseFolder() {
 
 void LutGallery::listEntries(std::vector<GalleryItem>& items) {
     if (isOnline) {
-        const std::string caption = signInBeforeListing(*api);
-        if (!caption.empty() && accountLabel) accountLabel->setCaption(caption);
         bool failed = false;
-        items = onlineItems(api->lutBrowse(paths[0].c_str(), &failed), paths[0]);
+        const std::string caption = signInBeforeListing(*api, &failed);
+        if (!caption.empty() && accountLabel) accountLabel->setCaption(caption);
+        if (!failed) items = onlineItems(api->lutBrowse(paths[0].c_str(), &failed), paths[0]);
         serviceFailed = failed;
         if (failed) listingNotice = "The online library could not be reached: this folder could not be listed.";
     } else {

@@ -216,7 +216,8 @@ std::string accountCaption(const OnlineAPI& api) {
     return kAccountPrefix + (api.getEmail().empty() ? std::string("Guest") : api.getEmail());
 }
 
-std::string signInBeforeListing(OnlineAPI& api) {
+std::string signInBeforeListing(OnlineAPI& api, bool* failed) {
+    if (failed) *failed = false;
     if (!api.getEmail().empty()) return "";
     const std::vector<std::string> stored = getLoginPassword();
     if (stored.size() != 2 || stored[0].empty() || stored[1].empty()) return "";
@@ -227,7 +228,7 @@ std::string signInBeforeListing(OnlineAPI& api) {
         if (api.getSession().empty()) api.login("", "");
         return "";
     }
-    const int code = api.login(stored[0].c_str(), stored[1].c_str());
+    const int code = api.login(stored[0].c_str(), stored[1].c_str(), failed);
     if (code < 0) {
         refused = {true, stored[0], stored[1]};
         api.login("", "");

@@ -62,8 +62,9 @@ std::string accountCaption(const OnlineAPI& api);
 // Signs a guest client in with the stored account before an online listing.
 // A stored pair the service refused is not sent again until the account form
 // logs in afresh (noteFormLogin). Returns the account label's new caption, or
-// "" when the label stays as it is (nothing was sent).
-std::string signInBeforeListing(OnlineAPI& api);
+// "" when the label stays as it is (nothing was sent). *failed tells a log-in
+// request that got no answer.
+std::string signInBeforeListing(OnlineAPI& api, bool* failed = nullptr);
 void noteFormLogin();
 
 // What the account form's Login button does with the pair typed into it.

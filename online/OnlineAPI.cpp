@@ -276,7 +276,8 @@ std::string encodeValue(std::string const& value) {
 // ---------------------------------------------------------------------------------------------
 // Log-in
 
-int OnlineAPI::login(char const* emailArg, char const* passwordArg) {
+int OnlineAPI::login(char const* emailArg, char const* passwordArg, bool* failed) {
+    setFlag(failed, false);
     std::string givenEmail = emailArg != nullptr ? emailArg : "";
     std::string password = passwordArg != nullptr ? passwordArg : "";
     if (givenEmail.empty()) {  // guest, and the way to log out
@@ -289,6 +290,7 @@ int OnlineAPI::login(char const* emailArg, char const* passwordArg) {
                        "&version=" + std::to_string(kClientVersion);
     TextReply reply(kMaxTextReplyBytes);
     if (!post("/lutlogin.php", body, reply)) {
+        setFlag(failed, true);
         session.clear();
         return kLoginUnusable;
     }

@@ -90,7 +90,7 @@ public:
 
     // Result codes: 1 guest (empty e-mail, no request), >= 1 signed in, < 1 refused
     // (-1 password, -2 e-mail, -3 too many attempts, -4 old client), -5 no usable answer.
-    int login(char const* email, char const* password);
+    int login(char const* email, char const* password, bool* failed = nullptr);
     static char const* getLoginError(int code);
     bool isAuth() const { return !session.empty() && !email.empty(); }
 

@@ -68,12 +68,13 @@ std::vector<std::string> lutFilesOf(const std::string& folder) {
 }
 
 // The client made for one step lives only for it; it signs in with the stored
-// account when there is one.
+// account when there is one. A log-in that got no answer ends the step there.
 std::vector<std::pair<std::string, int>> onlineLutsOf(const std::string& folder, OnlineAPI& api, bool* failed) {
     if (api.getEmail().empty()) {
         const std::string email = getValueFromReg("email", true);
         const std::string password = getValueFromReg("PersonalAccountPassword", true);
-        if (!email.empty() && !password.empty()) api.login(email.c_str(), password.c_str());
+        if (!email.empty() && !password.empty()) api.login(email.c_str(), password.c_str(), failed);
+        if (*failed) return {};
     }
     return findFilters(folder, &api, failed);
 }

@@ -117,22 +117,34 @@ TEST_F(ActionsOnline, AServiceThatCannotBeReachedChangesNothingAndSaysSo) {
     EXPECT_EQ(texts, std::vector<std::string>(2, unreachableLibraryText("the listing of the folder Film")));
 }
 
-// Sixty LUTs whose downloads all stall: the first time-out ends the step.
-TEST_F(ActionsOnline, AStalledLutDownloadEndsTheStepWithinTwoRequestLimits) {
+// Sixty LUTs whose downloads all stall, or a stored account's log-in that
+// stalls: the first time-out ends the step.
+TEST_F(ActionsOnline, AStalledRequestEndsTheStepWithinTwoRequestLimits) {
     json listing = json::array();
     for (int id = 1; id <= 60; ++id) listing.push_back(entry(std::to_string(id), "L" + std::to_string(id), "Big"));
-    const json stall = {{"path", "/lutload.php"}, {"mode", "stall"}};
-    service.setControl(json{{"listings", {{"Big", listing}}}, {"faults", {stall}}}.dump());
-    fx().name() = "Big/L1";
-    const auto start = std::chrono::steady_clock::now();
-    fx().changeNextLut();
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    EXPECT_LT(seconds, 3.0 * OnlineAPI::kTimeoutMs / 1000);  // a bound on a hang, not a timing target
-    EXPECT_EQ(fx().currentName(), "Big/L1");
-    EXPECT_FALSE(saved());
-    EXPECT_EQ(service.requestsTo("/lutload.php").size(), 1u);
-    ASSERT_FALSE(boxes.boxes.empty());
-    EXPECT_EQ(boxes.boxes.back().informativeText, unreachableLibraryText("the LUT Big/L2"));
+    struct Case {
+        const char* path;
+        bool storedAccount;
+        const char* notArrived;
+    } cases[] = {{"/lutload.php", false, "the LUT Big/L2"}, {"/lutlogin.php", true, "the listing of the folder Big"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        const json stall = {{"path", c.path}, {"mode", "stall"}};
+        service.setControl(json{{"listings", {{"Big", listing}}}, {"faults", {stall}}}.dump());
+        service.clearLog();
+        if (c.storedAccount) saveLoginPassword("user@example.com", "pw 1<2");
+        fx().name() = "Big/L1";
+        boxes.boxes.clear();
+        const auto start = std::chrono::steady_clock::now();
+        fx().changeNextLut();
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        EXPECT_LT(seconds, 3.0 * OnlineAPI::kTimeoutMs / 1000);  // a bound on a hang, not a timing target
+        EXPECT_EQ(fx().currentName(), "Big/L1");
+        EXPECT_FALSE(saved());
+        EXPECT_EQ(service.requestCount(), c.storedAccount ? 1u : 2u);  // the stalled one last
+        ASSERT_FALSE(boxes.boxes.empty());
+        EXPECT_EQ(boxes.boxes.back().informativeText, unreachableLibraryText(c.notArrived));
+    }
 }
 
 // The LUT arrives, its preset does not: a failed delivery. An empty preset is a preset.

@@ -288,13 +288,16 @@ TEST_F(GalleryOnline, ARefusedStoredLogInIsNotSentBeforeEveryListing) {
 // Sixty LUTs or twenty folder icons whose downloads stall: the first time-out
 // ends the requests of the listing. The LUTs keep their cells without a
 // picture, the folders show the folder tile, and the window closes on request.
-TEST_F(GalleryOnline, AStalledDownloadCostsAListingOneRequestLimit) {
+// A stored account's log-in that stalls ends the listing before it asks.
+TEST_F(GalleryOnline, AStalledRequestCostsAListingOneRequestLimit) {
     using nlohmann::json;
     struct Case {
         const char* path;
         int count;
         int kind;
-    } cases[] = {{"/lutload.php", 60, OtherLut}, {"/luticon.php", 20, Folder}};
+        bool signIn;
+    } cases[] = {{"/lutload.php", 60, OtherLut, false}, {"/luticon.php", 20, Folder, false},
+                 {"/lutlogin.php", 60, OtherLut, true}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path);
         json listing = json::array();
@@ -305,6 +308,7 @@ TEST_F(GalleryOnline, AStalledDownloadCostsAListingOneRequestLimit) {
         service.setControl(
             json{{"listings", {{"Big", listing}}}, {"faults", {{{"path", c.path}, {"mode", "stall"}}}}}.dump());
         service.clearLog();
+        if (c.signIn) saveLoginPassword("ann@example.com", "pw");
         makeGallery();
         const auto start = std::chrono::steady_clock::now();
         const auto secondsSince = [&] {
@@ -314,6 +318,11 @@ TEST_F(GalleryOnline, AStalledDownloadCostsAListingOneRequestLimit) {
         run("Big/x", [&] {
             listed = secondsSince();
             const std::vector<LutImageView*> shown = views();
+            if (c.signIn) {
+                EXPECT_TRUE(shown.empty());
+                EXPECT_EQ(requestsTo("/lutbrowse.php"), 0u);
+                return;
+            }
             ASSERT_EQ(shown.size(), std::size_t(c.count));
             const int w = gallery->previewWidth, h = gallery->previewHeight;
             const std::vector<float> tile = readTexture(shown.back()->imageTexture(), w, h);

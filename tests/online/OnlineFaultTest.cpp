@@ -132,12 +132,15 @@ TEST_F(OnlineServiceTest, AFailedRequestIsToldFromAnAnswerWithoutContent) {
         {{{"mode", "status"}, {"status", 503}}, true},
         {{{"mode", "truncate"}}, true},
     };
-    const auto paths = {"/lutload.php", "/luticon.php", "/lutbrowse.php"};
+    const auto paths = {"/lutload.php", "/luticon.php", "/lutbrowse.php", "/lutlogin.php"};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.fault.dump());
         OnlineAPI::clearCash();
         service.setControl(c.fault.is_null() ? "{}" : faults(paths, c.fault).dump());
         bool failed = !c.failed;
+        EXPECT_LT(api.login("x@example.com", "pw", &failed), 1);  // no such account, or no answer
+        EXPECT_EQ(failed, c.failed);
+        failed = !c.failed;
         api.lutBrowse("F", &failed);
         EXPECT_EQ(failed, c.failed);
         failed = !c.failed;
