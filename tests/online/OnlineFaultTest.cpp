@@ -137,28 +137,23 @@ TEST_F(OnlineServiceTest, AFailedRequestIsToldFromAnAnswerWithoutContent) {
         SCOPED_TRACE(c.fault.dump());
         OnlineAPI::clearCash();
         service.setControl(c.fault.is_null() ? "{}" : faults(paths, c.fault).dump());
-        bool failed = !c.failed;
-        EXPECT_LT(api.login("x@example.com", "pw", &failed), 1);  // no such account, or no answer
-        EXPECT_EQ(failed, c.failed);
-        failed = !c.failed;
-        api.lutBrowse("F", &failed);
-        EXPECT_EQ(failed, c.failed);
-        failed = !c.failed;
-        api.downloadLut(4, &failed);
-        EXPECT_EQ(failed, c.failed);
-        failed = !c.failed;
-        api.downloadLutPreset(4, &failed);
-        EXPECT_EQ(failed, c.failed);
-        failed = !c.failed;
-        api.donwloadIconFolder("F", &failed);
-        EXPECT_EQ(failed, c.failed);
-        failed = !c.failed;
-        findFilters("F", &api, &failed);
-        EXPECT_EQ(failed, c.failed);
+        const std::function<void(bool*)> requests[] = {
+            [&](bool* failed) { EXPECT_LT(api.login("x@example.com", "pw", failed), 1); },  // no such account
+            [&](bool* failed) { api.lutBrowse("F", failed); },
+            [&](bool* failed) { api.downloadLut(4, failed); },
+            [&](bool* failed) { api.downloadLutPreset(4, failed); },
+            [&](bool* failed) { api.donwloadIconFolder("F", failed); },
+            [&](bool* failed) { findFilters("F", &api, failed); },
+        };
+        for (const auto& request : requests) {
+            bool failed = !c.failed;
+            request(&failed);
+            EXPECT_EQ(failed, c.failed);
+        }
         if (c.failed) continue;
         // An answer is kept, and what the cache gives did not fail.
         const std::size_t before = service.requestCount();
-        failed = true;
+        bool failed = true;
         api.downloadLut(4, &failed);
         EXPECT_FALSE(failed);
         EXPECT_EQ(service.requestCount(), before);
