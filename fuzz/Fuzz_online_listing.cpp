@@ -9,8 +9,10 @@
 //     each is well formed: its kind one of the online kinds, its id the
 //     entry's, its item string the name, ":" and the id, folder or url as its
 //     kind says, its caption the start of the item string;
+//   - only the first OnlineAPI::kMaxListingEntries entries are read, by both;
 //   - entry by entry, the two readers agree on which entries are LUTs (id >= 0
-//     and a web page or none), except where their documented rules differ:
+//     and a web page or none; both skip names and folders that read as local
+//     paths), except where their documented rules differ:
 //     findFilters needs a "lutname" and reads no other member, the LUT Manager
 //     takes a missing "lutname" as empty and skips an entry whose "url",
 //     "folder" or "favorite" has the wrong type.
@@ -155,7 +157,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // The items are the entries read one at a time, in order.
     std::size_t next = 0;
-    for (const json& e : listing) {
+    for (std::size_t i = 0; i < listing.size() && i < OnlineAPI::kMaxListingEntries; ++i) {
+        const json& e = listing[i];
         checkAgreement(e);
         const auto one = onlineItems(json::array({e}));
         if (one.empty()) continue;

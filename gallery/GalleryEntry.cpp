@@ -24,6 +24,7 @@ void errorBox(const std::string& message, const char* title = kErrorTitle) {
 GalleryResultCallbacks galleryResultCallbacks(bool* isLocal, Lut* lut, std::string* name,
                                               std::vector<char>* preset) {
     GalleryResultCallbacks callbacks;
+    const std::shared_ptr<bool> refused = callbacks.refused;
     // Load first, replace after: a delivery that yields no LUT must leave the
     // user's LUT alone, or saveLut would store nothing over it.
     callbacks.file = [=](std::string path) {
@@ -32,6 +33,7 @@ GalleryResultCallbacks galleryResultCallbacks(bool* isLocal, Lut* lut, std::stri
         Lut loaded = readLutFile(path, &bytes);
         if (!loaded.isLoaded()) {
             errorBox(unreadableLutText(path) + "\nThe current LUT is kept.");
+            *refused = true;
             return;
         }
         *isLocal = true;
@@ -45,6 +47,7 @@ GalleryResultCallbacks galleryResultCallbacks(bool* isLocal, Lut* lut, std::stri
         if (!chosen.isLoaded() || n < 1 || !chosen.getData()) {
             errorBox("Cannot download the LUT " + displayName +
                      " from the online library: the service sent no LUT.\nThe current LUT is kept.");
+            *refused = true;
             return;
         }
         *isLocal = false;
@@ -55,9 +58,9 @@ GalleryResultCallbacks galleryResultCallbacks(bool* isLocal, Lut* lut, std::stri
     return callbacks;
 }
 
-void openGallery(void* pixels, int width, int height, int channels, int bytesPerPixel, bool* isLocal, Lut* lut,
+bool openGallery(void* pixels, int width, int height, int channels, int bytesPerPixel, bool* isLocal, Lut* lut,
                  std::string* name, std::vector<char>* preset) {
-    if (!isLocal || !lut || !name || !preset) return;
+    if (!isLocal || !lut || !name || !preset) return true;
     if (!isUsableFrame(pixels, width, height, channels, bytesPerPixel, false)) {
         const std::string size = std::to_string(width) + " x " + std::to_string(height) + " pixels";
         if (pixels && width > 0 && height > 0 && !previewFits(width, height))
@@ -69,14 +72,16 @@ void openGallery(void* pixels, int width, int height, int channels, int bytesPer
                          " channels, " + std::to_string(bytesPerPixel) +
                          " bytes per pixel): it needs a frame of 8-bit A, R, G, B pixels.",
                      "LUT Manager");
-        return;
+        return true;
     }
     std::vector<unsigned char> rgba = argbToRgba(static_cast<const unsigned char*>(pixels), width, height);
     GalleryResultCallbacks callbacks = galleryResultCallbacks(isLocal, lut, name, preset);
+    const std::shared_ptr<bool> refused = callbacks.refused;
     LutGallery gallery(std::move(callbacks.file), std::move(callbacks.online));
     gallery.updateImage(rgba.data(), width, height, channels, bytesPerPixel);
     std::vector<unsigned char>().swap(rgba);  // only the preview is needed from here on
     gallery.start(*name);
+    return !*refused && !gallery.deliveryFailed;
 }
 
 LutGallery::LutGallery(std::function<void(std::string)> fileCallback_,

@@ -69,17 +69,23 @@ void LutGallery::choseFolder() {
     } unfinished{*this};
 
     std::vector<GalleryItem> items;
+    serviceFailed = false;
+    listingNotice.clear();
     listEntries(items);
     // Each thumbnail goes to the GPU as soon as it is graded, so the listing
     // holds one grading buffer whatever the number of entries.
     std::vector<nanogui::GlTexture> textures;
     const int count = static_cast<int>(items.size());
+    // Closing the window during the listing ends it at the next entry. (A
+    // listing asked for in the same batch of events as the close still runs.)
+    const bool closingBefore = closeRequested();
+    const auto gone = [&] { return !screen || !window || (!closingBefore && closeRequested()); };
     for (int i = 0; i < count; ++i) {
-        if (!screen || !window) return;
+        if (gone()) return;
         textures.push_back(nanogui::GlTexture(thumbnailTexture(items[i])));
         showProgress(i, count);
     }
-    if (!screen || !window) return;
+    if (gone()) return;
     std::vector<unsigned> names;
     for (nanogui::GlTexture& texture : textures) names.push_back(texture.release());
     buildGrid(items, names);
@@ -91,9 +97,12 @@ void LutGallery::choseFolder() {
 
 void LutGallery::listEntries(std::vector<GalleryItem>& items) {
     if (isOnline) {
-        const std::string caption = signInBeforeListing(*api);
+        bool failed = false;
+        const std::string caption = signInBeforeListing(*api, &failed);
         if (!caption.empty() && accountLabel) accountLabel->setCaption(caption);
-        items = onlineItems(api->lutBrowse(paths[0].c_str()));
+        if (!failed) items = onlineItems(api->lutBrowse(paths[0].c_str(), &failed), paths[0]);
+        serviceFailed = failed;
+        if (failed) listingNotice = "The online library could not be reached: this folder could not be listed.";
     } else {
         items = localItems(readDirectory(paths[0]), paths[0], paths[2]);
     }
@@ -101,12 +110,14 @@ void LutGallery::listEntries(std::vector<GalleryItem>& items) {
 
 unsigned LutGallery::thumbnailTexture(GalleryItem& item) {
     const GLint format = channels == 4 ? GL_RGBA : GL_RGB;
+    // After the first request of a listing that got no answer, the rest of
+    // the listing asks nothing: icons show the folder tile, LUTs no picture.
     if (item.kind == Folder || item.kind == IconLink) {
-        if (!isOnline)
+        if (!isOnline || serviceFailed)
             return nanogui::GlTexture::create(previewWidth, previewHeight, GL_RGBA, GL_RGBA, GL_UNSIGNED_BYTE,
                                               folderTile.data())
                 .release();
-        const MemoryStruct icon = api->donwloadIconFolder(item.folder.c_str());
+        const MemoryStruct icon = api->donwloadIconFolder(item.folder.c_str(), &serviceFailed);
         const std::vector<unsigned char> tile = onlineIconTile(icon, previewWidth, previewHeight, folderTile);
         return nanogui::GlTexture::create(previewWidth, previewHeight, format, format, GL_UNSIGNED_BYTE, tile.data())
             .release();
@@ -114,7 +125,8 @@ unsigned LutGallery::thumbnailTexture(GalleryItem& item) {
 
     Lut lut;
     if (isOnline) {
-        lut = api->downloadLut(item.id);
+        if (!serviceFailed) lut = api->downloadLut(item.id, &serviceFailed);
+        if (serviceFailed) return blankThumbnail();
     } else if (isRegularFile(item.itemString)) {
         std::string presetText;
         lut = Lut().loadFromFile(item.itemString, presetText, false, item.kind == OtherLut ? 1 : 0);
@@ -138,6 +150,16 @@ unsigned LutGallery::thumbnailTexture(GalleryItem& item) {
         .release();
 }
 
+unsigned LutGallery::blankThumbnail() const {
+    // A small transparent picture of the preview's shape: the view scales it
+    // to a thumbnail's size, and the window shows through.
+    const int width = (previewWidth + 7) / 8, height = (previewHeight + 7) / 8;
+    const std::vector<unsigned char> clear(std::size_t(width) * height * 4, 0);
+    return nanogui::GlTexture::create(width, height, GL_RGBA, GL_RGBA, GL_UNSIGNED_BYTE, clear.data()).release();
+}
+
+bool LutGallery::closeRequested() const { return screen && glfwWindowShouldClose(screen->glfwWindow()); }
+
 void LutGallery::showProgress(int entry, int count) {
     const float percent = progressPercent(entry, count);
     if (progressBar) progressBar->setValue(percent / 100.0f);
@@ -148,6 +170,14 @@ void LutGallery::showProgress(int entry, int count) {
     screen->performLayout();
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
     nanogui::drawall();
+    // Take the window's events, so that its close button works during a long
+    // listing; not while the modal loop hands out events itself (a listing
+    // that a click started runs inside that click's handling).
+    if (!takingEvents) {
+        takingEvents = true;
+        glfwPollEvents();
+        takingEvents = false;
+    }
 }
 
 void LutGallery::loading() {
@@ -212,6 +242,7 @@ void LutGallery::buildGrid(std::vector<GalleryItem>& items, std::vector<unsigned
         view->mDoubleClickCallback = [this, item] { afterEventOnPage([this, item] { activate(item); }); };
         view->followWindow();
     }
+    if (!listingNotice.empty()) new Label(grid, listingNotice, "sans");
     shownItems = std::move(readable);
 
     screen->performLayout();

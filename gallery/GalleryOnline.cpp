@@ -57,15 +57,20 @@ bool readEntry(const nlohmann::json& entry, GalleryItem& item) {
 
 }  // namespace
 
-std::vector<GalleryItem> onlineItems(const nlohmann::json& listing) {
+std::vector<GalleryItem> onlineItems(const nlohmann::json& listing, const std::string& folder) {
     std::vector<GalleryItem> items;
-    if (!listing.is_array()) return items;
-    items.reserve(listing.size());
-    for (const auto& entry : listing) {
+    const std::size_t used = usedListingEntries(listing, folder);
+    items.reserve(used);
+    for (std::size_t i = 0; i < used; ++i) {
         GalleryItem item;
-        if (readEntry(entry, item)) items.push_back(std::move(item));
+        if (readEntry(listing[i], item) && !skipPathLikeEntry(item.id, item.lutName, item.folder))
+            items.push_back(std::move(item));
     }
     return items;
+}
+
+std::string unreachableLibraryText(const std::string& what) {
+    return "The online library could not be reached: " + what + " did not arrive.\nThe current LUT is kept.";
 }
 
 std::string onlineCaption(const GalleryItem& item) {
@@ -211,7 +216,8 @@ std::string accountCaption(const OnlineAPI& api) {
     return kAccountPrefix + (api.getEmail().empty() ? std::string("Guest") : api.getEmail());
 }
 
-std::string signInBeforeListing(OnlineAPI& api) {
+std::string signInBeforeListing(OnlineAPI& api, bool* failed) {
+    if (failed) *failed = false;
     if (!api.getEmail().empty()) return "";
     const std::vector<std::string> stored = getLoginPassword();
     if (stored.size() != 2 || stored[0].empty() || stored[1].empty()) return "";
@@ -222,7 +228,7 @@ std::string signInBeforeListing(OnlineAPI& api) {
         if (api.getSession().empty()) api.login("", "");
         return "";
     }
-    const int code = api.login(stored[0].c_str(), stored[1].c_str());
+    const int code = api.login(stored[0].c_str(), stored[1].c_str(), failed);
     if (code < 0) {
         refused = {true, stored[0], stored[1]};
         api.login("", "");

@@ -16,8 +16,15 @@ class OnlineAPI;
 
 // The items of a folder listing in the service's order. A reply that is not an
 // array gives none; an entry that is malformed (not an object, a missing or
-// non-decimal "id", a member of the wrong type) is skipped, the rest listed.
-std::vector<GalleryItem> onlineItems(const nlohmann::json& listing);
+// non-decimal "id", a member of the wrong type) or that reads as a local path
+// (skipPathLikeEntry) is skipped, the rest listed. Only the first
+// OnlineAPI::kMaxListingEntries entries are read; folder names the listing in
+// the line that says how many were left out.
+std::vector<GalleryItem> onlineItems(const nlohmann::json& listing, const std::string& folder = "");
+
+// The box text for a LUT that was not taken because a request to the online
+// library got no answer; `what` names what did not arrive.
+std::string unreachableLibraryText(const std::string& what);
 
 // The largest icon the gallery decodes, per side; larger ones show the folder tile.
 constexpr unsigned kMaxIconSide = 1024;
@@ -55,8 +62,9 @@ std::string accountCaption(const OnlineAPI& api);
 // Signs a guest client in with the stored account before an online listing.
 // A stored pair the service refused is not sent again until the account form
 // logs in afresh (noteFormLogin). Returns the account label's new caption, or
-// "" when the label stays as it is (nothing was sent).
-std::string signInBeforeListing(OnlineAPI& api);
+// "" when the label stays as it is (nothing was sent). *failed tells a log-in
+// request that got no answer.
+std::string signInBeforeListing(OnlineAPI& api, bool* failed = nullptr);
 void noteFormLogin();
 
 // What the account form's Login button does with the pair typed into it.

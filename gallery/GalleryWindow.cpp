@@ -10,6 +10,7 @@
 
 #include "desktop/Settings.h"
 #include "desktop/boxer_osx.h"
+#include "gallery/GalleryOnline.h"
 #include "gallery/LutGallery.h"
 #include "gallery/toolkit/Toolkit.h"
 #include "lut/LocalLutPath.h"
@@ -24,6 +25,8 @@ constexpr double kTurnWaitSeconds = 1.0 / 60.0;
 
 const char* const kFavoriteHint =
     "To set favorite folder, please navigate to the folder first, and then shift-click favorite button.";
+
+const char* const kDeliveryTitle = "Error in Quillane Plug-in";
 
 void box(const std::string& message, const char* title) {
     showBox(message.c_str(), title, BoxStyle::Error, BoxButtons::OK);
@@ -93,7 +96,9 @@ void LutGallery::start(std::string name) {
                 runEventWork();
                 if (!nanogui::drawall()) return false;
                 if (onTurn) onTurn();
+                takingEvents = true;
                 glfwWaitEventsTimeout(kTurnWaitSeconds);
+                takingEvents = false;
                 return true;
             });
             enableWindowMAC(nullptr, true, {});
@@ -176,11 +181,25 @@ void LutGallery::deliverSelection() {
 }
 
 void LutGallery::deliverOnline(const GalleryItem& item) {
-    const MemoryStruct bytes = api->downloadLutPreset(item.id);
+    const std::string name = onlineDisplayName(paths[0], paths[2], item.lutName);
+    // The preset is part of the delivery: without the one the service holds
+    // for the LUT, the LUT is not taken either.
+    bool failed = false;
+    const MemoryStruct bytes = api->downloadLutPreset(item.id, &failed);
+    if (failed) {
+        deliveryFailed = true;
+        box(unreachableLibraryText("the preset of the LUT " + name), kDeliveryTitle);
+        return;
+    }
     std::vector<char> preset(bytes.memory(), bytes.memory() + bytes.size());
-    if (lutCallback)
-        lutCallback(api->downloadLut(item.id), onlineDisplayName(paths[0], paths[2], item.lutName),
-                    std::move(preset));
+    if (!lutCallback) return;
+    Lut lut = api->downloadLut(item.id, &failed);
+    if (failed) {
+        deliveryFailed = true;
+        box(unreachableLibraryText("the LUT " + name), kDeliveryTitle);
+        return;
+    }
+    lutCallback(std::move(lut), name, std::move(preset));
 }
 
 void LutGallery::buildToolbar() {

@@ -35,9 +35,11 @@ class Widget;
 // Runs the LUT Manager on a frame of 8-bit pixels A, R, G, B (rows as the host
 // gives them) and, when the user chooses a LUT, replaces *lut, *name and
 // *preset by it (*isLocal tells where it came from). Returns when the window
-// has closed. A frame that is not 4 channels of one byte, or that has no
-// pixels, opens no window: a box says so and nothing changes.
-void openGallery(void* pixels, int width, int height, int channels, int bytesPerPixel, bool* isLocal, Lut* lut,
+// has closed: false when the user chose a LUT that could not be taken (a box
+// said why, nothing changed), else true. A frame that is not 4 channels of one
+// byte, or that has no pixels, opens no window: a box says so and nothing
+// changes.
+bool openGallery(void* pixels, int width, int height, int channels, int bytesPerPixel, bool* isLocal, Lut* lut,
                  std::string* name, std::vector<char>* preset);
 
 // The two result callbacks of openGallery, bound to the caller's state. A LUT
@@ -46,6 +48,8 @@ void openGallery(void* pixels, int width, int height, int channels, int bytesPer
 struct GalleryResultCallbacks {
     std::function<void(std::string)> file;
     std::function<void(Lut, std::string, std::vector<char>)> online;
+    // Set when either callback refused what it was given.
+    std::shared_ptr<bool> refused = std::make_shared<bool>(false);
 };
 GalleryResultCallbacks galleryResultCallbacks(bool* isLocal, Lut* lut, std::string* name,
                                               std::vector<char>* preset);
@@ -139,6 +143,11 @@ public:
     // Whether the grid below the toolbar lists the folder in the path box (not
     // a progress panel left by a listing that ended early, nor the account form).
     bool folderOnShow = false;
+    // A chosen online LUT or its preset did not arrive (a box said so).
+    bool deliveryFailed = false;
+    // Set while the window's events are being handed out (by the modal loop
+    // or a listing's progress), when no listing may take them itself.
+    bool takingEvents = false;
 
     // ---- seams for tests and benchmarks ----
     // Called after every entry of a listing, before the progress draw.
@@ -158,6 +167,9 @@ private:
     void buildGrid(std::vector<GalleryItem>& items, std::vector<unsigned>& textures);
     unsigned thumbnailTexture(GalleryItem& item);
     void showProgress(int entry, int count);
+    unsigned blankThumbnail() const;
+    // The user asked the window to close (a listing ends at its next entry).
+    bool closeRequested() const;
     void deliverSelection();
     // Hands an online LUT item (with its preset) to the LUT callback.
     void deliverOnline(const GalleryItem& item);
@@ -167,6 +179,10 @@ private:
 
     // One grading buffer for every thumbnail of a listing.
     std::vector<float> gradeBuffer;
+    // A request of the listing under way got no answer: the rest asks nothing.
+    bool serviceFailed = false;
+    // Shown in place of the grid's items when the listing failed as a whole.
+    std::string listingNotice;
 };
 
 // Sets the toolkit up the first time a window is needed and leaves it set up

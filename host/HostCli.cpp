@@ -427,7 +427,7 @@ std::string pressFailure(const PressObservation& seen) {
     const bool frameRefused = std::find(seen.boxes.begin(), seen.boxes.end(), "LUT Manager") != seen.boxes.end();
     if (seen.button == 3 && frameRefused)
         return "the LUT Manager cannot show the current frame (box \"LUT Manager\")";
-    const bool choice = seen.button == 4 || seen.button == 5 || seen.button == 6;
+    const bool choice = seen.button == 3 || seen.button == 4 || seen.button == 5 || seen.button == 6;
     if (choice && !seen.saved && !seen.boxes.empty()) return "no LUT was taken, the effect kept its LUT (box " + shown + ")";
     return {};
 }

@@ -38,9 +38,10 @@ struct PressObservation {
 //    "LUT Manager" box (it cannot show the current frame);
 //  - the desktop exchange (2) failed when it showed a box (its only boxes say
 //    that the program cannot be started);
-//  - a LUT choice (4, 5, 6) failed when it kept the LUT (saved nothing) and
-//    showed a box saying why; a quiet no-op (a cancelled dialog, no other
-//    LUT to step to) is no failure;
+//  - a LUT choice (3, 4, 5, 6) failed when it kept the LUT (saved nothing)
+//    and showed a box saying why (the LUT Manager saves nothing only when
+//    the LUT chosen in it could not be taken); a quiet no-op (a cancelled
+//    dialog, no other LUT to step to) is no failure;
 //  - boxes of every other action (About, the LUT Manager's notices) inform.
 std::string pressFailure(const PressObservation& seen);
 

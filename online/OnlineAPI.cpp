@@ -1,5 +1,6 @@
 #include "online/OnlineAPI.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cstdio>
@@ -36,15 +37,46 @@ bool MemoryStruct::append(const char* bytes, std::size_t n) {
 // ---------------------------------------------------------------------------------------------
 // Process-wide download caches
 
-std::map<int, Lut> OnlineAPI::lutsCash;
-std::map<int, MemoryStruct> OnlineAPI::presetCash;
-std::map<std::string, MemoryStruct> OnlineAPI::iconCash;
+DownloadCache<int, Lut> OnlineAPI::lutsCash(OnlineAPI::kCacheBudgets.lutBytes);
+DownloadCache<int, MemoryStruct> OnlineAPI::presetCash(OnlineAPI::kCacheBudgets.presetBytes);
+DownloadCache<std::string, MemoryStruct> OnlineAPI::iconCash(OnlineAPI::kCacheBudgets.iconBytes);
 
 void OnlineAPI::clearCash() {
     lutsCash.clear();
     presetCash.clear();
     iconCash.clear();
 }
+
+std::size_t OnlineAPI::cachedBytes() { return lutsCash.heldBytes() + presetCash.heldBytes() + iconCash.heldBytes(); }
+
+OnlineAPI::CacheBudgets OnlineAPI::cacheBudgets() {
+    return {lutsCash.budgetBytes(), presetCash.budgetBytes(), iconCash.budgetBytes()};
+}
+
+void OnlineAPI::setCacheBudgets(CacheBudgets budgets) {
+    lutsCash.setBudget(budgets.lutBytes);
+    presetCash.setBudget(budgets.presetBytes);
+    iconCash.setBudget(budgets.iconBytes);
+}
+
+namespace {
+
+// What an entry holds: its bytes with the bookkeeping around them.
+constexpr std::size_t kEntryOverheadBytes = 64;
+
+std::size_t cachedSize(const Lut& lut) {
+    return sizeof(Lut) + kEntryOverheadBytes + std::size_t(std::max(lut.totalSize(), 0)) * 4 * sizeof(float);
+}
+
+std::size_t cachedSize(const MemoryStruct& bytes, std::size_t keyBytes) {
+    return sizeof(MemoryStruct) + kEntryOverheadBytes + bytes.size() + 1 + keyBytes;
+}
+
+void setFlag(bool* flag, bool value) {
+    if (flag) *flag = value;
+}
+
+}  // namespace
 
 // ---------------------------------------------------------------------------------------------
 // Transport
@@ -244,7 +276,8 @@ std::string encodeValue(std::string const& value) {
 // ---------------------------------------------------------------------------------------------
 // Log-in
 
-int OnlineAPI::login(char const* emailArg, char const* passwordArg) {
+int OnlineAPI::login(char const* emailArg, char const* passwordArg, bool* failed) {
+    setFlag(failed, false);
     std::string givenEmail = emailArg != nullptr ? emailArg : "";
     std::string password = passwordArg != nullptr ? passwordArg : "";
     if (givenEmail.empty()) {  // guest, and the way to log out
@@ -257,6 +290,7 @@ int OnlineAPI::login(char const* emailArg, char const* passwordArg) {
                        "&version=" + std::to_string(kClientVersion);
     TextReply reply(kMaxTextReplyBytes);
     if (!post("/lutlogin.php", body, reply)) {
+        setFlag(failed, true);
         session.clear();
         return kLoginUnusable;
     }
@@ -293,12 +327,14 @@ LoginReply parseLoginReply(std::string const& text) {
 // ---------------------------------------------------------------------------------------------
 // Listings, downloads, favourites
 
-nlohmann::json OnlineAPI::lutBrowse(char const* folderArg) {
+nlohmann::json OnlineAPI::lutBrowse(char const* folderArg, bool* failed) {
     std::string folder = folderArg != nullptr ? folderArg : "";
     std::string query = "/lutbrowse.php?email=" + encodeValue(email) + "&desktop=1" +
                         "&session=" + sign(session + folder) + "&folder=" + encodeValue(folder);
     TextReply reply(kMaxListingBytes);
-    if (!get(query, &reply, false)) return nlohmann::json(0);
+    const bool answered = get(query, &reply, false);
+    setFlag(failed, !answered);
+    if (!answered) return nlohmann::json(0);
     return parseListingReply(reply.text);
 }
 
@@ -307,42 +343,56 @@ nlohmann::json parseListingReply(std::string const& text) {
     return nlohmann::json::parse(text, nullptr, false);
 }
 
-Lut OnlineAPI::downloadLut(int id) {
-    auto cached = lutsCash.find(id);
-    if (cached != lutsCash.end()) return cached->second;
+Lut OnlineAPI::downloadLut(int id, bool* failed) {
+    setFlag(failed, false);
+    if (const Lut* cached = lutsCash.find(id)) return *cached;
 
     std::string ids = std::to_string(id);
     std::string query = "/lutload.php?email=" + encodeValue(email) + "&session=" + sign(session + ids) +
                         "&id=" + ids;
     MemoryStruct buffer(kMaxLutBytes);
-    if (!get(query, &buffer, true)) return Lut();
+    if (!get(query, &buffer, true)) {
+        setFlag(failed, true);
+        return Lut();
+    }
     Lut lut(reinterpret_cast<const unsigned char*>(buffer.memory()), static_cast<int>(buffer.size()));
-    return lutsCash.emplace(id, std::move(lut)).first->second;
+    const std::size_t byteSize = cachedSize(lut);
+    lutsCash.insert(id, lut, byteSize);
+    return lut;
 }
 
-MemoryStruct OnlineAPI::downloadLutPreset(int id) {
-    auto cached = presetCash.find(id);
-    if (cached != presetCash.end()) return cached->second;
+// A failed transfer leaves nothing in the cache: the next call asks again.
+MemoryStruct OnlineAPI::downloadLutPreset(int id, bool* failed) {
+    setFlag(failed, false);
+    if (const MemoryStruct* cached = presetCash.find(id)) return *cached;
 
     std::string ids = std::to_string(id);
     std::string query = "/lutload.php?email=" + encodeValue(email) + "&session=" + sign(session + ids) +
                         "&id=" + ids + "&preset=1" + "&version=" + std::to_string(kClientVersion) +
                         "KESTRAN" + "&os=mac";
     MemoryStruct buffer(kMaxPresetBytes);
-    if (!get(query, &buffer, true)) return MemoryStruct(0);
-    return presetCash.emplace(id, std::move(buffer)).first->second;
+    if (!get(query, &buffer, true)) {
+        setFlag(failed, true);
+        return MemoryStruct(0);
+    }
+    presetCash.insert(id, buffer, cachedSize(buffer, sizeof(int)));
+    return buffer;
 }
 
-MemoryStruct OnlineAPI::donwloadIconFolder(char const* folderArg) {
+MemoryStruct OnlineAPI::donwloadIconFolder(char const* folderArg, bool* failed) {
+    setFlag(failed, false);
     std::string folder = folderArg != nullptr ? folderArg : "";
-    auto cached = iconCash.find(folder);
-    if (cached != iconCash.end()) return cached->second;
+    if (const MemoryStruct* cached = iconCash.find(folder)) return *cached;
 
     std::string query = "/luticon.php?email=" + encodeValue(email) + "&session=" + sign(session + folder) +
                         "&folder=" + encodeValue(folder);
     MemoryStruct buffer(kMaxIconBytes);
-    if (!get(query, &buffer, true)) return MemoryStruct(0);
-    return iconCash.emplace(folder, std::move(buffer)).first->second;
+    if (!get(query, &buffer, true)) {
+        setFlag(failed, true);
+        return MemoryStruct(0);
+    }
+    iconCash.insert(folder, buffer, cachedSize(buffer, folder.size()));
+    return buffer;
 }
 
 bool OnlineAPI::setChangeFavorite(int id, bool favorite) {
@@ -356,17 +406,20 @@ bool OnlineAPI::setChangeFavorite(int id, bool favorite) {
 
 bool favoriteAccepted(std::string const& text) { return text == "ok"; }
 
-std::vector<std::pair<std::string, int>> findFilters(std::string folder, OnlineAPI* api) {
+std::vector<std::pair<std::string, int>> findFilters(std::string folder, OnlineAPI* api, bool* failed) {
+    setFlag(failed, false);
     std::vector<std::pair<std::string, int>> filters;
     if (api == nullptr || ends_with(folder, ".3dl") || ends_with(folder, ".cube"))
         return filters;
-    return filtersFromListing(api->lutBrowse(folder.c_str()));
+    return filtersFromListing(api->lutBrowse(folder.c_str(), failed), folder);
 }
 
-std::vector<std::pair<std::string, int>> filtersFromListing(nlohmann::json const& listing) {
+std::vector<std::pair<std::string, int>> filtersFromListing(nlohmann::json const& listing,
+                                                            std::string const& folder) {
     std::vector<std::pair<std::string, int>> filters;
-    if (!listing.is_array()) return filters;
-    for (const auto& entry : listing) {
+    const std::size_t used = usedListingEntries(listing, folder);
+    for (std::size_t i = 0; i < used; ++i) {
+        const nlohmann::json& entry = listing[i];
         if (!entry.is_object()) continue;
         auto id = entry.find("id");
         auto name = entry.find("lutname");
@@ -374,7 +427,72 @@ std::vector<std::pair<std::string, int>> filtersFromListing(nlohmann::json const
         int value = 0;
         if (!parseLeadingInt(id->get<std::string>(), value) || value < 0) continue;
         if (name == entry.end() || !name->is_string()) continue;
+        std::string entryFolder;
+        auto folderValue = entry.find("folder");
+        if (folderValue != entry.end() && folderValue->is_string()) entryFolder = folderValue->get<std::string>();
+        if (skipPathLikeEntry(value, name->get<std::string>(), entryFolder)) continue;
         filters.emplace_back(name->get<std::string>(), value);
     }
     return filters;
+}
+
+namespace {
+
+// Text from the service as a quoted JSON string: no control character of it reaches a terminal.
+std::string quoted(std::string const& text) {
+    return nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+}  // namespace
+
+std::size_t usedListingEntries(nlohmann::json const& listing, std::string const& folder) {
+    if (!listing.is_array()) return 0;
+    if (listing.size() <= OnlineAPI::kMaxListingEntries) return listing.size();
+    std::fprintf(stderr,
+                 "Quillane: the online folder %s lists %zu entries; only the first %zu are used (%zu left out).\n",
+                 quoted(folder).c_str(), listing.size(), OnlineAPI::kMaxListingEntries,
+                 listing.size() - OnlineAPI::kMaxListingEntries);
+    return OnlineAPI::kMaxListingEntries;
+}
+
+namespace {
+
+// Whether text, split at "/" and "\\", could name a path on this machine.
+bool readsAsPath(std::string_view text) {
+    if (text.empty()) return false;
+    if (text[0] == '/' || text[0] == '\\') return true;
+    if (ends_with(std::string(text), ".cube") || ends_with(std::string(text), ".3dl")) return true;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t end = text.find_first_of("/\\", start);
+        if (end == std::string_view::npos) end = text.size();
+        if (text.substr(start, end - start) == "..") return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+// The folder value without the whole "../" segments at its end ("Film/Night/../" gives
+// "Film/Night/"): the way up that the LUT Manager resolves before it lists anything.
+std::string_view withoutTrailingUps(std::string_view folder) {
+    while (folder.size() >= 3 && folder.substr(folder.size() - 3) == "../" &&
+           (folder.size() == 3 || folder[folder.size() - 4] == '/'))
+        folder.remove_suffix(3);
+    return folder;
+}
+
+}  // namespace
+
+bool skipPathLikeEntry(int id, std::string const& name, std::string const& folder) {
+    std::string_view checkedName = name;
+    std::string_view checkedFolder = folder;
+    if (id == -1) {
+        checkedFolder = withoutTrailingUps(folder);
+        const bool upEntry = checkedFolder.size() != folder.size();
+        if (upEntry && (name == ".." || name == "../")) checkedName = "";
+    }
+    if (!readsAsPath(checkedName) && !readsAsPath(checkedFolder)) return false;
+    std::fprintf(stderr, "Quillane: the online entry %s (folder %s) is skipped: it reads as a path on this machine.\n",
+                 quoted(name).c_str(), quoted(folder).c_str());
+    return true;
 }

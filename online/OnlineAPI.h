@@ -7,6 +7,10 @@
 // verified, and ends after at most kTimeoutMs. A request counts only when the transfer
 // completed with HTTP status 200; anything else gives the operation's failure result and
 // nothing is cached. Replies are capped by kind (kMax*Bytes) and fail past the cap.
+// Operations that take a `failed` flag set it when the request got no answer (no handle, a
+// refused connection, a TLS failure, a time-out, an HTTP error, a cut reply or one past its
+// cap), so that callers can tell a service that does not answer from one that answered
+// without a LUT, and stop asking it.
 //
 // Not thread-safe: the client and the caches are meant for one (the user interface's) thread.
 #include <cstddef>
@@ -19,6 +23,7 @@
 #include <nlohmann/json.hpp>
 
 #include "lut/Lut.h"
+#include "online/DownloadCache.h"
 #include "online/ServiceAddress.h"
 
 // A block of received bytes, always followed by one NUL that size() does not count.
@@ -62,6 +67,19 @@ public:
     static constexpr std::size_t kMaxPresetBytes = 16 * 1024 * 1024;
     static constexpr std::size_t kMaxIconBytes = 8 * 1024 * 1024;
 
+    // Byte budgets of the three download caches, 256 MiB in all. The LUT cache holds the
+    // largest LUT a reply may carry (about 180 MB of nodes) and every preset and icon fits
+    // its own cache.
+    struct CacheBudgets {
+        std::size_t lutBytes;
+        std::size_t presetBytes;
+        std::size_t iconBytes;
+    };
+    static constexpr CacheBudgets kCacheBudgets = {192u << 20, 32u << 20, 32u << 20};
+
+    // The entries of a folder listing that are used: the first ones, up to this many.
+    static constexpr std::size_t kMaxListingEntries = 2000;
+
     // The service of serviceAddress(): the built-in origin or the one the environment names.
     OnlineAPI();
     // A given origin and trust file (empty: the system's trust store).
@@ -72,7 +90,7 @@ public:
 
     // Result codes: 1 guest (empty e-mail, no request), >= 1 signed in, < 1 refused
     // (-1 password, -2 e-mail, -3 too many attempts, -4 old client), -5 no usable answer.
-    int login(char const* email, char const* password);
+    int login(char const* email, char const* password, bool* failed = nullptr);
     static char const* getLoginError(int code);
     bool isAuth() const { return !session.empty() && !email.empty(); }
 
@@ -88,16 +106,20 @@ public:
 
     // The parsed listing; a discarded value for text that is not JSON; the number 0 when
     // the request failed or the reply was empty.
-    nlohmann::json lutBrowse(char const* folder);
-    // The empty Lut on failure.
-    Lut downloadLut(int id);
-    // Size 0 on failure.
-    MemoryStruct downloadLutPreset(int id);
-    MemoryStruct donwloadIconFolder(char const* folder);
+    nlohmann::json lutBrowse(char const* folder, bool* failed = nullptr);
+    // The empty Lut on failure, and for a reply that holds no LUT.
+    Lut downloadLut(int id, bool* failed = nullptr);
+    // Size 0 on failure; an empty reply is an empty preset.
+    MemoryStruct downloadLutPreset(int id, bool* failed = nullptr);
+    MemoryStruct donwloadIconFolder(char const* folder, bool* failed = nullptr);
     // True when the service answered exactly "ok"; false for a guest, without a request.
     bool setChangeFavorite(int id, bool favorite);
     // Empties the three download caches, shared by every client of the process.
     static void clearCash();
+    // Bytes the three caches hold, and their budgets (tests make them small).
+    static std::size_t cachedBytes();
+    static CacheBudgets cacheBudgets();
+    static void setCacheBudgets(CacheBudgets budgets);
 
     const std::string& getBaseUrl() const { return baseUrl; }
     const std::string& getEmail() const { return email; }
@@ -113,9 +135,9 @@ private:
     std::string session;
     std::string caFile;
 
-    static std::map<int, Lut> lutsCash;
-    static std::map<int, MemoryStruct> presetCash;
-    static std::map<std::string, MemoryStruct> iconCash;
+    static DownloadCache<int, Lut> lutsCash;
+    static DownloadCache<int, MemoryStruct> presetCash;
+    static DownloadCache<std::string, MemoryStruct> iconCash;
 };
 
 // The service's replies read without a transfer: the client calls these on what it received,
@@ -135,15 +157,31 @@ LoginReply parseLoginReply(std::string const& text);
 nlohmann::json parseListingReply(std::string const& text);
 
 // The (lutname, id) pairs of a parsed listing, as findFilters gives them.
-std::vector<std::pair<std::string, int>> filtersFromListing(nlohmann::json const& listing);
+std::vector<std::pair<std::string, int>> filtersFromListing(nlohmann::json const& listing,
+                                                            std::string const& folder = "");
+
+// How many entries of a listing are read: all of an array up to kMaxListingEntries, none of
+// anything else. When entries are left out, one line on standard error names the folder and
+// how many.
+std::size_t usedListingEntries(nlohmann::json const& listing, std::string const& folder);
+
+// Whether a listing entry (its id, name and folder values) must be skipped because a value
+// would later be read as a path on this machine: an absolute path, a ".." component, or a
+// LUT file's extension at its end (the rule that tells local LUT names from online ones
+// looks at that). The "../" segments that end a folder entry's folder value are the
+// service's way up (its name is then ".." or "../") and stay. One line on standard error
+// names each entry skipped.
+bool skipPathLikeEntry(int id, std::string const& name, std::string const& folder);
 
 // True when a favourite reply accepts the change: exactly "ok".
 bool favoriteAccepted(std::string const& text);
 
 // The LUTs of an online folder as (lutname, id) pairs in the service's order; entries with a
-// negative id (sub-folders, links) and malformed entries are skipped. Empty for a LUT file
-// path (.cube/.3dl), a missing client, or a listing that is not an array.
-std::vector<std::pair<std::string, int>> findFilters(std::string folder, OnlineAPI* api);
+// negative id (sub-folders, links), malformed and path-like entries are skipped. Empty for a
+// LUT file path (.cube/.3dl), a missing client, or a listing that is not an array; *failed
+// tells a listing request that got no answer.
+std::vector<std::pair<std::string, int>> findFilters(std::string folder, OnlineAPI* api,
+                                                     bool* failed = nullptr);
 
 // Decimal value of a listing's id text by std::stoi's rules (leading blanks and a sign
 // allowed, text after the digits ignored), without its exceptions: false when there are no

@@ -11,6 +11,7 @@
 
 #include "desktop/Settings.h"
 #include "desktop/boxer_osx.h"
+#include "gallery/GalleryOnline.h"
 #include "gallery/LutGallery.h"
 #include "lut/LocalLutPath.h"
 #include "lut/LutFile.h"
@@ -67,30 +68,40 @@ std::vector<std::string> lutFilesOf(const std::string& folder) {
 }
 
 // The client made for one step lives only for it; it signs in with the stored
-// account when there is one.
-std::vector<std::pair<std::string, int>> onlineLutsOf(const std::string& folder, OnlineAPI& api) {
+// account when there is one. A log-in that got no answer ends the step there.
+std::vector<std::pair<std::string, int>> onlineLutsOf(const std::string& folder, OnlineAPI& api, bool* failed) {
     if (api.getEmail().empty()) {
         const std::string email = getValueFromReg("email", true);
         const std::string password = getValueFromReg("PersonalAccountPassword", true);
-        if (!email.empty() && !password.empty()) api.login(email.c_str(), password.c_str());
+        if (!email.empty() && !password.empty()) api.login(email.c_str(), password.c_str(), failed);
+        if (*failed) return {};
     }
-    return findFilters(folder, &api);
+    return findFilters(folder, &api, failed);
 }
 
-// The LUT of an online entry with its preset; the empty Lut when the service
-// sends none. Names may repeat in a listing: the last one of that name counts.
-Lut downloadOnlineLut(OnlineAPI& api, const std::vector<std::pair<std::string, int>>& luts,
-                      const std::string& entry, std::vector<char>* preset) {
+// What became of one online entry.
+enum class OnlineFetch { Taken, NoLut, LutFailed, PresetFailed };
+
+// The LUT of an online entry with its preset. NoLut when the service answered
+// without a LUT; a request that got no answer fails the fetch, and a preset
+// is part of the delivery: a LUT without the preset the service holds for it
+// is not taken. Names may repeat in a listing: the last one of that name counts.
+OnlineFetch downloadOnlineLut(OnlineAPI& api, const std::vector<std::pair<std::string, int>>& luts,
+                              const std::string& entry, Lut* lut, std::vector<char>* preset) {
     int id = -1;
     for (const auto& [lutName, lutId] : luts)
         if (lutName == entry) id = lutId;
-    if (id < 0) return Lut();
+    if (id < 0) return OnlineFetch::NoLut;
     // The LUT first: an entry that is passed over costs no preset download.
-    Lut lut = api.downloadLut(id);
-    if (!lut.isLoaded() || lut.getDimSize() < 1) return Lut();
-    const MemoryStruct bytes = api.downloadLutPreset(id);
+    bool failed = false;
+    Lut downloaded = api.downloadLut(id, &failed);
+    if (failed) return OnlineFetch::LutFailed;
+    if (!downloaded.isLoaded() || downloaded.getDimSize() < 1) return OnlineFetch::NoLut;
+    const MemoryStruct bytes = api.downloadLutPreset(id, &failed);
+    if (failed) return OnlineFetch::PresetFailed;
     preset->assign(bytes.memory(), bytes.memory() + bytes.size());
-    return lut;
+    *lut = std::move(downloaded);
+    return OnlineFetch::Taken;
 }
 
 void errorBox(const std::string& message, const char* title = kErrorTitle) {
@@ -104,8 +115,11 @@ void FxQuillane::openLutGallery() {
     const std::unique_ptr<FxBitmap> bitmap = frameOfLastRender(kFxDepth_UINT8, 0);
     if (!bitmap) return;
     bool isLocal = false;
-    openGallery(bitmap->dataPtr(), static_cast<int>(bitmap->width()), static_cast<int>(bitmap->height()), 4,
-                static_cast<int>(FxBitmap::bytesPerPixel(bitmap->depth())), &isLocal, &_lut, &_name, &_preset);
+    // A LUT the user chose but that could not be taken (its box said why)
+    // leaves the effect as it was: nothing to store.
+    if (!openGallery(bitmap->dataPtr(), static_cast<int>(bitmap->width()), static_cast<int>(bitmap->height()), 4,
+                     static_cast<int>(FxBitmap::bytesPerPixel(bitmap->depth())), &isLocal, &_lut, &_name, &_preset))
+        return;
     saveLut();
 }
 
@@ -144,7 +158,13 @@ void FxQuillane::selectNextPrevLut(bool next) {
         names = lutFilesOf(at.folder);
     } else {
         api = std::make_unique<OnlineAPI>();
-        onlineLuts = onlineLutsOf(at.folder, *api);
+        bool failed = false;
+        onlineLuts = onlineLutsOf(at.folder, *api, &failed);
+        if (failed) {
+            errorBox(unreachableLibraryText(at.folder.empty() ? std::string("the listing of its top folder")
+                                                              : "the listing of the folder " + at.folder));
+            return;
+        }
         for (const auto& lut : onlineLuts) names.push_back(lut.first);
     }
     if (names.empty()) return;
@@ -171,7 +191,18 @@ void FxQuillane::selectNextPrevLut(bool next) {
         const std::string& entry = names[position];
         const std::string newName = at.folder.empty() ? entry : at.folder + at.separator + entry;
         std::vector<char> preset;
-        Lut lut = at.isFile ? readLutFile(newName, &preset) : downloadOnlineLut(*api, onlineLuts, entry, &preset);
+        Lut lut;
+        if (at.isFile) {
+            lut = readLutFile(newName, &preset);
+        } else {
+            // A service that does not answer is asked nothing more in this step.
+            const OnlineFetch fetched = downloadOnlineLut(*api, onlineLuts, entry, &lut, &preset);
+            if (fetched == OnlineFetch::LutFailed || fetched == OnlineFetch::PresetFailed) {
+                const char* what = fetched == OnlineFetch::LutFailed ? "the LUT " : "the preset of the LUT ";
+                errorBox(unreachableLibraryText(what + newName));
+                return;
+            }
+        }
         if (lut.isLoaded()) {
             _lut = std::move(lut);
             _preset = std::move(preset);

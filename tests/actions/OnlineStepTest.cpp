@@ -1,10 +1,13 @@
 // Next and previous through a folder of the online library, against the fake
 // service on 127.0.0.1, with the effect linked into the test.
+#include <chrono>
+
 #include <nlohmann/json.hpp>
 
 #include "ActionsTestEnv.h"
 #include "FakeService.h"
 #include "desktop/Settings.h"
+#include "gallery/GalleryOnline.h"
 #include "online/OnlineAPI.h"
 
 namespace {
@@ -98,9 +101,8 @@ TEST_F(ActionsOnline, WithoutAnAccountTheRootListingIsUsedForAnEmptyName) {
     EXPECT_EQ(fx().currentName(), "Gamma");  // previous from the first wraps to the last
 }
 
-// One that answers without a LUT: NextAndPreviousStepPastLutsTheServiceCannotSend
-// (an error status reads the same: tests/online).
-TEST_F(ActionsOnline, AServiceThatCannotBeReachedChangesNothing) {
+// One that answers without a LUT: NextAndPreviousStepPastLutsTheServiceCannotSend.
+TEST_F(ActionsOnline, AServiceThatCannotBeReachedChangesNothingAndSaysSo) {
     const std::string dir = folder("kept");
     writeCube(dir + "/kept.cube", 0.5f, "kept preset");
     choose(dir + "/kept.cube");
@@ -109,7 +111,84 @@ TEST_F(ActionsOnline, AServiceThatCannotBeReachedChangesNothing) {
     fx().changeNextLut();
     fx().changePrevLut();
     expectKept("Film/Warm", 0.5f, "kept preset");
-    for (const auto& box : boxes.boxes) EXPECT_EQ(box.messageText, "getValueFromReg");
+    std::vector<std::string> texts;
+    for (const auto& box : boxes.boxes)
+        if (box.messageText != "getValueFromReg") texts.push_back(box.informativeText);
+    EXPECT_EQ(texts, std::vector<std::string>(2, unreachableLibraryText("the listing of the folder Film")));
+}
+
+// Sixty LUTs whose downloads all stall, or a stored account's log-in that
+// stalls: the first time-out ends the step.
+TEST_F(ActionsOnline, AStalledRequestEndsTheStepWithinTwoRequestLimits) {
+    json listing = json::array();
+    for (int id = 1; id <= 60; ++id) listing.push_back(entry(std::to_string(id), "L" + std::to_string(id), "Big"));
+    struct Case {
+        const char* path;
+        bool storedAccount;
+        const char* notArrived;
+    } cases[] = {{"/lutload.php", false, "the LUT Big/L2"}, {"/lutlogin.php", true, "the listing of the folder Big"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        const json stall = {{"path", c.path}, {"mode", "stall"}};
+        service.setControl(json{{"listings", {{"Big", listing}}}, {"faults", {stall}}}.dump());
+        service.clearLog();
+        if (c.storedAccount) saveLoginPassword("user@example.com", "pw 1<2");
+        fx().name() = "Big/L1";
+        boxes.boxes.clear();
+        const auto start = std::chrono::steady_clock::now();
+        fx().changeNextLut();
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        EXPECT_LT(seconds, 3.0 * OnlineAPI::kTimeoutMs / 1000);  // a bound on a hang, not a timing target
+        EXPECT_EQ(fx().currentName(), "Big/L1");
+        EXPECT_FALSE(saved());
+        EXPECT_EQ(service.requestCount(), c.storedAccount ? 1u : 2u);  // the stalled one last
+        ASSERT_FALSE(boxes.boxes.empty());
+        EXPECT_EQ(boxes.boxes.back().informativeText, unreachableLibraryText(c.notArrived));
+    }
+}
+
+// The LUT arrives, its preset does not: a failed delivery. An empty preset is a preset.
+TEST_F(ActionsOnline, AFailedPresetDownloadIsAFailedDelivery) {
+    const std::string dir = folder("kept");
+    writeCube(dir + "/kept.cube", 0.5f, "kept preset");
+    struct Case {
+        json fault;
+        bool taken;
+    };
+    const Case cases[] = {
+        {{{"mode", "status"}, {"status", 500}}, false},
+        {{{"mode", "truncate"}}, false},
+        {{{"mode", "stall"}}, false},
+        {{{"mode", "size"}, {"size", 0}}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault.dump());
+        OnlineAPI::clearCash();
+        const json listings = {{"Film", json::array({entry("11", "Warm", "Film"), entry("12", "Cold", "Film")})}};
+        service.setControl(json{{"listings", listings}, {"lutSize", 3}}.dump());
+        // The LUT is at hand: only the preset is asked for.
+        OnlineAPI({service.url(), service.caFile()}).downloadLut(12);
+        json fault = c.fault;
+        fault["path"] = "/lutload.php";
+        service.setControl(json{{"listings", listings}, {"faults", {fault}}}.dump());
+        choose(dir + "/kept.cube");
+        fx().name() = "Film/Warm";
+        boxes.boxes.clear();
+        fx().changeNextLut();
+        std::vector<std::string> texts;  // the settings file's own box aside
+        for (const auto& box : boxes.boxes)
+            if (box.messageText != "getValueFromReg") texts.push_back(box.informativeText);
+        if (c.taken) {
+            EXPECT_EQ(fx().currentName(), "Film/Cold");
+            EXPECT_FLOAT_EQ(firstRed(fx().currentLut()), 12 / 255.0f);
+            EXPECT_EQ(presetText(), "");
+            EXPECT_TRUE(saved());
+            EXPECT_TRUE(texts.empty());
+        } else {
+            expectKept("Film/Warm", 0.5f, "kept preset");
+            EXPECT_EQ(texts, std::vector<std::string>{unreachableLibraryText("the preset of the LUT Film/Cold")});
+        }
+    }
 }
 
 TEST_F(ActionsOnline, NextAndPreviousStepPastLutsTheServiceCannotSend) {

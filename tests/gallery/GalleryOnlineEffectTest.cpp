@@ -98,5 +98,47 @@ TEST_F(GalleryOnlineEffect, AnOnlineLutWhoseDownloadFailsLeavesTheEffectsLutAlon
         << boxes.boxes[0].informativeText;
 }
 
+// The LUT came with its thumbnail; its preset does not come: the delivery
+// fails as a whole. A preset the service answers as empty is an empty preset.
+TEST_F(GalleryOnlineEffect, AFailedPresetDownloadKeepsTheEffectsLutAndPreset) {
+    effect->preset() = {'o', 'l', 'd'};
+    effect->saveLut();
+    struct Case {
+        const char* fault;
+        bool taken;
+    };
+    for (const Case& c : {Case{R"({"mode": "status", "status": 500})", false}, Case{R"({"mode": "truncate"})", false},
+                          Case{R"({"mode": "size", "size": 0})", true}}) {
+        SCOPED_TRACE(c.fault);
+        OnlineAPI::clearCash();
+        service.setControl(R"({"listings": {"Film/Night": [{"id": "42", "lutname": "Blue"}]}})");
+        step = [this, &c](LutGallery& opened) {
+            nlohmann::json fault = nlohmann::json::parse(c.fault);
+            fault["path"] = "/lutload.php";
+            service.setControl(nlohmann::json{{"faults", {fault}}}.dump());
+            doubleClick(galleryView(opened, "Blue:42"));
+        };
+        boxes.boxes.clear();
+        instance->clearCalls();
+        ASSERT_TRUE(instance->pressButton(OpenGallery));
+        EXPECT_FALSE(step) << "the window never ran the step";
+        const std::vector<char>& preset = effect->currentPreset();
+        if (c.taken) {
+            EXPECT_EQ(effect->currentName(), "Film/Night/Blue");
+            EXPECT_TRUE(preset.empty());
+            EXPECT_TRUE(boxes.boxes.empty());
+            continue;
+        }
+        EXPECT_EQ(effect->currentName(), "Film/Night/Old");
+        EXPECT_FLOAT_EQ(effect->currentLut().getData()[0], 0.5f);
+        EXPECT_EQ(std::string(preset.begin(), preset.end()), "old");
+        ASSERT_EQ(boxes.boxes.size(), 1u);
+        EXPECT_EQ(boxes.boxes[0].informativeText, unreachableLibraryText("the preset of the LUT Film/Night/Blue"));
+        // Nothing new to store: the press leaves the parameters alone, and so fails on the host.
+        for (const std::string& call : instance->calls())
+            EXPECT_NE(call.rfind("setCustomParameterValue", 0), 0u) << call;
+    }
+}
+
 }  // namespace
 }  // namespace gallery_test

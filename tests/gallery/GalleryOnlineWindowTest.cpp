@@ -4,6 +4,7 @@
 #include <nanogui/label.h>
 
 #include <algorithm>
+#include <chrono>
 
 #include "FakeService.h"
 #include "GalleryTestEnv.h"
@@ -303,6 +304,117 @@ TEST_F(GalleryOnline, ARefusedStoredLogInIsNotSentBeforeEveryListing) {
     });
     EXPECT_EQ(requestsTo("/lutlogin.php"), 1u);
     EXPECT_GE(requestsTo("/lutbrowse.php"), 3u);
+}
+
+// Sixty LUTs or twenty folder icons whose downloads stall: the first time-out
+// ends the requests of the listing. The LUTs keep their cells without a
+// picture, the folders show the folder tile, and the window closes on request.
+// A stored account's log-in that stalls ends the listing before it asks.
+TEST_F(GalleryOnline, AStalledRequestCostsAListingOneRequestLimit) {
+    using nlohmann::json;
+    struct Case {
+        const char* path;
+        int count;
+        int kind;
+        bool signIn;
+    } cases[] = {{"/lutload.php", 60, OtherLut, false}, {"/luticon.php", 20, Folder, false},
+                 {"/lutlogin.php", 60, OtherLut, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        json listing = json::array();
+        for (int i = 1; i <= c.count; ++i)
+            listing.push_back(c.kind == OtherLut ? json{{"id", std::to_string(i)}, {"lutname", "L" + std::to_string(i)}}
+                                                 : json{{"id", "-1"}, {"lutname", "F" + std::to_string(i) + "/"},
+                                                        {"folder", "Big/F" + std::to_string(i)}});
+        service.setControl(
+            json{{"listings", {{"Big", listing}}}, {"faults", {{{"path", c.path}, {"mode", "stall"}}}}}.dump());
+        service.clearLog();
+        if (c.signIn) saveLoginPassword("ann@example.com", "pw");
+        makeGallery();
+        const auto start = std::chrono::steady_clock::now();
+        const auto secondsSince = [&] {
+            return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        };
+        double listed = -1;
+        run("Big/x", [&] {
+            listed = secondsSince();
+            const std::vector<LutImageView*> shown = views();
+            if (c.signIn) {
+                EXPECT_TRUE(shown.empty());
+                EXPECT_EQ(requestsTo("/lutbrowse.php"), 0u);
+                return;
+            }
+            ASSERT_EQ(shown.size(), std::size_t(c.count));
+            const int w = gallery->previewWidth, h = gallery->previewHeight;
+            const std::vector<float> tile = readTexture(shown.back()->imageTexture(), w, h);
+            if (c.kind == Folder) {
+                std::vector<float> folder(gallery->folderTile.begin(), gallery->folderTile.end());
+                for (float& v : folder) v /= 255;
+                EXPECT_LT(largestDifference(tile, folder), 0.6f / 255);
+            }
+            for (LutImageView* view : shown) EXPECT_EQ(view->mKind, c.kind);
+            if (c.kind == OtherLut) {
+                // No picture: a small clear one, which the view stretches to a thumbnail's size.
+                const std::vector<float> blank = readTexture(shown.back()->imageTexture(), w / 8, h / 8);
+                EXPECT_EQ(*std::max_element(blank.begin(), blank.end()), 0.0f);
+                EXPECT_EQ(shown.back()->size(), shown.front()->size());
+            }
+        });
+        // Bounds on a hang with a wide margin, not timing targets.
+        EXPECT_LT(listed, 3.0 * OnlineAPI::kTimeoutMs / 1000);
+        EXPECT_LT(secondsSince(), 3.0 * OnlineAPI::kTimeoutMs / 1000);
+        EXPECT_FALSE(gallery->screen);
+        EXPECT_EQ(requestsTo(c.path), 1u);
+    }
+}
+
+TEST_F(GalleryOnline, ClosingTheWindowDuringAListingEndsItAtTheNextEntry) {
+    service.setControl(kNight);
+    run("Film/Night/x", [&] {
+        std::vector<int> entries;
+        gallery->onProgress = [&](int entry, int) {
+            entries.push_back(entry);
+            if (entry == 1) gallery->stop();
+        };
+        service.clearLog();
+        gallery->paths[0] = "Four";
+        gallery->choseFolder();
+        EXPECT_EQ(entries, (std::vector<int>{0, 1}));
+        EXPECT_EQ(requestsTo("/lutload.php"), 2u);
+        EXPECT_TRUE(views().empty());
+    });
+}
+
+// No answer to the listing itself (a service that is gone, a certificate we
+// refuse): the grid says so instead of standing empty.
+TEST_F(GalleryOnline, AListingThatGetsNoAnswerSaysSo) {
+    FakeService impostor("DNS:luts.other.example");
+    ScopedEnv url{"QUILLANE_SERVICE_URL", impostor.url()};
+    ScopedEnv ca{"QUILLANE_SERVICE_CA", impostor.caFile()};
+    const auto notice = [&] {
+        std::vector<std::string> captions;
+        if (LutScrollPanel* scroll = panel())
+            for (Widget* child : scroll->childAt(0)->children())
+                if (auto* label = dynamic_cast<Label*>(child)) captions.push_back(label->caption());
+        return captions;
+    };
+    for (bool stopped : {false, true}) {
+        SCOPED_TRACE(stopped ? "no service" : "refused certificate");
+        if (stopped) impostor.stop();
+        makeGallery();
+        run("Film/Night/x", [&] {
+            EXPECT_TRUE(views().empty());
+            EXPECT_EQ(notice(), std::vector<std::string>{
+                                    "The online library could not be reached: this folder could not be listed."});
+            EXPECT_TRUE(gallery->toolbarButtons[0]->enabled());
+        });
+    }
+    // An answer without entries is an empty folder, and says nothing.
+    service.setControl(kNight);
+    ScopedEnv back{"QUILLANE_SERVICE_URL", service.url()};
+    ScopedEnv backCa{"QUILLANE_SERVICE_CA", service.caFile()};
+    makeGallery();
+    run("Empty/x", [&] { EXPECT_TRUE(notice().empty()); });
 }
 
 // ---- the account form ----

@@ -79,6 +79,27 @@ TEST(OnlineItems, KindsItemStringsFavouritesAndMalformedEntriesSkipped) {
         EXPECT_TRUE(onlineItems(nlohmann::json::parse(reply, nullptr, false)).empty()) << reply;
 }
 
+// What the LUT Manager would later take for a local file is not listed; the
+// service's way up is. Only the first entries of a huge folder are listed.
+TEST(OnlineItems, PathLikeEntriesAndEntriesPastTheCapAreLeftOut) {
+    nlohmann::json listing = nlohmann::json::parse(R"([
+        {"id": "1", "lutname": "/x/evil.cube"}, {"id": "2", "lutname": "Warm", "folder": "/etc"},
+        {"id": "-1", "lutname": "../", "folder": "Film/Night/../"},
+        {"id": "-1", "lutname": "Up/", "folder": "Film/../.."}, {"id": "3", "lutname": "Cold"}])");
+    testing::internal::CaptureStderr();
+    std::vector<std::string> strings;
+    for (const GalleryItem& item : onlineItems(listing)) strings.push_back(item.itemString);
+    EXPECT_EQ(strings, (std::vector<std::string>{"../:Film/Night/../", "Cold:3"}));
+    const std::string said = testing::internal::GetCapturedStderr();
+    for (const char* name : {"evil.cube", "Warm", "Up/"}) EXPECT_NE(said.find(name), std::string::npos) << said;
+
+    listing = nlohmann::json::array();
+    for (int i = 0; i < 2001; ++i) listing.push_back({{"id", std::to_string(i)}, {"lutname", "L"}});
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(onlineItems(listing, "Big").size(), 2000u);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("(1 left out)"), std::string::npos);
+}
+
 TEST(OnlineIconTile, CentredFlippedClippedAndOnlyAlphaFrom129) {
     const std::vector<unsigned char> tile = tileOf(encodePng(100, 100));
     ASSERT_EQ(tile.size(), kFolderTile.size());

@@ -103,6 +103,7 @@ TEST(HostPress, FailuresAreDecidedByWhatTheActionDid) {
         {3, 1, 1, true, true, false, {"LUT Manager"}, "cannot show the current frame"},
         {3, 1, 1, true, true, false, {"Changed"}, ""},  // the window's notices inform
         {3, 1, 1, true, true, false, {}, ""},
+        {3, 1, 1, false, true, false, {"Error in Quillane Plug-in"}, "kept its LUT"},  // the chosen LUT did not arrive
         {4, 0, 0, false, false, false, {}, "file dialog needs a display"},
         {4, 0, 0, false, false, true, {}, ""},  // scripted cancel: nothing to do
         {4, 0, 0, false, false, true, {"Error in Quillane Plug-in"}, "kept its LUT (box \"Error in Quillane Plug-in\")"},

@@ -4,6 +4,7 @@
 #include "ProcessTools.h"
 
 #include <chrono>
+#include <functional>
 #include <memory>
 
 namespace {
@@ -116,4 +117,141 @@ TEST_F(OnlineServiceTest, StalledServiceTimesOut) {
     // The stalled connection holds up nobody else.
     service.setControl("{}");
     EXPECT_TRUE(api.lutBrowse("F").is_array());
+}
+
+// What the callers stop on: a request that got no answer, not an answer that holds nothing.
+TEST_F(OnlineServiceTest, AFailedRequestIsToldFromAnAnswerWithoutContent) {
+    struct Case {
+        json fault;  // on every path; null: none
+        bool failed;
+    };
+    const Case cases[] = {
+        {nullptr, false},
+        {{{"mode", "garbage"}}, false},            // an answer, though no LUT and no listing
+        {{{"mode", "size"}, {"size", 0}}, false},  // an empty answer
+        {{{"mode", "status"}, {"status", 503}}, true},
+        {{{"mode", "truncate"}}, true},
+    };
+    const auto paths = {"/lutload.php", "/luticon.php", "/lutbrowse.php", "/lutlogin.php"};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault.dump());
+        OnlineAPI::clearCash();
+        service.setControl(c.fault.is_null() ? "{}" : faults(paths, c.fault).dump());
+        const std::function<void(bool*)> requests[] = {
+            [&](bool* failed) { EXPECT_LT(api.login("x@example.com", "pw", failed), 1); },  // no such account
+            [&](bool* failed) { api.lutBrowse("F", failed); },
+            [&](bool* failed) { api.downloadLut(4, failed); },
+            [&](bool* failed) { api.downloadLutPreset(4, failed); },
+            [&](bool* failed) { api.donwloadIconFolder("F", failed); },
+            [&](bool* failed) { findFilters("F", &api, failed); },
+        };
+        for (const auto& request : requests) {
+            bool failed = !c.failed;
+            request(&failed);
+            EXPECT_EQ(failed, c.failed);
+        }
+        if (c.failed) continue;
+        // An answer is kept, and what the cache gives did not fail.
+        const std::size_t before = service.requestCount();
+        bool failed = true;
+        api.downloadLut(4, &failed);
+        EXPECT_FALSE(failed);
+        EXPECT_EQ(service.requestCount(), before);
+    }
+    // No connection at all.
+    OnlineAPI refused({"https://127.0.0.1:1", service.caFile()});
+    bool failed = false;
+    EXPECT_EQ(refused.lutBrowse("F", &failed), json(0));
+    EXPECT_TRUE(failed);
+    EXPECT_FALSE(refused.downloadLut(1, &failed).isLoaded());
+    EXPECT_TRUE(failed);
+}
+
+TEST_F(OnlineServiceTest, AFailedPresetIsNotKeptAndIsAskedForAgain) {
+    const auto presetRequests = [&] {
+        std::size_t n = 0;
+        for (const auto& r : service.requestsTo("/lutload.php"))
+            n += r["query"].get<std::string>().find("&preset=1") != std::string::npos;
+        return n;
+    };
+    for (const char* mode : {"status", "truncate", "stall"}) {
+        SCOPED_TRACE(mode);
+        OnlineAPI::clearCash();
+        service.setControl(faults({"/lutload.php"}, {{"mode", mode}, {"status", 500}}).dump());
+        bool failed = false;
+        EXPECT_EQ(api.downloadLutPreset(4, &failed).size(), 0u);
+        EXPECT_TRUE(failed);
+        service.setControl("{}");
+        const std::size_t before = presetRequests();
+        const MemoryStruct preset = api.downloadLutPreset(4, &failed);
+        EXPECT_FALSE(failed);
+        EXPECT_EQ(std::string(preset.memory(), preset.size()), std::string("PRESET:4\0\x01\xfe\xff", 12));
+        EXPECT_EQ(presetRequests(), before + 1);
+        api.downloadLutPreset(4);  // now kept
+        EXPECT_EQ(presetRequests(), before + 1);
+    }
+    // An empty answer is an empty preset, and it is kept like any other.
+    OnlineAPI::clearCash();
+    service.setControl(faults({"/lutload.php"}, {{"mode", "size"}, {"size", 0}}).dump());
+    bool failed = true;
+    EXPECT_EQ(api.downloadLutPreset(5, &failed).size(), 0u);
+    EXPECT_FALSE(failed);
+    service.setControl("{}");
+    const std::size_t before = presetRequests();
+    EXPECT_EQ(api.downloadLutPreset(5).size(), 0u);
+    EXPECT_EQ(presetRequests(), before);
+}
+
+// Each cache keeps within its byte budget, the least recently used entry leaving first.
+TEST_F(OnlineServiceTest, CachesStayWithinTheirByteBudgets) {
+    // The largest LUT a reply may carry fits its cache; the three take 256 MiB in all.
+    const OnlineAPI::CacheBudgets defaults = OnlineAPI::kCacheBudgets;
+    EXPECT_GE(defaults.lutBytes, OnlineAPI::kMaxLutBytes / 3 * 4 * sizeof(float));
+    EXPECT_GE(defaults.presetBytes, OnlineAPI::kMaxPresetBytes);
+    EXPECT_GE(defaults.iconBytes, OnlineAPI::kMaxIconBytes);
+    EXPECT_EQ(defaults.lutBytes + defaults.presetBytes + defaults.iconBytes, std::size_t(256) << 20);
+    struct Restore {
+        ~Restore() { OnlineAPI::setCacheBudgets(OnlineAPI::kCacheBudgets); }
+    } restore;
+
+    struct Kind {
+        const char* path;
+        std::function<void(int)> fetch;
+        std::function<void(std::size_t)> budget;  // for this kind alone
+    };
+    const std::size_t roomy = std::size_t(1) << 30;
+    const Kind kinds[] = {
+        {"/lutload.php", [&](int id) { EXPECT_TRUE(api.downloadLut(id).isLoaded()); },
+         [&](std::size_t b) { OnlineAPI::setCacheBudgets({b, roomy, roomy}); }},
+        {"/lutload.php", [&](int id) { EXPECT_GT(api.downloadLutPreset(id).size(), 0u); },
+         [&](std::size_t b) { OnlineAPI::setCacheBudgets({roomy, b, roomy}); }},
+        {"/luticon.php",
+         [&](int id) { EXPECT_GT(api.donwloadIconFolder(("F" + std::to_string(id)).c_str()).size(), 0u); },
+         [&](std::size_t b) { OnlineAPI::setCacheBudgets({roomy, roomy, b}); }},
+    };
+    for (const Kind& kind : kinds) {
+        SCOPED_TRACE(kind.path);
+        OnlineAPI::clearCash();
+        kind.budget(roomy);
+        kind.fetch(10);  // entries of one kind are all of one size here
+        const std::size_t entryBytes = OnlineAPI::cachedBytes();
+        ASSERT_GT(entryBytes, 0u);
+        kind.budget(entryBytes * 5 / 2);  // room for two
+        kind.fetch(11);
+        kind.fetch(10);  // 10 is now the most recent
+        kind.fetch(12);  // 11 leaves
+        EXPECT_LE(OnlineAPI::cachedBytes(), entryBytes * 5 / 2);
+        const std::size_t before = countFor(kind.path);
+        kind.fetch(10);
+        kind.fetch(12);
+        EXPECT_EQ(countFor(kind.path), before);
+        kind.fetch(11);
+        EXPECT_EQ(countFor(kind.path), before + 1);
+        // A budget below one entry keeps nothing: every call asks.
+        kind.budget(entryBytes - 1);
+        EXPECT_EQ(OnlineAPI::cachedBytes(), 0u);
+        kind.fetch(10);
+        kind.fetch(10);
+        EXPECT_EQ(countFor(kind.path), before + 3);
+    }
 }

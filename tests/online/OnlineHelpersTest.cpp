@@ -96,3 +96,102 @@ TEST(OnlineHelpers, ServiceAddressFromTheEnvironment) {
         EXPECT_EQ(quillane::online::serviceAddress().baseUrl, quillane::online::kDefaultServiceUrl) << bad;
     }
 }
+
+TEST(DownloadCache, KeepsWithinItsBudgetTheMostRecentlyUsedEntries) {
+    DownloadCache<int, std::string> cache(100);
+    cache.insert(1, "a", 40);
+    cache.insert(2, "b", 40);
+    ASSERT_NE(cache.find(1), nullptr);  // 1 is now the most recent
+    cache.insert(3, "c", 40);           // 2 leaves
+    EXPECT_EQ(cache.find(2), nullptr);
+    EXPECT_EQ(*cache.find(1), "a");
+    EXPECT_EQ(*cache.find(3), "c");
+    EXPECT_EQ(cache.heldBytes(), 80u);
+
+    cache.insert(1, "A", 60);  // a new value for a key replaces the old one
+    EXPECT_EQ(*cache.find(1), "A");
+    EXPECT_EQ(cache.entryCount(), 2u);
+    EXPECT_EQ(cache.heldBytes(), 100u);
+
+    cache.insert(4, "too big", 101);  // larger than the whole budget: not kept, nothing else lost
+    EXPECT_EQ(cache.find(4), nullptr);
+    EXPECT_EQ(cache.heldBytes(), 100u);
+
+    cache.setBudget(70);  // the least recently used leaves at once
+    EXPECT_EQ(cache.find(3), nullptr);
+    EXPECT_EQ(*cache.find(1), "A");
+    EXPECT_EQ(cache.heldBytes(), 60u);
+    cache.clear();
+    EXPECT_EQ(cache.heldBytes(), 0u);
+    EXPECT_EQ(cache.find(1), nullptr);
+}
+
+// Names and folders the rule for local LUT names would take for a path on this machine.
+TEST(OnlineListing, EntriesThatReadAsLocalPathsAreSkippedWithALine) {
+    struct Case {
+        int id;
+        const char* name;
+        const char* folder;
+        bool skipped;
+    } cases[] = {
+        {7, "Warm", "Film", false},
+        {7, "Warm..", "Film/x..y", false},
+        {7, "x.cubes", "", false},
+        {-1, "Night/", "Film/Night", false},
+        {7, "/x/evil.cube", "", true},
+        {7, "evil.cube", "", true},
+        {7, "Evil.3DL", "Film", true},
+        {7, "/etc/passwd", "", true},
+        {7, "a/../b", "", true},
+        {7, "..\\b", "", true},
+        {7, "..", "", true},
+        {7, "Warm", "/Film", true},
+        {7, "Warm", "Film/../..", true},
+        {7, "Warm", "Looks.cube", true},
+        {-2, "Shop", "Shop/../", true},
+        // The way up: a folder entry whose folder value ends in "../" segments.
+        {-1, "../", "Film/Night/../", false},
+        {-1, "..", "Film/Night/Blue/../../", false},
+        {-1, "../", "../", false},
+        {-1, "../", "Film/../Night/../", true},
+        {-1, "../", "/Film/../", true},
+        {-1, "../", "Film", true},
+        {-1, "../", "Film/Night../", true},
+    };
+    for (const Case& c : cases) {
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(skipPathLikeEntry(c.id, c.name, c.folder), c.skipped) << c.name << " in " << c.folder;
+        const std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(said.find("is skipped") != std::string::npos, c.skipped) << said;
+    }
+    // The control characters of a hostile name do not reach the terminal.
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(skipPathLikeEntry(1, "\x1b[2J/x.cube", ""));
+    EXPECT_EQ(testing::internal::GetCapturedStderr().find('\x1b'), std::string::npos);
+
+    testing::internal::CaptureStderr();
+    const auto listing = nlohmann::json::parse(
+        R"([{"id": "1", "lutname": "/x/evil.cube"}, {"id": "2", "lutname": "Warm", "folder": "../.."},
+            {"id": "3", "lutname": "Cold"}])");
+    EXPECT_EQ(filtersFromListing(listing), (std::vector<std::pair<std::string, int>>{{"Cold", 3}}));
+    testing::internal::GetCapturedStderr();
+}
+
+TEST(OnlineListing, OnlyTheFirstEntriesOfAHugeFolderAreUsed) {
+    for (std::size_t count : {OnlineAPI::kMaxListingEntries, OnlineAPI::kMaxListingEntries + 500}) {
+        nlohmann::json listing = nlohmann::json::array();
+        for (std::size_t i = 0; i < count; ++i)
+            listing.push_back({{"id", std::to_string(i)}, {"lutname", "L" + std::to_string(i)}});
+        testing::internal::CaptureStderr();
+        const auto filters = filtersFromListing(listing, "Big");
+        const std::string said = testing::internal::GetCapturedStderr();
+        ASSERT_EQ(filters.size(), OnlineAPI::kMaxListingEntries);
+        EXPECT_EQ(filters.back().second, int(OnlineAPI::kMaxListingEntries) - 1);
+        if (count == OnlineAPI::kMaxListingEntries)
+            EXPECT_EQ(said, "");
+        else
+            EXPECT_NE(said.find("\"Big\" lists 2500 entries; only the first 2000 are used (500 left out)"),
+                      std::string::npos)
+                << said;
+    }
+}
