@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -53,6 +54,13 @@ std::string cubeData(int n) {
     return t;
 }
 
+// `count` copies of a line.
+std::string lines(int count, const std::string& line) {
+    std::string t;
+    for (int k = 0; k < count; ++k) t += line;
+    return t;
+}
+
 // A complete 10-bit .3dl with 6 nodes per axis, then whatever follows.
 std::string full3dl(const std::string& tail) {
     std::string t = "0 64 128 256 512 1023\n";
@@ -75,18 +83,16 @@ TEST(LutFiles, CubeBasicsAndHeaders) {
     EXPECT_EQ(preset, "");  // assigned even when there is no preset
 
     // "33\r" and "33 " are taken; two blanks make three pieces and are not.
-    EXPECT_EQ(cube(write(dir, "b.cube", "LUT_3D_SIZE 2\r\n")).getDimSize(), 2);
-    EXPECT_EQ(cube(write(dir, "c.cube", "LUT_3D_SIZE 2 \n")).getDimSize(), 2);
+    EXPECT_EQ(cube(write(dir, "b.cube", "LUT_3D_SIZE 2\r\n" + cubeData(2))).getDimSize(), 2);
+    EXPECT_EQ(cube(write(dir, "c.cube", "LUT_3D_SIZE 2 \n" + cubeData(2))).getDimSize(), 2);
     EXPECT_FALSE(cube(write(dir, "d.cube", "LUT_3D_SIZE  2\n0 0 0\n")).isLoaded());
     // No size at all: empty, whatever data follows. A later size wins, even after the data.
     EXPECT_FALSE(cube(write(dir, "e.cube", "0 0 0\n1 1 1\n")).isLoaded());
     Lut late = cube(write(dir, "f.cube", "LUT_3D_SIZE 5\n0.5 0.5 0.5\nLUT_3D_SIZE 1\n"));
     ASSERT_EQ(late.getDimSize(), 1);
     EXPECT_EQ(late.getData()[0], 0.5f);
-    // A short file still loads; unreached nodes are (0, 0, 0, 1).
-    Lut shortOne = cube(write(dir, "g.cube", "LUT_3D_SIZE 2\n0.5 0.5 0.5\n"));
-    ASSERT_TRUE(shortOne.isLoaded());
-    EXPECT_TRUE(shortOne.getData()[28] == 0.0f && shortOne.getData()[31] == 1.0f);
+    // A short file is refused (the cases of ShortFilesAreRefusedWithTheirCount).
+    EXPECT_FALSE(cube(write(dir, "g.cube", "LUT_3D_SIZE 2\n0.5 0.5 0.5\n")).isLoaded());
     // A path in double quotes is opened and stored without them.
     EXPECT_EQ(cube("\"" + dir.file("a.cube") + "\"").getFilePath(), dir.file("a.cube"));
     EXPECT_FALSE(cube(dir.file("missing.cube"), &preset).isLoaded());
@@ -124,14 +130,14 @@ TEST(LutFiles, CubeHostileHeaders) {
     EXPECT_TRUE(std::isinf(odd.getInputRange0()));
     // Binary junk with embedded zero bytes.
     const char raw[] = "LUT_3D_SIZE 2\0\xff\n\0\0\0\n1 1\0 1\n";
-    const std::string junk(raw, sizeof raw - 1);
+    const std::string junk = std::string(raw, sizeof raw - 1) + cubeData(2);
     EXPECT_EQ(cube(write(dir, "k.cube", junk)).getDimSize(), 2);
 }
 
 TEST(LutFiles, ACubeWithA1DPartIsRefusedAndTheReasonCanBeAsked) {
     TempDir dir;
     const std::string nodes = "0 0 0\n1 0 0\n0 1 0\n1 1 0\n0 0 1\n1 0 1\n0 1 1\n1 1 1\n";
-    using R = LutFileRefusal;
+    using R = LutRefusal;
     struct Case {
         const char* what;
         std::string text;
@@ -144,8 +150,8 @@ TEST(LutFiles, ACubeWithA1DPartIsRefusedAndTheReasonCanBeAsked) {
         {"1D size after the data, CRLF", "LUT_3D_SIZE 2\r\n" + nodes + "LUT_1D_SIZE 1024\r\n", true,
          R::OneDimensionalPart},
         {"1D size in a comment, 1D range", "# LUT_1D_SIZE 2\nLUT_1D_INPUT_RANGE 0 1\nLUT_3D_SIZE 2\n" + nodes, false,
-         R::Unknown},
-        {"refused for another reason", "LUT_3D_SIZE x\n" + nodes, true, R::Unknown},
+         R::None},
+        {"refused for another reason", "LUT_3D_SIZE x\n" + nodes, true, R::BadSize},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -156,13 +162,11 @@ TEST(LutFiles, ACubeWithA1DPartIsRefusedAndTheReasonCanBeAsked) {
         expectSame(lut, quillane::plain::loadCube(path, plain, false), c.what);
         EXPECT_EQ(fast, c.refused ? "keep" : "");
         EXPECT_EQ(plain, fast);
-        if (c.refused) {
-            EXPECT_EQ(lutFileRefusal("\"" + path + "\""), c.why);
-        }
+        EXPECT_EQ(lutFileRefusal("\"" + path + "\"").why, c.why);
     }
-    // Only a .cube can hold a 1D part; a missing file gives no reason.
-    EXPECT_EQ(lutFileRefusal(write(dir, "one.3dl", "LUT_1D_SIZE 2\n")), R::Unknown);
-    EXPECT_EQ(lutFileRefusal(dir.file("missing.cube")), R::Unknown);
+    // Only a .cube can hold a 1D part.
+    EXPECT_EQ(lutFileRefusal(write(dir, "one.3dl", "LUT_1D_SIZE 2\n")).why, R::NoMeshLine);
+    EXPECT_EQ(lutFileRefusal(dir.file("missing.cube")).why, R::NoSuchFile);
 }
 
 TEST(LutFiles, OnlyRegularFilesAreRead) {
@@ -189,13 +193,16 @@ TEST(LutFiles, CubePresetText) {
 
     // Skipping: the text is untouched and sizes after the marker are not seen.
     preset = "keep";
-    lut = cube(write(dir, "q.cube", "LUT_3D_SIZE 1\n#64BLOB\n#QUJD\nLUT_3D_SIZE 2\n0.5 0.5 0.5\n"), &preset, true);
+    std::string eight;
+    for (int k = 0; k < 8; ++k) eight += "0.5 0.5 0.5\n";
+    lut = cube(write(dir, "q.cube", "LUT_3D_SIZE 1\n#64BLOB\n#QUJD\nLUT_3D_SIZE 2\n" + eight), &preset, true);
     EXPECT_EQ(preset, "keep");
     EXPECT_EQ(lut.getDimSize(), 1);
     EXPECT_EQ(lut.getData()[0], 0.5f);
     lut = cube(dir.file("q.cube"), &preset, false);
     EXPECT_EQ(lut.getDimSize(), 2);
-    EXPECT_EQ(preset, "QUJDLUT_3D_SIZE 20.5 0.5 0.5");
+    eight.erase(std::remove(eight.begin(), eight.end(), '\n'), eight.end());
+    EXPECT_EQ(preset, "QUJDLUT_3D_SIZE 2" + eight);
 }
 
 // The one-pass reader against the two-pass getline + sscanf reader on
@@ -251,11 +258,19 @@ TEST(LutFiles, TruncationSweep) {
         expectSame(cube(path, &a), quillane::plain::loadCube(path, b, false), std::to_string(len));
         EXPECT_EQ(a, b);
     }
+    // Loaded once the last data line ("860 215 1023") holds its two blanks;
+    // from the mesh line's sixth value on until then, refused for want of
+    // data lines.
+    const std::size_t lastLineEnd = full3dl("").size() - std::string("1023\n").size();
     for (std::size_t len = 0; len <= threeText.size(); ++len) {
         std::string preset;
-        Lut lut = threeDl(write(dir, "t.3dl", threeText.substr(0, len)), &preset);
-        // Loaded as soon as the mesh line has its sixth value.
-        EXPECT_EQ(lut.getDimSize(), len >= 18 ? 6 : 0) << len;
+        const std::string path = write(dir, "t.3dl", threeText.substr(0, len));
+        Lut lut = threeDl(path, &preset);
+        EXPECT_EQ(lut.getDimSize(), len >= lastLineEnd ? 6 : 0) << len;
+        const LutRefusal why = len >= lastLineEnd ? LutRefusal::None
+                               : len >= 18        ? LutRefusal::ShortOfDataLines
+                                                  : LutRefusal::NoMeshLine;
+        EXPECT_EQ(lutFileRefusal(path).why, why) << len;
     }
 }
 
@@ -274,7 +289,7 @@ TEST(LutFiles, ThreeDl) {
 
     // Carriage-return pieces do not count; a short line is no mesh; more than 256 refused.
     EXPECT_EQ(threeDl(write(dir, "c.3dl", "0 1 2\n0 1 2 3 4 \r\n")).getDimSize(), 0);
-    EXPECT_EQ(threeDl(write(dir, "d.3dl", "0 1 2 3 4 5\r\n1 1 1\r\n")).getDimSize(), 6);
+    EXPECT_EQ(threeDl(write(dir, "d.3dl", "0 1 2 3 4 5\r\n" + lines(216, "1 1 1\r\n"))).getDimSize(), 6);
     std::string huge;
     for (int k = 0; k < 300; ++k) huge += "1 ";
     std::string preset = "keep";
@@ -290,12 +305,12 @@ TEST(LutFiles, ThreeDl) {
     threeDl(withPreset, &preset, true);
     EXPECT_EQ(preset, "keep");
     // Until the last node is read, a marker line is just passed over.
-    lut = threeDl(write(dir, "g.3dl", "0 1 2 3 4 5 6\n#64BLOB\n#QUJD\n1 1 1\n"), &preset);
+    lut = threeDl(write(dir, "g.3dl", "0 1 2 3 4 5 6\n#64BLOB\n#QUJD\n" + lines(343, "1 1 1\n")), &preset);
     EXPECT_EQ(preset, "");
     EXPECT_EQ(lut.getData()[0], 1 / 1023.0f);
-    const std::string before = write(dir, "h.3dl", "#64BLOB\n#QUJD\n0 1 2 3 4 5\n1 2 3\n");
+    const std::string before = write(dir, "h.3dl", "#64BLOB\n#QUJD\n0 1 2 3 4 5\n" + lines(216, "1 2 3\n"));
     lut = threeDl(before, &preset);
-    EXPECT_EQ(preset, "QUJD1 2 3");
+    EXPECT_EQ(preset, "QUJD" + lines(216, "1 2 3"));
     EXPECT_EQ(lut.getDimSize(), 6);
 }
 
