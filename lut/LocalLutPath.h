@@ -77,8 +77,7 @@ inline std::string lutRefusalReason(const std::string& path) {
             return "it has a DOMAIN_MIN or DOMAIN_MAX line without three numbers";
         case LutRefusal::NoMeshLine:
             return "its layout is unknown: it has no mesh line (the node positions a .3dl file begins with)";
-        case LutRefusal::None:
-        case LutRefusal::Unknown:
+        case LutRefusal::None:  // it gives a LUT now: nothing to tell
             break;
     }
     return "";

@@ -17,7 +17,6 @@ constexpr int kMaxFileDimSize = 256;
 // to word the message, reading the file a second time, a cost only refusals pay.
 enum class LutRefusal {
     None,                // the file gives a LUT
-    Unknown,             // refused for a reason not told apart
     NoSuchFile,
     Folder,
     NotRegularFile,      // a pipe, a device

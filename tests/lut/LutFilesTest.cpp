@@ -11,7 +11,9 @@
 
 #include "TempDir.h"
 #include "lut/Lut.h"
+#include "lut/LocalLutPath.h"
 #include "lut/LutFile.h"
+#include "lut/MathClass.h"
 #include "lut/reference/PlainLut.h"
 
 namespace {
@@ -169,6 +171,169 @@ TEST(LutFiles, ACubeWithA1DPartIsRefusedAndTheReasonCanBeAsked) {
     EXPECT_EQ(lutFileRefusal(dir.file("missing.cube")).why, R::NoSuchFile);
 }
 
+// A file cut short is refused, whatever line it stops at, and the reason
+// counts the data lines it holds; more data lines than the size needs are
+// read up to the last node.
+TEST(LutFiles, ShortFilesAreRefusedWithTheirCount) {
+    TempDir dir;
+    std::string mesh17;
+    for (int k = 0; k < 17; ++k) mesh17 += std::to_string(k * 64) + (k < 16 ? " " : "\n");
+    struct Case {
+        const char* name;
+        std::string text;
+        long long dataLines;  // -1: loaded
+    };
+    const std::vector<Case> cases = {
+        {"none.cube", "LUT_3D_SIZE 3\n", 0},
+        {"one.cube", "LUT_3D_SIZE 3\n0 0 0\n", 1},
+        {"crlf.cube", "LUT_3D_SIZE 3\r\n" + lines(26, "0.5 0.5 0.5\r\n"), 26},
+        {"preset.cube", "LUT_3D_SIZE 3\n" + lines(20, "0 0 0\n") + "#64BLOB\n#QUJD\n", 20},
+        {"full.cube", "LUT_3D_SIZE 3\n" + lines(27, "0 0 0\n"), -1},
+        {"long.cube", "LUT_3D_SIZE 3\n" + lines(27, "0 0 0\n") + "5 5 5\n", -1},
+        {"369.3dl", "3DMESH\nMesh 4 10\n" + mesh17 + lines(369, "0 512 1023\n"), 369},
+        {"mesh-only.3dl", mesh17, 0},
+        {"full.3dl", mesh17 + lines(4913, "0 512 1023\n"), -1},
+        {"long.3dl", mesh17 + lines(4914, "0 512 1023\n"), -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = write(dir, c.name, c.text);
+        const bool threeDlFile = ends_with(path, ".3dl");
+        std::string preset = "keep";
+        const Lut lut = threeDlFile ? threeDl(path, &preset) : cube(path, &preset);
+        const LutFileRefusal refusal = lutFileRefusal(path);
+        if (c.dataLines < 0) {
+            ASSERT_TRUE(lut.isLoaded());
+            EXPECT_EQ(refusal.why, LutRefusal::None);
+            EXPECT_EQ(lut.getData()[4 * std::size_t(lut.totalSize()) - 3], threeDlFile ? 512 / 1023.0f : 0.0f);
+            continue;
+        }
+        EXPECT_FALSE(lut.isLoaded());
+        EXPECT_EQ(preset, "keep");  // refused as a whole
+        EXPECT_EQ(refusal.why, LutRefusal::ShortOfDataLines);
+        EXPECT_EQ(refusal.dataLines, c.dataLines);
+        EXPECT_EQ(refusal.dimSize, threeDlFile ? 17 : 3);
+        if (!threeDlFile) {
+            std::string plain = "keep";
+            expectSame(lut, quillane::plain::loadCube(path, plain, false), c.name);
+            EXPECT_EQ(plain, "keep");
+        }
+    }
+}
+
+// DOMAIN_MIN and DOMAIN_MAX are the input range when their three channels
+// agree, each setting its bound; the later of them and LUT_3D_INPUT_RANGE
+// wins. Each header is read before the same 2-node identity.
+TEST(LutFiles, DomainsAreTheInputRangeWhenTheirChannelsAgree) {
+    TempDir dir;
+    const std::string nodes = "LUT_3D_SIZE 2\n0 0 0\n1 0 0\n0 1 0\n1 1 0\n0 0 1\n1 0 1\n0 1 1\n1 1 1\n";
+    struct Case {
+        const char* what;
+        std::string header;
+        LutRefusal why;
+        float lo, hi;
+    };
+    const LutRefusal ok = LutRefusal::None;
+    const std::vector<Case> cases = {
+        {"no domain", "", ok, 0.0f, 1.0f},
+        {"the default domain", "DOMAIN_MIN 0.0 0.0 0.0\nDOMAIN_MAX 1.0 1.0 1.0\n", ok, 0.0f, 1.0f},
+        {"0 to 0.1", "DOMAIN_MIN 0 0 0\nDOMAIN_MAX 0.1 0.1 0.1\n", ok, 0.0f, 0.1f},
+        {"the range 0 to 0.1", "LUT_3D_INPUT_RANGE 0 0.1\n", ok, 0.0f, 0.1f},
+        {"-0.25 to 1.25, CRLF", "DOMAIN_MIN -0.25 -0.25 -0.25\r\nDOMAIN_MAX 1.25 1.25 1.25\r\n", ok, -0.25f, 1.25f},
+        {"tabs, runs of blanks, a comment", "DOMAIN_MIN\t-1  -1\t-1 # low\nDOMAIN_MAX 2 2 2 \n", ok, -1.0f, 2.0f},
+        {"a domain after the range", "LUT_3D_INPUT_RANGE 0 2\nDOMAIN_MAX 4 4 4\n", ok, 0.0f, 4.0f},
+        {"the range after a domain", "DOMAIN_MAX 4 4 4\nLUT_3D_INPUT_RANGE 0 2\n", ok, 0.0f, 2.0f},
+        {"a later domain line", "DOMAIN_MIN 1 2 3\nDOMAIN_MIN 0.5 0.5 0.5\n", ok, 0.5f, 1.0f},
+        {"per channel, then the range", "DOMAIN_MAX 1 2 1\nLUT_3D_INPUT_RANGE 0 3\n", ok, 0.0f, 3.0f},
+        {"a longer keyword", "DOMAIN_MINIMUM 5 5 5\n", ok, 0.0f, 1.0f},
+        {"per-channel maximum", "DOMAIN_MIN 0 0 0\nDOMAIN_MAX 1 2 1\n", LutRefusal::PerChannelDomain, 0, 0},
+        {"per-channel minimum", "DOMAIN_MIN 0 0.1 0\n", LutRefusal::PerChannelDomain, 0, 0},
+        {"the range, then per channel", "LUT_3D_INPUT_RANGE 0 3\nDOMAIN_MIN 0 0 -1\n", LutRefusal::PerChannelDomain, 0,
+         0},
+        {"two numbers", "DOMAIN_MIN 0 0\n", LutRefusal::UnreadableDomain, 0, 0},
+        {"not a number", "DOMAIN_MAX 1 1 one\n", LutRefusal::UnreadableDomain, 0, 0},
+    };
+    const std::string plainPath = write(dir, "plain.cube", nodes);
+    const Lut plainLut = cube(plainPath);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string path = write(dir, "d.cube", c.header + nodes);
+        std::string fastPreset = "keep", plainPreset = "keep";
+        const Lut lut = cube(path, &fastPreset);
+        expectSame(lut, quillane::plain::loadCube(path, plainPreset, false), c.what);
+        EXPECT_EQ(fastPreset, plainPreset);
+        EXPECT_EQ(lutFileRefusal(path).why, c.why);
+        if (c.why != ok) {
+            EXPECT_FALSE(lut.isLoaded());
+            continue;
+        }
+        // The same range LUT_3D_INPUT_RANGE with the same numbers gives, bit
+        // for bit, and the same nodes as without a domain.
+        EXPECT_EQ(lut.getInputRange0(), c.lo);
+        EXPECT_EQ(lut.getInputRange1(), c.hi);
+        ASSERT_EQ(lut.getDimSize(), 2);
+        EXPECT_EQ(0, std::memcmp(lut.getData(), plainLut.getData(), 8 * 16));
+    }
+
+    // The identity of -0.25..1.25 gives back every code of a ramp, graded as
+    // the LUT Manager grades (the range used when it is not 0 to 1).
+    std::string wide = "DOMAIN_MIN -0.25 -0.25 -0.25\nDOMAIN_MAX 1.25 1.25 1.25\nLUT_3D_SIZE 3\n";
+    for (int k = 0; k < 27; ++k)
+        for (int c = 0, at = k; c < 3; ++c, at /= 3) wide += std::to_string(-0.25 + 0.75 * (at % 3)) + (c < 2 ? " " : "\n");
+    const Lut lut = cube(write(dir, "wide.cube", wide));
+    ASSERT_TRUE(lut.isLoaded());
+    const bool useRange = !(lut.getInputRange0() == 0.0f && lut.getInputRange1() == 1.0f);
+    std::vector<unsigned char> ramp;
+    for (int v = 0; v < 256; ++v) ramp.insert(ramp.end(), {static_cast<unsigned char>(v), 0, 255, 7});
+    std::vector<float> out(ramp.size());
+    applyLutCPUTrilinear(ramp.data(), out.data(), lut.getData(), lut.getInputRange0(), lut.getInputRange1(), useRange,
+                         lut.getDimSize(), 256, 4);
+    for (int v = 0; v < 256; ++v) {
+        EXPECT_EQ(std::lround(out[4 * v] * 255), v);
+        EXPECT_EQ(std::lround(out[4 * v + 1] * 255), 0);
+        EXPECT_EQ(std::lround(out[4 * v + 2] * 255), 255);
+    }
+}
+
+// What the user is told about each kind of file that gives no LUT: the
+// reader's reason, on a line of its own after the file's name.
+TEST(LutFiles, RefusalsSayWhy) {
+    TempDir dir;
+    std::string mesh300;
+    for (int k = 0; k < 300; ++k) mesh300 += "1 ";
+    struct Case {
+        const char* name;
+        std::string text;  // "" for no file
+        std::string why;   // the reason line; "" for a file that gives a LUT
+    };
+    const std::vector<Case> cases = {
+        {"gone.cube", "", "No such file."},
+        {"no-size.cube", "PK\x03\x04 this is no LUT\n", "Its layout is unknown: it declares no size (a line \"LUT_3D_SIZE N\")."},
+        {"size-0.cube", "LUT_3D_SIZE 0\n", "Its LUT_3D_SIZE gives no size of 1 or more."},
+        {"size-x.cube", "LUT_3D_SIZE x\n", "Its LUT_3D_SIZE gives no size of 1 or more."},
+        {"size-300.cube", "LUT_3D_SIZE 300\n", "Its size of 300 nodes per axis is above the 256 the effect reads."},
+        {"short.cube", "LUT_3D_SIZE 2\n0 0 0\n", "It holds 1 of the 8 data lines its size of 2 nodes per axis needs."},
+        {"domain.cube", "DOMAIN_MIN 0\n", "It has a DOMAIN_MIN or DOMAIN_MAX line without three numbers."},
+        {"no-mesh.3dl", "3DMESH\nMesh 4 10\n", "Its layout is unknown: it has no mesh line (the node positions a .3dl "
+                                                 "file begins with)."},
+        {"mesh-300.3dl", mesh300 + "\n", "Its size of 300 nodes per axis is above the 256 the effect reads."},
+        {"good.cube", "LUT_3D_SIZE 1\n0 0 0\n", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = c.text.empty() ? dir.file(c.name) : write(dir, c.name, c.text);
+        EXPECT_EQ(unreadableLutText(path), "Cannot read a LUT from the file " + path + (c.why.empty() ? "" : "\n") + c.why);
+    }
+    std::filesystem::create_directory(dir.file("folder.cube"));
+    EXPECT_EQ(lutRefusalReason(dir.file("folder.cube")), "it is a folder, not a file");
+    ASSERT_EQ(::mkfifo(dir.file("pipe.3dl").c_str(), 0600), 0);
+    EXPECT_EQ(lutRefusalReason(dir.file("pipe.3dl")), "it is not a regular file");
+    // Larger than any LUT file: refused before a byte is read (a sparse file).
+    const std::string huge = write(dir, "huge.cube", "LUT_3D_SIZE 2\n");
+    std::filesystem::resize_file(huge, (std::uintmax_t(1) << 30) + 1);
+    EXPECT_EQ(lutRefusalReason(huge), "it is larger than any LUT file");
+}
+
 TEST(LutFiles, OnlyRegularFilesAreRead) {
     TempDir dir;
     std::string preset = "kept";
@@ -217,7 +382,8 @@ TEST(LutFiles, CubeOnePassEqualsTwoPassReader) {
     const std::vector<std::string> headers = {
         "LUT_3D_SIZE 2", "LUT_3D_SIZE 3",  "LUT_3D_SIZE 1\r", "LUT_3D_INPUT_RANGE -0.1 1.2", "#64BLOB",
         "#QUJD",         "TITLE \"t\"",    "",                "\r",                          "# c",
-        "LUT_1D_SIZE 4", "LUT_3D_SIZE 2 ", "LUT_3D_INPUT_RANGE 0 2\r"};
+        "LUT_1D_SIZE 4", "LUT_3D_SIZE 2 ", "LUT_3D_INPUT_RANGE 0 2\r", "DOMAIN_MIN 0 0 0", "DOMAIN_MAX 2\t2  2\r",
+        "DOMAIN_MAX 1 2 1", "DOMAIN_MIN -0.1 -0.1"};
     std::mt19937 rng(1234);
     auto pick = [&](std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng); };
     for (int round = 0; round < 400; ++round) {
@@ -270,7 +436,10 @@ TEST(LutFiles, TruncationSweep) {
         const LutRefusal why = len >= lastLineEnd ? LutRefusal::None
                                : len >= 18        ? LutRefusal::ShortOfDataLines
                                                   : LutRefusal::NoMeshLine;
-        EXPECT_EQ(lutFileRefusal(path).why, why) << len;
+        LutFileRefusal refusal;
+        std::string ignored;
+        parse3dlText(threeText.substr(0, len), path, ignored, false, &refusal);
+        EXPECT_EQ(refusal.why, why) << len;
     }
 }
 
