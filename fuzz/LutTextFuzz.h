@@ -1,7 +1,8 @@
 #pragma once
 // The checks shared by the text-reader fuzzers: run the reader on the bytes
 // with and without the preset, and read the last node of whatever it accepts
-// (every node must be there), trapping on a size it should have refused.
+// (every node must be there), trapping on a size it should have refused, and
+// on a reason that does not match the result.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -14,7 +15,12 @@ int fuzzLutText(const std::uint8_t* data, std::size_t size, const char* path, Re
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     for (bool skip : {false, true}) {
         std::string preset;
-        Lut lut = read(text, path, preset, skip);
+        LutFileRefusal refusal;
+        Lut lut = read(text, path, preset, skip, &refusal);
+        if (lut.isLoaded() != (refusal.why == LutRefusal::None)) __builtin_trap();
+        if (refusal.why == LutRefusal::ShortOfDataLines &&
+            (refusal.dimSize < 1 || refusal.dataLines >= refusal.dimSize * refusal.dimSize * refusal.dimSize))
+            __builtin_trap();
         if (!lut.isLoaded()) continue;
         if (lut.getDimSize() > kMaxFileDimSize || !lut.getData()) __builtin_trap();
         volatile float last = lut.getData()[4 * std::size_t(lut.totalSize()) - 1];

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <optional>
 
+#include "lut/LocalLutPath.h"
 #include "platform/cgl/CGL.h"
 #include "platform/cgl/GLObjects.h"
 #include "platform/nfd/nfd.h"
@@ -202,7 +203,8 @@ bool chooseLutFile(EffectInstance& instance, const std::string& path, std::strin
     // The effect keeps its current LUT when the file gives none.
     const FxQuillaneInspection* state = instance.inspection();
     if (state && (!state->currentLut().isLoaded() || state->currentName() != path)) {
-        if (error) *error = path + ": not a LUT file this effect reads";
+        const std::string reason = lutRefusalReason(path);
+        if (error) *error = path + ": " + (reason.empty() ? "not a LUT file this effect reads" : reason);
         return false;
     }
     return true;

@@ -4,6 +4,8 @@
 // LUT Manager both decide by this one rule where the current LUT lives.
 #include <sys/stat.h>
 
+#include <cctype>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -40,11 +42,55 @@ inline Lut readLutFile(const std::string& path, std::vector<char>* preset) {
     return lut;
 }
 
+// Why the file at path gives no LUT, as the reader found it, worded to follow
+// the file's name ("PATH: no such file"); empty when no reason is known.
+inline std::string lutRefusalReason(const std::string& path) {
+    const LutFileRefusal refusal = lutFileRefusal(path);
+    switch (refusal.why) {
+        case LutRefusal::NoSuchFile:
+            return "no such file";
+        case LutRefusal::Folder:
+            return "it is a folder, not a file";
+        case LutRefusal::NotRegularFile:
+            return "it is not a regular file";
+        case LutRefusal::CannotOpen:
+            return std::string("it cannot be opened (") + std::strerror(refusal.error) + ")";
+        case LutRefusal::TooLarge:
+            return "it is larger than any LUT file";
+        case LutRefusal::NoSize:
+            return "its layout is unknown: it declares no size (a line \"LUT_3D_SIZE N\")";
+        case LutRefusal::BadSize:
+            return "its LUT_3D_SIZE gives no size of 1 or more";
+        case LutRefusal::SizeAboveLimit:
+            return "its size of " + std::to_string(refusal.dimSize) + " nodes per axis is above the " +
+                   std::to_string(kMaxFileDimSize) + " the effect reads";
+        case LutRefusal::OneDimensionalPart:
+            return "it holds a 1D part (LUT_1D_SIZE), which the effect cannot apply";
+        case LutRefusal::ShortOfDataLines:
+            return "it holds " + std::to_string(refusal.dataLines) + " of the " +
+                   std::to_string(refusal.dimSize * refusal.dimSize * refusal.dimSize) + " data lines its size of " +
+                   std::to_string(refusal.dimSize) + " nodes per axis needs";
+        case LutRefusal::PerChannelDomain:
+            return "its DOMAIN_MIN or DOMAIN_MAX differs between the red, green and blue channels, and the effect "
+                   "applies one input range to all three";
+        case LutRefusal::UnreadableDomain:
+            return "it has a DOMAIN_MIN or DOMAIN_MAX line without three numbers";
+        case LutRefusal::NoMeshLine:
+            return "its layout is unknown: it has no mesh line (the node positions a .3dl file begins with)";
+        case LutRefusal::None:  // it gives a LUT now: nothing to tell
+            break;
+    }
+    return "";
+}
+
 // What the user is told about a file that gave no LUT, with the reason when
 // one is known.
 inline std::string unreadableLutText(const std::string& path) {
     std::string text = "Cannot read a LUT from the file " + path;
-    if (lutFileRefusal(path) == LutFileRefusal::OneDimensionalPart)
-        text += "\nIt holds a 1D part (LUT_1D_SIZE), which the effect cannot apply.";
+    std::string reason = lutRefusalReason(path);
+    if (!reason.empty()) {
+        reason[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(reason[0])));
+        text += "\n" + reason + ".";
+    }
     return text;
 }

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
-#include <string_view>
 
 #include "lut/LutFile.h"
 
@@ -34,17 +33,30 @@ constexpr std::size_t kMaxLutFileBytes = std::size_t(1) << 30;
 // Whole-file read; false when the path is not a regular file that can be
 // opened (a folder or a pipe named like a LUT must neither throw nor block) or
 // when it is larger than any LUT file. A read error part way keeps what was
-// read, as a line reader would stop there.
-bool readWholeFile(const std::string& path, std::string& out) {
+// read, as a line reader would stop there. When refusal is given, it says
+// why the file was not read.
+bool readWholeFile(const std::string& path, std::string& out, LutFileRefusal* refusal = nullptr) {
+    const auto refuse = [refusal](LutRefusal why, int error = 0) {
+        if (refusal) {
+            refusal->why = why;
+            refusal->error = error;
+        }
+        return false;
+    };
     struct Fd {
         int fd;
         ~Fd() { if (fd >= 0) ::close(fd); }
     } file{::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
     const int fd = file.fd;
-    if (fd < 0) return false;
+    if (fd < 0) {
+        const int error = errno;
+        return refuse(error == ENOENT || error == ENOTDIR ? LutRefusal::NoSuchFile : LutRefusal::CannotOpen, error);
+    }
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    if (static_cast<unsigned long long>(st.st_size) > kMaxLutFileBytes) return false;
+    if (::fstat(fd, &st) != 0) return refuse(LutRefusal::CannotOpen, errno);
+    if (S_ISDIR(st.st_mode)) return refuse(LutRefusal::Folder);
+    if (!S_ISREG(st.st_mode)) return refuse(LutRefusal::NotRegularFile);
+    if (static_cast<unsigned long long>(st.st_size) > kMaxLutFileBytes) return refuse(LutRefusal::TooLarge);
     out.clear();
     out.reserve(static_cast<std::size_t>(st.st_size));
     char buf[1 << 16];
@@ -52,7 +64,7 @@ bool readWholeFile(const std::string& path, std::string& out) {
         const ssize_t n = ::read(fd, buf, sizeof buf);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
-        if (out.size() + static_cast<std::size_t>(n) > kMaxLutFileBytes) return false;
+        if (out.size() + static_cast<std::size_t>(n) > kMaxLutFileBytes) return refuse(LutRefusal::TooLarge);
         out.append(buf, static_cast<std::size_t>(n));
     }
     return true;
@@ -140,14 +152,13 @@ Lut Lut::loadFromFile3DLC(std::string path, std::string& presetText, bool skipPr
 
 LutFileRefusal lutFileRefusal(std::string path) {
     removeCharsFromString(path, "\"");
-    std::string text;
-    // The type rule of lutFromFile: only .cube files can hold a 1D part.
-    if (ends_with(path, ".3dl") || !readWholeFile(path, text)) return LutFileRefusal::Unknown;
-    const std::string_view all(text);
-    for (std::size_t at = 0; at < all.size();) {
-        const std::size_t end = std::min(all.find('\n', at), all.size());
-        if (isCubeOneDimensionalSize(all.substr(at, end - at))) return LutFileRefusal::OneDimensionalPart;
-        at = end + 1;
-    }
-    return LutFileRefusal::Unknown;
+    LutFileRefusal refusal;
+    std::string text, preset;
+    if (!readWholeFile(path, text, &refusal)) return refusal;
+    // The type rule of lutFromFile.
+    if (ends_with(path, ".3dl"))
+        parse3dlText(text, path, preset, false, &refusal);
+    else
+        parseCubeText(text, path, preset, false, &refusal);
+    return refusal;
 }

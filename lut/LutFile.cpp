@@ -105,6 +105,19 @@ bool isCubeDataLine(std::string_view d) {
     return blanks == 2;
 }
 
+// The empty Lut of a refused file, with the reason told to whoever asked.
+Lut refused(LutFileRefusal* refusal, LutRefusal why, long long dimSize, long long dataLines) {
+    if (refusal) {
+        refusal->why = why;
+        refusal->dimSize = dimSize;
+        refusal->dataLines = dataLines;
+    }
+    return Lut();
+}
+
+// Two floats that hold the same value (NaN counting as one value).
+bool sameValue(float a, float b) { return a == b || (a != a && b != b); }
+
 }  // namespace
 
 // One pass over the bytes gives what a header pass followed by a node pass
@@ -112,10 +125,20 @@ bool isCubeDataLine(std::string_view d) {
 // file (or before the preset marker when the preset is skipped), while the
 // nodes are the first N^3 data lines of the whole file. Since N may be
 // declared after the data, every data line is kept until the end, where the
-// array is cut or padded to N^3 nodes.
-Lut parseCubeText(std::string_view text, const std::string& path, std::string& presetText, bool skipPreset) {
+// array is cut to N^3 nodes. A file with fewer data lines than that is
+// refused: the nodes it does not reach would turn the frame nearly black.
+Lut parseCubeText(std::string_view text, const std::string& path, std::string& presetText, bool skipPreset,
+                  LutFileRefusal* refusal) {
+    if (refusal) *refusal = LutFileRefusal();
+    const auto refuse = [refusal](LutRefusal why, long long dimSize = 0, long long dataLines = 0) {
+        return refused(refusal, why, dimSize, dataLines);
+    };
     long long n = 0;
+    bool sawSize = false;
     float range0 = 0.0f, range1 = 1.0f;
+    // Whether the bound in force (range0, range1) came from a domain whose
+    // three channels differ.
+    bool perChannel[2] = {false, false};
     bool marker = false, headerDone = false;
     std::string gathered;
     std::vector<float> nodes;
@@ -176,6 +199,7 @@ Lut parseCubeText(std::string_view text, const std::string& path, std::string& p
                 if (pc.count == 3 && startsWith(line, "LUT_3D_INPUT_RANGE")) {
                     range0 = static_cast<float>(std::strtod(std::string(pc.piece[1]).c_str(), nullptr));
                     range1 = static_cast<float>(std::strtod(std::string(pc.piece[2]).c_str(), nullptr));
+                    perChannel[0] = perChannel[1] = false;
                 } else if (pc.count == 2 && startsWith(line, "LUT_3D_SIZE")) {
                     const std::string number(pc.piece[1]);
                     char* stop = nullptr;
@@ -183,10 +207,21 @@ Lut parseCubeText(std::string_view text, const std::string& path, std::string& p
                     const long v = std::strtol(number.c_str(), &stop, 10);
                     if (stop == number.c_str() || errno == ERANGE || v < std::numeric_limits<int>::min() ||
                         v > std::numeric_limits<int>::max())
-                        return Lut();  // no readable size: the file is refused
+                        return refuse(LutRefusal::BadSize);  // no readable size: the file is refused
                     n = v;
+                    sawSize = true;
                 } else if (isCubeOneDimensionalSize(line)) {
-                    return Lut();  // refused as a whole, the preset with it
+                    return refuse(LutRefusal::OneDimensionalPart);  // refused as a whole, the preset with it
+                }
+            } else if (line[0] == 'D') {
+                // A domain is the input range under another name, one bound
+                // per line; the later of it and LUT_3D_INPUT_RANGE wins.
+                const int bound = cubeDomainBound(line);
+                float rgb[3];
+                if (bound >= 0 && !readCubeDomain(line, rgb)) return refuse(LutRefusal::UnreadableDomain);
+                if (bound >= 0) {
+                    perChannel[bound] = !sameValue(rgb[0], rgb[1]) || !sameValue(rgb[0], rgb[2]);
+                    (bound == 0 ? range0 : range1) = rgb[0];
                 }
             }
             if (!marker) {
@@ -209,17 +244,23 @@ Lut parseCubeText(std::string_view text, const std::string& path, std::string& p
         }
     }
 
-    if (n > kMaxFileDimSize) return Lut();  // refused as a whole, like an unreadable file
+    // Refused as a whole, like an unreadable file, the preset with it.
+    if (n > kMaxFileDimSize) return refuse(LutRefusal::SizeAboveLimit, n);
+    const std::size_t want = 4 * static_cast<std::size_t>(n > 0 ? n * n * n : 0);
+    if (n >= 1 && (perChannel[0] || perChannel[1])) return refuse(LutRefusal::PerChannelDomain, n);
+    if (n >= 1 && used < want) return refuse(LutRefusal::ShortOfDataLines, n, static_cast<long long>(used / 4));
     if (!skipPreset) presetText = std::move(gathered);
-    if (n < 1) return Lut();
-    const std::size_t want = 4 * static_cast<std::size_t>(n * n * n);
-    nodes.resize(std::min(used, want));
-    nodes.resize(want, 0.0f);
-    for (std::size_t k = used + 3; k < want; k += 4) nodes[k] = 1.0f;  // nodes no line reached
+    if (n < 1) return refuse(sawSize ? LutRefusal::BadSize : LutRefusal::NoSize);
+    nodes.resize(want);
     return Lut(std::move(nodes), static_cast<int>(n), range0, range1, path);
 }
 
-Lut parse3dlText(std::string_view text, const std::string& path, std::string& presetText, bool skipPreset) {
+Lut parse3dlText(std::string_view text, const std::string& path, std::string& presetText, bool skipPreset,
+                 LutFileRefusal* refusal) {
+    if (refusal) *refusal = LutFileRefusal();
+    const auto refuse = [refusal](LutRefusal why, long long dimSize = 0, long long dataLines = 0) {
+        return refused(refusal, why, dimSize, dataLines);
+    };
     int n = 0;
     long long k = 0, total = 0;
     // Whether a value passed the 10-bit or the 12-bit top: the file's depth.
@@ -242,7 +283,8 @@ Lut parse3dlText(std::string_view text, const std::string& path, std::string& pr
                 m += !piece.empty() && piece != "\r";
             });
             if (pieces >= 6 && m >= 6) {
-                if (m > static_cast<std::size_t>(kMaxFileDimSize)) return Lut();  // refused as a whole
+                if (m > static_cast<std::size_t>(kMaxFileDimSize))  // refused as a whole
+                    return refuse(LutRefusal::SizeAboveLimit, static_cast<long long>(m));
                 n = static_cast<int>(m);
                 total = static_cast<long long>(n) * n * n;
                 nodes.assign(4 * static_cast<std::size_t>(total), 0.0f);
@@ -282,8 +324,11 @@ Lut parse3dlText(std::string_view text, const std::string& path, std::string& pr
         }
     }
 
+    // Nodes no data line reached would turn the frame nearly black: a short
+    // file is refused as a whole.
+    if (n > 0 && k < total) return refuse(LutRefusal::ShortOfDataLines, n, k);
     if (!skipPreset) presetText = std::move(gathered);
-    if (n == 0) return Lut();
+    if (n == 0) return refuse(LutRefusal::NoMeshLine);
     // 16-bit files (written by some tools) are told apart by a value above 4095.
     const float scale = over12 ? 65535.0f : over10 ? 4095.0f : 1023.0f;
     for (std::size_t t = 0; t < nodes.size(); t += 4) {
@@ -295,6 +340,34 @@ Lut parse3dlText(std::string_view text, const std::string& path, std::string& pr
 }
 
 bool isCubeOneDimensionalSize(std::string_view line) { return startsWith(line, "LUT_1D_SIZE"); }
+
+int cubeDomainBound(std::string_view line) {
+    const auto keyword = [&](std::string_view word) {
+        return startsWith(line, word) && (line.size() == word.size() || line[word.size()] == ' ' ||
+                                          line[word.size()] == '\t' || line[word.size()] == '\r');
+    };
+    return keyword("DOMAIN_MIN") ? 0 : keyword("DOMAIN_MAX") ? 1 : -1;
+}
+
+// The numbers are read as LUT_3D_INPUT_RANGE's are (strtod, narrowed to
+// float), but parted by any run of blanks or tabs, since a domain that is
+// passed over grades the whole frame wrong; what follows the third number
+// (a comment) is not looked at.
+bool readCubeDomain(std::string_view line, float rgb[3]) {
+    std::size_t at = std::string_view("DOMAIN_MIN").size();
+    for (int c = 0; c < 3; ++c) {
+        at = line.find_first_not_of(" \t\r", at);
+        if (at == std::string_view::npos) return false;
+        const std::size_t end = std::min(line.find_first_of(" \t\r", at), line.size());
+        const std::string token(line.substr(at, end - at));
+        char* stop = nullptr;
+        const double v = std::strtod(token.c_str(), &stop);
+        if (stop != token.c_str() + token.size()) return false;
+        rgb[c] = static_cast<float>(v);
+        at = end;
+    }
+    return true;
+}
 
 void lutFromFile(std::string* path, Lut* lut, std::vector<char>* preset) {
     if (!path || !lut || !preset) return;

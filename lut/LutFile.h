@@ -12,22 +12,55 @@
 // file is refused: a 20-byte file must not make us allocate gigabytes.
 constexpr int kMaxFileDimSize = 256;
 
+// Why a LUT file gave the empty Lut, in terms a user can act on. The readers
+// keep their one result, the Lut; lutFileRefusal() asks again after a refusal
+// to word the message, reading the file a second time, a cost only refusals pay.
+enum class LutRefusal {
+    None,                // the file gives a LUT
+    NoSuchFile,
+    Folder,
+    NotRegularFile,      // a pipe, a device
+    CannotOpen,          // error holds errno
+    TooLarge,            // larger than any LUT file
+    NoSize,              // .cube without LUT_3D_SIZE
+    BadSize,             // LUT_3D_SIZE without a number, or below 1
+    SizeAboveLimit,      // more than kMaxFileDimSize nodes per axis; dimSize holds it
+    OneDimensionalPart,  // LUT_1D_SIZE
+    ShortOfDataLines,    // dataLines of the dimSize^3 the size needs
+    PerChannelDomain,    // DOMAIN_MIN or DOMAIN_MAX differs between channels
+    UnreadableDomain,    // a DOMAIN_MIN or DOMAIN_MAX line without three numbers
+    NoMeshLine,          // .3dl without a line of node positions
+};
+struct LutFileRefusal {
+    LutRefusal why = LutRefusal::None;
+    long long dimSize = 0;
+    long long dataLines = 0;
+    int error = 0;
+};
+
 // In-memory readers. The file readers (Lut::loadFromFileCUBE / 3DLC) read the
 // whole file and hand it here; the fuzzers call these directly. `path` is
-// stored as the result's file path as given (the caller has cleaned it).
-Lut parseCubeText(std::string_view text, const std::string& path, std::string& presetText, bool skipPreset);
-Lut parse3dlText(std::string_view text, const std::string& path, std::string& presetText, bool skipPreset);
+// stored as the result's file path as given (the caller has cleaned it). When
+// refusal is given it is set to why the text gave no LUT (None when it did).
+Lut parseCubeText(std::string_view text, const std::string& path, std::string& presetText, bool skipPreset,
+                  LutFileRefusal* refusal = nullptr);
+Lut parse3dlText(std::string_view text, const std::string& path, std::string& presetText, bool skipPreset,
+                 LutFileRefusal* refusal = nullptr);
 
 // A .cube line that declares a 1D part ("LUT_1D_SIZE ..."). The effect applies
 // 3D LUTs only, and the 1D entries would be taken for the first 3D nodes,
 // shifting every node: a file that holds one is refused as a whole.
 bool isCubeOneDimensionalSize(std::string_view line);
 
-// Why a LUT file gave the empty Lut, for the reasons a user can act on; Unknown
-// for all others (unreadable, damaged, no LUT at all). The readers keep their
-// one result, the Lut: this is asked after a refusal, to word the message, and
-// reads the file again, a cost only refusals pay.
-enum class LutFileRefusal { Unknown, OneDimensionalPart };
+// A .cube DOMAIN_MIN or DOMAIN_MAX line: which bound it sets (0 or 1, -1 for
+// any other line), and whether its three numbers could be read into rgb.
+// The record holds one input range for all channels, so a domain is only
+// taken when the three agree.
+int cubeDomainBound(std::string_view line);
+bool readCubeDomain(std::string_view line, float rgb[3]);
+
+// Why the file at path gives no LUT when read as lutFromFile reads it (the
+// type by its name, double quotes removed); why = None when it gives one.
 LutFileRefusal lutFileRefusal(std::string path);
 
 // Loads *path (a .3dl when the name ends in ".3dl", any case; .cube otherwise)

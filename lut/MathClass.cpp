@@ -42,7 +42,7 @@ inline Axis axisOf(float x, int n) {
 }
 
 inline float mapRange(float x, bool useRange, float rangeMin, float span) {
-    return useRange ? (x + rangeMin) / span : x;
+    return useRange ? (x - rangeMin) / span : x;
 }
 
 bool nothingToDo(const void* src, const float* dst, const float* lut, int n, int pixels, int channels) {
@@ -135,7 +135,7 @@ void applyFloatSse(const float* src, float* dst, const float* lut, float rangeMi
         __m128 w0, w1;
     };
     auto axis4 = [&](__m128 x) {
-        if (useRange) x = _mm_div_ps(_mm_add_ps(x, vMin), vSpan);
+        if (useRange) x = _mm_div_ps(_mm_sub_ps(x, vMin), vSpan);
         x = _mm_and_ps(x, _mm_cmpord_ps(x, x));
         Ax a;
         a.i = _mm_cvttps_epi32(_mm_mul_ps(_mm_min_ps(_mm_max_ps(x, zero), one), top));

@@ -23,6 +23,7 @@ Lut loadCube(std::string path, std::string& presetText, bool skipPreset) {
 
     int n = 0;
     float range0 = 0.0f, range1 = 1.0f;
+    bool perChannel[2] = {false, false};
     bool marker = false;
     std::string text, line;
     while (std::getline(in, line)) {
@@ -32,6 +33,7 @@ Lut loadCube(std::string path, std::string& presetText, bool skipPreset) {
             if (pieces.size() == 3 && line.rfind("LUT_3D_INPUT_RANGE", 0) == 0) {
                 range0 = static_cast<float>(std::strtod(pieces[1].c_str(), nullptr));
                 range1 = static_cast<float>(std::strtod(pieces[2].c_str(), nullptr));
+                perChannel[0] = perChannel[1] = false;
             } else if (pieces.size() == 2 && line.rfind("LUT_3D_SIZE", 0) == 0) {
                 try {
                     n = std::stoi(pieces[1]);
@@ -40,6 +42,12 @@ Lut loadCube(std::string path, std::string& presetText, bool skipPreset) {
                 }
             } else if (isCubeOneDimensionalSize(line)) {
                 return Lut();
+            } else if (const int bound = cubeDomainBound(line); bound >= 0) {
+                float rgb[3];
+                if (!readCubeDomain(line, rgb)) return Lut();
+                const auto same = [](float a, float b) { return a == b || (std::isnan(a) && std::isnan(b)); };
+                perChannel[bound] = !same(rgb[0], rgb[1]) || !same(rgb[0], rgb[2]);
+                (bound == 0 ? range0 : range1) = rgb[0];
             }
         }
         if (!marker) {
@@ -53,8 +61,11 @@ Lut loadCube(std::string path, std::string& presetText, bool skipPreset) {
     }
     in.close();
     if (n > kMaxFileDimSize) return Lut();
-    if (!skipPreset) presetText = text;
-    if (n < 1) return Lut();
+    if (n >= 1 && (perChannel[0] || perChannel[1])) return Lut();
+    if (n < 1) {
+        if (!skipPreset) presetText = text;
+        return Lut();
+    }
 
     in.open(path);
     if (!in.is_open()) return Lut();
@@ -74,6 +85,8 @@ Lut loadCube(std::string path, std::string& presetText, bool skipPreset) {
         nodes[4 * k + 2] = b;
         ++k;
     }
+    if (k < total) return Lut();  // a short file is refused, its preset with it
+    if (!skipPreset) presetText = text;
     return Lut(std::move(nodes), n, range0, range1, path);
 }
 
@@ -88,7 +101,7 @@ void applyPlain(Read read, float* dst, const float* lut, float rangeMin, float r
         float f[3];
         for (int c = 0; c < 3; ++c) {
             float x = read(std::size_t(p) * channels + c);
-            if (useRange) x = (x + rangeMin) / (rangeMax - rangeMin);
+            if (useRange) x = (x - rangeMin) / (rangeMax - rangeMin);
             if (std::isnan(x)) x = 0.0f;
             lo[c] = static_cast<int>(std::floor(std::min(std::max(x, 0.0f), 1.0f) * static_cast<float>(n - 1)));
             hi[c] = lo[c] > n - 2 ? n - 1 : lo[c] + 1;

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <map>
 
 #include "ActionsTestEnv.h"
 
@@ -103,30 +104,44 @@ TEST_F(ActionsLocal, AFolderThatCannotBeReadChangesNothing) {
 }
 
 // Files that give no LUT, each made at path; a pipe would block a reader for
-// good, a folder is no file at all.
-void makeNoLut(const std::string& kind, const std::string& path) {
-    if (kind == "folder")
+// good, a folder is no file at all. Gives the line of the box that says why.
+std::string makeNoLut(const std::string& kind, const std::string& path) {
+    if (kind == "folder") {
         std::filesystem::create_directory(path);
-    else if (kind == "pipe")
-        ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0);
-    else if (kind == "1D part")
+        return "\nIt is a folder, not a file.";
+    }
+    if (kind == "pipe") {
+        EXPECT_EQ(::mkfifo(path.c_str(), 0644), 0);
+        return "\nIt is not a regular file.";
+    }
+    if (kind == "1D part") {
         writeFile(path, "LUT_1D_SIZE 2\n0 0 0\n1 1 1\nLUT_3D_SIZE 1\n0.5 0.5 0.5\n");
-    else
-        writeFile(path, "PK\x03\x04 this is no LUT\n");
+        return "\nIt holds a 1D part (LUT_1D_SIZE), which the effect cannot apply.";
+    }
+    if (kind == "short") {
+        std::string text = "LUT_3D_SIZE 3\n";
+        for (int k = 0; k < 20; ++k) text += "0.5 0.5 0.5\n";
+        writeFile(path, text);
+        return "\nIt holds 20 of the 27 data lines its size of 3 nodes per axis needs.";
+    }
+    if (kind == "per-channel domain") {
+        writeFile(path, "DOMAIN_MIN 0 0 0\nDOMAIN_MAX 1 2 1\nLUT_3D_SIZE 1\n0.5 0.5 0.5\n");
+        return "\nIts DOMAIN_MIN or DOMAIN_MAX differs between the red, green and blue channels, and the effect "
+               "applies one input range to all three.";
+    }
+    writeFile(path, "PK\x03\x04 this is no LUT\n");
+    return "\nIts layout is unknown: it declares no size (a line \"LUT_3D_SIZE N\").";
 }
 
 TEST_F(ActionsLocal, AFolderWhoseOnlyOtherEntryIsNoLutKeepsTheCurrentLutAndSaysWhy) {
-    for (const std::string kind : {"file", "folder", "pipe", "1D part"}) {
+    for (const std::string kind : {"file", "folder", "pipe", "1D part", "short", "per-channel domain"}) {
         SCOPED_TRACE("a " + kind + " named like a LUT");
         const std::string dir = folder("bad-" + kind), bad = dir + "/bad.cube";
         writeCube(dir + "/good.cube", 0.3f, "kept");
-        makeNoLut(kind, bad);
+        const std::string why = makeNoLut(kind, bad);
         choose(dir + "/good.cube");
         boxes.boxes.clear();
-        const std::string text = "Cannot read a LUT from the file " + bad +
-                                 (kind == "1D part" ? "\nIt holds a 1D part (LUT_1D_SIZE), which the effect cannot apply."
-                                                    : "") +
-                                 "\nThe current LUT is kept.";
+        const std::string text = "Cannot read a LUT from the file " + bad + why + "\nThe current LUT is kept.";
 
         fx().changeNextLut();
         fx().changePrevLut();
@@ -155,7 +170,8 @@ TEST_F(ActionsLocal, NextAndPreviousFollowTheDirectoryOrderAroundAndStepPastEntr
     for (const char* other : {"LOOK.CUBE", ".hidden.cube", "notes.txt"}) writeCube(dir + "/" + other, 0.5f);
     const std::vector<std::pair<std::string, std::string>> bad = {
         {"file", "look2.cube.zip"}, {"folder", "x.cube"}, {"pipe", "p.3dl"}, {"1D part", "flat.cube"}};
-    for (const auto& [kind, name] : bad) makeNoLut(kind, dir + "/" + name);
+    std::map<std::string, std::string> whyOf;  // the reason line of each entry that gives no LUT
+    for (const auto& [kind, name] : bad) whyOf[name] = makeNoLut(kind, dir + "/" + name);
     std::vector<std::string> order;  // the directory's own order
     for (const auto& name : directoryOrder(dir))
         if (name.find(".cube") != std::string::npos || name.find(".3dl") != std::string::npos)
@@ -191,7 +207,7 @@ TEST_F(ActionsLocal, NextAndPreviousFollowTheDirectoryOrderAroundAndStepPastEntr
     const std::string kept = fx().currentName(), preset = presetText();
     const float red = firstRed(fx().currentLut());
     for (const std::string& name : good)
-        if (dir + "/" + name != kept) makeNoLut("file", dir + "/" + name);
+        if (dir + "/" + name != kept) whyOf[name] = makeNoLut("file", dir + "/" + name);
     for (const bool next : {true, false}) {
         const std::string& near = order[next ? (at + 1) % n : (at + n - 1) % n];
         boxes.boxes.clear();
@@ -200,8 +216,8 @@ TEST_F(ActionsLocal, NextAndPreviousFollowTheDirectoryOrderAroundAndStepPastEntr
         expectKept(kept, red, preset);
         ASSERT_EQ(boxes.boxes.size(), 1u);
         const std::string& text = boxes.boxes[0].informativeText;
-        const std::string why = near == "flat.cube" ? "\nIt holds a 1D part" : "\nNo other";
-        EXPECT_EQ(text.rfind("Cannot read a LUT from the file " + dir + "/" + near + why, 0), 0u) << text;
+        EXPECT_EQ(text.rfind("Cannot read a LUT from the file " + dir + "/" + near + whyOf[near] + "\nNo other", 0), 0u)
+            << text;
         EXPECT_NE(text.find("\nNo other entry of its folder gives a LUT either.\nThe current LUT is kept."),
                   std::string::npos);
     }

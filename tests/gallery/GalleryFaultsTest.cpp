@@ -33,9 +33,16 @@ TEST_F(GalleryFaults, ADeliveryThatLoadsNothingKeepsTheUsersLut) {
         EXPECT_EQ(preset, std::vector<char>{'p'}) << path;
     }
     ASSERT_EQ(boxes.boxes.size(), 4u);
-    EXPECT_EQ(boxes.boxes[0].informativeText, "Cannot read a LUT from the file NONE\nThe current LUT is kept.");
-    EXPECT_EQ(boxes.boxes[1].informativeText,
-              "Cannot read a LUT from the file " + dir + "/bad.cube\nThe current LUT is kept.");
+    // Each says why, as the reader found it.
+    EXPECT_EQ(boxes.boxes[0].informativeText,
+              "Cannot read a LUT from the file NONE\nNo such file.\nThe current LUT is kept.");
+    EXPECT_EQ(boxes.boxes[1].informativeText, "Cannot read a LUT from the file " + dir +
+                                                  "/bad.cube\nIts LUT_3D_SIZE gives no size of 1 or more.\n"
+                                                  "The current LUT is kept.");
+    EXPECT_EQ(boxes.boxes[2].informativeText,
+              "Cannot read a LUT from the file " + dir + "/gone.cube\nNo such file.\nThe current LUT is kept.");
+    EXPECT_EQ(boxes.boxes[3].informativeText, "Cannot read a LUT from the file " + dir +
+                                                  "/folder.cube\nIt is a folder, not a file.\nThe current LUT is kept.");
 
     callbacks.online(Lut(), "Film/Night", {'x'});  // a download that failed
     EXPECT_EQ(name, "Cinematic/Teal");

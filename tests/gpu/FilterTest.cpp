@@ -88,7 +88,7 @@ TEST_F(GpuFilter, FramesMatchTheCpuApplierFloatWithin1e5And8BitWithinOneCode) {
     int tiled = 2;  // the first N whose LUT image is taller than one texture, if any
     while (tiled * tiled <= maxSize && tiled < 255) ++tiled;
     for (int n : {2, 17, 33, 65, tiled}) {
-        for (Range range : {Range{0.0f, 1.0f}, Range{-0.125f, 1.125f}, Range{0.0f, 0.5f}}) {
+        for (Range range : {Range{0.0f, 1.0f}, Range{-0.125f, 1.125f}, Range{0.0f, 0.5f}, Range{0.25f, 0.75f}}) {
             SCOPED_TRACE("N=" + std::to_string(n) + " range " + std::to_string(range.lo) + ".." + std::to_string(range.hi));
             Lut lut = randomLut(n, range.lo, range.hi, 7u * n);
             CIImagePtr lutImage = makeLutImage(lut);

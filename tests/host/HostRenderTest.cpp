@@ -126,6 +126,58 @@ TEST_F(HostRender, EveryKindOfFrameIsGradedAsTheCpuApplierGradesItAndTargetsAreR
     EXPECT_EQ(renderer->targetsMade(), made + 1);
 }
 
+// The identity of the input range -0.25..1.25, given as DOMAIN_MIN and
+// DOMAIN_MAX: every sample of a ramp comes back as it went in (a render that
+// added the range's lower bound instead of subtracting it took codes below 64
+// to 0). A file the effect refuses makes choose-file say why.
+TEST_F(HostRender, AnIdentityOverAWiderDomainGivesTheFrameBackAndRefusedFilesSayWhy) {
+    const std::string cube = sandbox.dir.file("wide.cube");
+    writeLutFile(cube, 17, [](float rgb[3]) {
+        for (int c = 0; c < 3; ++c) rgb[c] = -0.25f + 1.5f * rgb[c];
+    });
+    std::string nodes;
+    {
+        std::ifstream in(cube);
+        nodes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    std::ofstream(cube) << "DOMAIN_MIN -0.25 -0.25 -0.25\nDOMAIN_MAX 1.25 1.25 1.25\n" << nodes;
+    for (int depth : {8, 16}) {
+        const unsigned top = depth == 16 ? 65535 : 255;
+        PngSamples in{256, 2, depth, 4, {}};
+        for (unsigned i = 0; i < 512; ++i) {
+            const unsigned v = (i % 256) * top / 255;
+            in.values.insert(in.values.end(), {v, top - v, (v * 7 + 3) % (top + 1), top});
+        }
+        const std::string input = sandbox.dir.file("ramp.png"), output = sandbox.dir.file("out.png");
+        encodeWithPython(input, in);
+        const ProcessResult run = runHost("choose-file '" + cube + "' render '" + input + "' '" + output + "'");
+        ASSERT_EQ(run.status, 0) << run.out;
+        const PngSamples out = decodeWithPython(output);
+        ASSERT_EQ(out.values.size(), in.values.size());
+        for (std::size_t i = 0; i < in.values.size(); ++i)
+            ASSERT_EQ(out.values[i], in.values[i]) << depth << "-bit sample " << i;
+    }
+
+    const std::string shortCube = sandbox.dir.file("short.cube");
+    std::size_t cut = 0;  // after the size line and 16 data lines
+    for (int line = 0; line < 17; ++line) cut = nodes.find('\n', cut) + 1;
+    std::ofstream(shortCube) << nodes.substr(0, cut);
+    const std::string perChannel = sandbox.dir.file("per-channel.cube");
+    std::ofstream(perChannel) << "DOMAIN_MIN 0 0 0\nDOMAIN_MAX 1 0.5 1\n" << nodes;
+    struct Case {
+        std::string file, says;
+    } cases[] = {
+        {sandbox.dir.file("gone.cube"), "gone.cube: no such file"},
+        {shortCube, "short.cube: it holds 16 of the 4913 data lines its size of 17 nodes per axis needs"},
+        {perChannel, "per-channel.cube: its DOMAIN_MIN or DOMAIN_MAX differs between the red, green and blue"},
+    };
+    for (const Case& c : cases) {
+        const ProcessResult run = runHost("choose-file '" + c.file + "'");
+        EXPECT_NE(run.status, 0) << run.out;
+        EXPECT_NE(run.out.find(c.says), std::string::npos) << run.out;
+    }
+}
+
 class HostDesktopProgram : public ExchangeTest {};
 
 TEST_F(HostDesktopProgram, GetsTheCurrentFrameBottomRowFirst) {

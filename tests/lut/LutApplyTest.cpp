@@ -43,7 +43,7 @@ std::vector<double> trilinear(const std::vector<float>& lut, int n, const double
     int lo[3], hi[3];
     double f[3];
     for (int c = 0; c < 3; ++c) {
-        double x = useRange ? (in[c] + rangeMin) / (rangeMax - rangeMin) : in[c];
+        double x = useRange ? (in[c] - rangeMin) / (rangeMax - rangeMin) : in[c];
         if (std::isnan(x)) x = 0;
         const double clamped = x < 0 ? 0 : x > 1 ? 1 : x;
         lo[c] = int(std::floor(clamped * (n - 1)));
@@ -226,7 +226,7 @@ TEST(LutApply, FarAboveTheRangeIsTheTopNode) {
 }
 
 // What the oracle comparisons above leave to tolerance or share with the
-// oracle: the exact top, the range's odd formula, a single node.
+// oracle: the exact top, the range, a single node.
 TEST(LutApply, IdentityEdgesAndRange) {
     const int n = 33;
     const std::vector<float> id = identity(n);
@@ -239,10 +239,32 @@ TEST(LutApply, IdentityEdgesAndRange) {
     applyLutCPUTrilinear(top, dst, id.data(), 0, 1, false, n, 1, 3);
     EXPECT_EQ(dst[0], 1.0f);
 
-    // The range maps x to (x + min) / (max - min): 0.5 becomes 0.3, not 0.5.
-    const float mid[] = {0.5f, 0.5f, 0.5f};
-    applyLutCPUTrilinear(mid, dst, id.data(), -0.125f, 1.125f, true, n, 1, 3);
-    EXPECT_NEAR(dst[0], 0.3f, 1e-6f);
+    // The range maps x to (x - min) / (max - min): the identity of a range
+    // (node k holds min + k / (N - 1) * (max - min)) gives back every value in
+    // it, on both appliers.
+    for (const auto& [lo, hi] : {std::pair{-0.25f, 1.25f}, {0.0f, 0.1f}, {0.25f, 0.75f}, {-0.125f, 1.125f}}) {
+        std::vector<float> ranged = id;
+        for (std::size_t k = 0; k < ranged.size(); ++k)
+            if (k % 4 != 3) ranged[k] = lo + ranged[k] * (hi - lo);
+        std::vector<unsigned char> ramp;
+        std::vector<float> rampFloat;
+        for (int v = 0; v <= 255; ++v) {
+            if (v / 255.0f < lo || v / 255.0f > hi) continue;
+            ramp.insert(ramp.end(), {static_cast<unsigned char>(v), static_cast<unsigned char>(255 - v), 0});
+            rampFloat.insert(rampFloat.end(), {v / 255.0f, (255 - v) / 255.0f, 0.0f});
+        }
+        const int pixels = static_cast<int>(ramp.size() / 3);
+        std::vector<float> out(ramp.size()), outFloat(ramp.size());
+        applyLutCPUTrilinear(ramp.data(), out.data(), ranged.data(), lo, hi, true, n, pixels, 3);
+        applyLutCPUTrilinear(rampFloat.data(), outFloat.data(), ranged.data(), lo, hi, true, n, pixels, 3);
+        for (std::size_t k = 0; k < ramp.size(); k += 3) {
+            EXPECT_NEAR(out[k], rampFloat[k], 1e-5f) << lo << ".." << hi << " " << int(ramp[k]);
+            EXPECT_NEAR(outFloat[k], rampFloat[k], 1e-5f) << lo << ".." << hi << " " << int(ramp[k]);
+            if (rampFloat[k + 1] >= lo && rampFloat[k + 1] <= hi)  // the other channel, where it is in the range
+                EXPECT_NEAR(out[k + 1], rampFloat[k + 1], 1e-5f) << lo << ".." << hi << " " << int(ramp[k]);
+        }
+        ASSERT_GT(pixels, 20);
+    }
 
     // One node: every pixel takes its colour; alpha is 1 whatever the source's.
     const std::vector<float> one = {0.25f, 0.5f, 0.75f, 1.0f};

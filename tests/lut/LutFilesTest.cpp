@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -10,6 +11,7 @@
 
 #include "TempDir.h"
 #include "lut/Lut.h"
+#include "lut/LocalLutPath.h"
 #include "lut/LutFile.h"
 #include "lut/reference/PlainLut.h"
 
@@ -53,6 +55,13 @@ std::string cubeData(int n) {
     return t;
 }
 
+// `count` copies of a line.
+std::string lines(int count, const std::string& line) {
+    std::string t;
+    for (int k = 0; k < count; ++k) t += line;
+    return t;
+}
+
 // A complete 10-bit .3dl with 6 nodes per axis, then whatever follows.
 std::string full3dl(const std::string& tail) {
     std::string t = "0 64 128 256 512 1023\n";
@@ -75,18 +84,16 @@ TEST(LutFiles, CubeBasicsAndHeaders) {
     EXPECT_EQ(preset, "");  // assigned even when there is no preset
 
     // "33\r" and "33 " are taken; two blanks make three pieces and are not.
-    EXPECT_EQ(cube(write(dir, "b.cube", "LUT_3D_SIZE 2\r\n")).getDimSize(), 2);
-    EXPECT_EQ(cube(write(dir, "c.cube", "LUT_3D_SIZE 2 \n")).getDimSize(), 2);
+    EXPECT_EQ(cube(write(dir, "b.cube", "LUT_3D_SIZE 2\r\n" + cubeData(2))).getDimSize(), 2);
+    EXPECT_EQ(cube(write(dir, "c.cube", "LUT_3D_SIZE 2 \n" + cubeData(2))).getDimSize(), 2);
     EXPECT_FALSE(cube(write(dir, "d.cube", "LUT_3D_SIZE  2\n0 0 0\n")).isLoaded());
     // No size at all: empty, whatever data follows. A later size wins, even after the data.
     EXPECT_FALSE(cube(write(dir, "e.cube", "0 0 0\n1 1 1\n")).isLoaded());
     Lut late = cube(write(dir, "f.cube", "LUT_3D_SIZE 5\n0.5 0.5 0.5\nLUT_3D_SIZE 1\n"));
     ASSERT_EQ(late.getDimSize(), 1);
     EXPECT_EQ(late.getData()[0], 0.5f);
-    // A short file still loads; unreached nodes are (0, 0, 0, 1).
-    Lut shortOne = cube(write(dir, "g.cube", "LUT_3D_SIZE 2\n0.5 0.5 0.5\n"));
-    ASSERT_TRUE(shortOne.isLoaded());
-    EXPECT_TRUE(shortOne.getData()[28] == 0.0f && shortOne.getData()[31] == 1.0f);
+    // A short file is refused (the cases of ShortFilesAreRefusedWithTheirCount).
+    EXPECT_FALSE(cube(write(dir, "g.cube", "LUT_3D_SIZE 2\n0.5 0.5 0.5\n")).isLoaded());
     // A path in double quotes is opened and stored without them.
     EXPECT_EQ(cube("\"" + dir.file("a.cube") + "\"").getFilePath(), dir.file("a.cube"));
     EXPECT_FALSE(cube(dir.file("missing.cube"), &preset).isLoaded());
@@ -124,14 +131,14 @@ TEST(LutFiles, CubeHostileHeaders) {
     EXPECT_TRUE(std::isinf(odd.getInputRange0()));
     // Binary junk with embedded zero bytes.
     const char raw[] = "LUT_3D_SIZE 2\0\xff\n\0\0\0\n1 1\0 1\n";
-    const std::string junk(raw, sizeof raw - 1);
+    const std::string junk = std::string(raw, sizeof raw - 1) + cubeData(2);
     EXPECT_EQ(cube(write(dir, "k.cube", junk)).getDimSize(), 2);
 }
 
 TEST(LutFiles, ACubeWithA1DPartIsRefusedAndTheReasonCanBeAsked) {
     TempDir dir;
     const std::string nodes = "0 0 0\n1 0 0\n0 1 0\n1 1 0\n0 0 1\n1 0 1\n0 1 1\n1 1 1\n";
-    using R = LutFileRefusal;
+    using R = LutRefusal;
     struct Case {
         const char* what;
         std::string text;
@@ -144,8 +151,8 @@ TEST(LutFiles, ACubeWithA1DPartIsRefusedAndTheReasonCanBeAsked) {
         {"1D size after the data, CRLF", "LUT_3D_SIZE 2\r\n" + nodes + "LUT_1D_SIZE 1024\r\n", true,
          R::OneDimensionalPart},
         {"1D size in a comment, 1D range", "# LUT_1D_SIZE 2\nLUT_1D_INPUT_RANGE 0 1\nLUT_3D_SIZE 2\n" + nodes, false,
-         R::Unknown},
-        {"refused for another reason", "LUT_3D_SIZE x\n" + nodes, true, R::Unknown},
+         R::None},
+        {"refused for another reason", "LUT_3D_SIZE x\n" + nodes, true, R::BadSize},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -156,13 +163,155 @@ TEST(LutFiles, ACubeWithA1DPartIsRefusedAndTheReasonCanBeAsked) {
         expectSame(lut, quillane::plain::loadCube(path, plain, false), c.what);
         EXPECT_EQ(fast, c.refused ? "keep" : "");
         EXPECT_EQ(plain, fast);
-        if (c.refused) {
-            EXPECT_EQ(lutFileRefusal("\"" + path + "\""), c.why);
+        EXPECT_EQ(lutFileRefusal("\"" + path + "\"").why, c.why);
+    }
+    // Only a .cube can hold a 1D part.
+    EXPECT_EQ(lutFileRefusal(write(dir, "one.3dl", "LUT_1D_SIZE 2\n")).why, R::NoMeshLine);
+    EXPECT_EQ(lutFileRefusal(dir.file("missing.cube")).why, R::NoSuchFile);
+}
+
+// A file cut short is refused, whatever line it stops at, and the reason
+// counts the data lines it holds; more data lines than the size needs are
+// read up to the last node.
+TEST(LutFiles, ShortFilesAreRefusedWithTheirCount) {
+    TempDir dir;
+    std::string mesh17;
+    for (int k = 0; k < 17; ++k) mesh17 += std::to_string(k * 64) + (k < 16 ? " " : "\n");
+    struct Case {
+        const char* name;
+        std::string text;
+        long long dataLines;  // -1: loaded
+    };
+    const std::vector<Case> cases = {
+        {"none.cube", "LUT_3D_SIZE 3\n", 0},
+        {"one.cube", "LUT_3D_SIZE 3\n0 0 0\n", 1},
+        {"crlf.cube", "LUT_3D_SIZE 3\r\n" + lines(26, "0.5 0.5 0.5\r\n"), 26},
+        {"preset.cube", "LUT_3D_SIZE 3\n" + lines(20, "0 0 0\n") + "#64BLOB\n#QUJD\n", 20},
+        {"full.cube", "LUT_3D_SIZE 3\n" + lines(27, "0 0 0\n"), -1},
+        {"long.cube", "LUT_3D_SIZE 3\n" + lines(27, "0 0 0\n") + "5 5 5\n", -1},
+        {"369.3dl", "3DMESH\nMesh 4 10\n" + mesh17 + lines(369, "0 512 1023\n"), 369},
+        {"mesh-only.3dl", mesh17, 0},
+        {"full.3dl", mesh17 + lines(4913, "0 512 1023\n"), -1},
+        {"long.3dl", mesh17 + lines(4914, "0 512 1023\n"), -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = write(dir, c.name, c.text);
+        const bool threeDlFile = ends_with(path, ".3dl");
+        std::string preset = "keep";
+        const Lut lut = threeDlFile ? threeDl(path, &preset) : cube(path, &preset);
+        const LutFileRefusal refusal = lutFileRefusal(path);
+        if (c.dataLines < 0) {
+            ASSERT_TRUE(lut.isLoaded());
+            EXPECT_EQ(refusal.why, LutRefusal::None);
+            EXPECT_EQ(lut.getData()[4 * std::size_t(lut.totalSize()) - 3], threeDlFile ? 512 / 1023.0f : 0.0f);
+            continue;
+        }
+        EXPECT_FALSE(lut.isLoaded());
+        EXPECT_EQ(preset, "keep");  // refused as a whole
+        EXPECT_EQ(refusal.why, LutRefusal::ShortOfDataLines);
+        EXPECT_EQ(refusal.dataLines, c.dataLines);
+        EXPECT_EQ(refusal.dimSize, threeDlFile ? 17 : 3);
+        if (!threeDlFile) {
+            std::string plain = "keep";
+            expectSame(lut, quillane::plain::loadCube(path, plain, false), c.name);
+            EXPECT_EQ(plain, "keep");
         }
     }
-    // Only a .cube can hold a 1D part; a missing file gives no reason.
-    EXPECT_EQ(lutFileRefusal(write(dir, "one.3dl", "LUT_1D_SIZE 2\n")), R::Unknown);
-    EXPECT_EQ(lutFileRefusal(dir.file("missing.cube")), R::Unknown);
+}
+
+// DOMAIN_MIN and DOMAIN_MAX are the input range when their three channels
+// agree, each setting its bound; the later of them and LUT_3D_INPUT_RANGE
+// wins. Each header is read before the same 2-node identity.
+TEST(LutFiles, DomainsAreTheInputRangeWhenTheirChannelsAgree) {
+    TempDir dir;
+    const std::string nodes = "LUT_3D_SIZE 2\n0 0 0\n1 0 0\n0 1 0\n1 1 0\n0 0 1\n1 0 1\n0 1 1\n1 1 1\n";
+    struct Case {
+        const char* what;
+        std::string header;
+        LutRefusal why;
+        float lo, hi;
+    };
+    const LutRefusal ok = LutRefusal::None;
+    const std::vector<Case> cases = {
+        {"no domain", "", ok, 0.0f, 1.0f},
+        {"the default domain", "DOMAIN_MIN 0.0 0.0 0.0\nDOMAIN_MAX 1.0 1.0 1.0\n", ok, 0.0f, 1.0f},
+        {"0 to 0.1", "DOMAIN_MIN 0 0 0\nDOMAIN_MAX 0.1 0.1 0.1\n", ok, 0.0f, 0.1f},
+        {"the range 0 to 0.1", "LUT_3D_INPUT_RANGE 0 0.1\n", ok, 0.0f, 0.1f},
+        {"-0.25 to 1.25, CRLF", "DOMAIN_MIN -0.25 -0.25 -0.25\r\nDOMAIN_MAX 1.25 1.25 1.25\r\n", ok, -0.25f, 1.25f},
+        {"tabs, runs of blanks, a comment", "DOMAIN_MIN\t-1  -1\t-1 # low\nDOMAIN_MAX 2 2 2 \n", ok, -1.0f, 2.0f},
+        {"a domain after the range", "LUT_3D_INPUT_RANGE 0 2\nDOMAIN_MAX 4 4 4\n", ok, 0.0f, 4.0f},
+        {"the range after a domain", "DOMAIN_MAX 4 4 4\nLUT_3D_INPUT_RANGE 0 2\n", ok, 0.0f, 2.0f},
+        {"a later domain line", "DOMAIN_MIN 1 2 3\nDOMAIN_MIN 0.5 0.5 0.5\n", ok, 0.5f, 1.0f},
+        {"per channel, then the range", "DOMAIN_MAX 1 2 1\nLUT_3D_INPUT_RANGE 0 3\n", ok, 0.0f, 3.0f},
+        {"a longer keyword", "DOMAIN_MINIMUM 5 5 5\n", ok, 0.0f, 1.0f},
+        {"per-channel maximum", "DOMAIN_MIN 0 0 0\nDOMAIN_MAX 1 2 1\n", LutRefusal::PerChannelDomain, 0, 0},
+        {"per-channel minimum", "DOMAIN_MIN 0 0.1 0\n", LutRefusal::PerChannelDomain, 0, 0},
+        {"the range, then per channel", "LUT_3D_INPUT_RANGE 0 3\nDOMAIN_MIN 0 0 -1\n", LutRefusal::PerChannelDomain, 0,
+         0},
+        {"two numbers", "DOMAIN_MIN 0 0\n", LutRefusal::UnreadableDomain, 0, 0},
+        {"not a number", "DOMAIN_MAX 1 1 one\n", LutRefusal::UnreadableDomain, 0, 0},
+    };
+    const std::string plainPath = write(dir, "plain.cube", nodes);
+    const Lut plainLut = cube(plainPath);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string path = write(dir, "d.cube", c.header + nodes);
+        std::string fastPreset = "keep", plainPreset = "keep";
+        const Lut lut = cube(path, &fastPreset);
+        expectSame(lut, quillane::plain::loadCube(path, plainPreset, false), c.what);
+        EXPECT_EQ(fastPreset, plainPreset);
+        EXPECT_EQ(lutFileRefusal(path).why, c.why);
+        if (c.why != ok) {
+            EXPECT_FALSE(lut.isLoaded());
+            continue;
+        }
+        // The same range LUT_3D_INPUT_RANGE with the same numbers gives, bit
+        // for bit, and the same nodes as without a domain.
+        EXPECT_EQ(lut.getInputRange0(), c.lo);
+        EXPECT_EQ(lut.getInputRange1(), c.hi);
+        ASSERT_EQ(lut.getDimSize(), 2);
+        EXPECT_EQ(0, std::memcmp(lut.getData(), plainLut.getData(), 8 * 16));
+    }
+}
+
+// What the user is told about each kind of file that gives no LUT: the
+// reader's reason, on a line of its own after the file's name.
+TEST(LutFiles, RefusalsSayWhy) {
+    TempDir dir;
+    std::string mesh300;
+    for (int k = 0; k < 300; ++k) mesh300 += "1 ";
+    struct Case {
+        const char* name;
+        std::string text;  // "" for no file
+        std::string why;   // the reason line; "" for a file that gives a LUT
+    };
+    const std::vector<Case> cases = {
+        {"gone.cube", "", "No such file."},
+        {"no-size.cube", "PK\x03\x04 this is no LUT\n", "Its layout is unknown: it declares no size (a line \"LUT_3D_SIZE N\")."},
+        {"size-0.cube", "LUT_3D_SIZE 0\n", "Its LUT_3D_SIZE gives no size of 1 or more."},
+        {"size-x.cube", "LUT_3D_SIZE x\n", "Its LUT_3D_SIZE gives no size of 1 or more."},
+        {"size-300.cube", "LUT_3D_SIZE 300\n", "Its size of 300 nodes per axis is above the 256 the effect reads."},
+        {"short.cube", "LUT_3D_SIZE 2\n0 0 0\n", "It holds 1 of the 8 data lines its size of 2 nodes per axis needs."},
+        {"domain.cube", "DOMAIN_MIN 0\n", "It has a DOMAIN_MIN or DOMAIN_MAX line without three numbers."},
+        {"no-mesh.3dl", "3DMESH\nMesh 4 10\n", "Its layout is unknown: it has no mesh line (the node positions a .3dl "
+                                                 "file begins with)."},
+        {"mesh-300.3dl", mesh300 + "\n", "Its size of 300 nodes per axis is above the 256 the effect reads."},
+        {"good.cube", "LUT_3D_SIZE 1\n0 0 0\n", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = c.text.empty() ? dir.file(c.name) : write(dir, c.name, c.text);
+        EXPECT_EQ(unreadableLutText(path), "Cannot read a LUT from the file " + path + (c.why.empty() ? "" : "\n") + c.why);
+    }
+    std::filesystem::create_directory(dir.file("folder.cube"));
+    EXPECT_EQ(lutRefusalReason(dir.file("folder.cube")), "it is a folder, not a file");
+    ASSERT_EQ(::mkfifo(dir.file("pipe.3dl").c_str(), 0600), 0);
+    EXPECT_EQ(lutRefusalReason(dir.file("pipe.3dl")), "it is not a regular file");
+    // Larger than any LUT file: refused before a byte is read (a sparse file).
+    const std::string huge = write(dir, "huge.cube", "LUT_3D_SIZE 2\n");
+    std::filesystem::resize_file(huge, (std::uintmax_t(1) << 30) + 1);
+    EXPECT_EQ(lutRefusalReason(huge), "it is larger than any LUT file");
 }
 
 TEST(LutFiles, OnlyRegularFilesAreRead) {
@@ -189,13 +338,16 @@ TEST(LutFiles, CubePresetText) {
 
     // Skipping: the text is untouched and sizes after the marker are not seen.
     preset = "keep";
-    lut = cube(write(dir, "q.cube", "LUT_3D_SIZE 1\n#64BLOB\n#QUJD\nLUT_3D_SIZE 2\n0.5 0.5 0.5\n"), &preset, true);
+    std::string eight;
+    for (int k = 0; k < 8; ++k) eight += "0.5 0.5 0.5\n";
+    lut = cube(write(dir, "q.cube", "LUT_3D_SIZE 1\n#64BLOB\n#QUJD\nLUT_3D_SIZE 2\n" + eight), &preset, true);
     EXPECT_EQ(preset, "keep");
     EXPECT_EQ(lut.getDimSize(), 1);
     EXPECT_EQ(lut.getData()[0], 0.5f);
     lut = cube(dir.file("q.cube"), &preset, false);
     EXPECT_EQ(lut.getDimSize(), 2);
-    EXPECT_EQ(preset, "QUJDLUT_3D_SIZE 20.5 0.5 0.5");
+    eight.erase(std::remove(eight.begin(), eight.end(), '\n'), eight.end());
+    EXPECT_EQ(preset, "QUJDLUT_3D_SIZE 2" + eight);
 }
 
 // The one-pass reader against the two-pass getline + sscanf reader on
@@ -210,7 +362,8 @@ TEST(LutFiles, CubeOnePassEqualsTwoPassReader) {
     const std::vector<std::string> headers = {
         "LUT_3D_SIZE 2", "LUT_3D_SIZE 3",  "LUT_3D_SIZE 1\r", "LUT_3D_INPUT_RANGE -0.1 1.2", "#64BLOB",
         "#QUJD",         "TITLE \"t\"",    "",                "\r",                          "# c",
-        "LUT_1D_SIZE 4", "LUT_3D_SIZE 2 ", "LUT_3D_INPUT_RANGE 0 2\r"};
+        "LUT_1D_SIZE 4", "LUT_3D_SIZE 2 ", "LUT_3D_INPUT_RANGE 0 2\r", "DOMAIN_MIN 0 0 0", "DOMAIN_MAX 2\t2  2\r",
+        "DOMAIN_MAX 1 2 1", "DOMAIN_MIN -0.1 -0.1"};
     std::mt19937 rng(1234);
     auto pick = [&](std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng); };
     for (int round = 0; round < 400; ++round) {
@@ -251,11 +404,22 @@ TEST(LutFiles, TruncationSweep) {
         expectSame(cube(path, &a), quillane::plain::loadCube(path, b, false), std::to_string(len));
         EXPECT_EQ(a, b);
     }
+    // Loaded once the last data line ("860 215 1023") holds its two blanks;
+    // from the mesh line's sixth value on until then, refused for want of
+    // data lines.
+    const std::size_t lastLineEnd = full3dl("").size() - std::string("1023\n").size();
     for (std::size_t len = 0; len <= threeText.size(); ++len) {
         std::string preset;
-        Lut lut = threeDl(write(dir, "t.3dl", threeText.substr(0, len)), &preset);
-        // Loaded as soon as the mesh line has its sixth value.
-        EXPECT_EQ(lut.getDimSize(), len >= 18 ? 6 : 0) << len;
+        const std::string path = write(dir, "t.3dl", threeText.substr(0, len));
+        Lut lut = threeDl(path, &preset);
+        EXPECT_EQ(lut.getDimSize(), len >= lastLineEnd ? 6 : 0) << len;
+        const LutRefusal why = len >= lastLineEnd ? LutRefusal::None
+                               : len >= 18        ? LutRefusal::ShortOfDataLines
+                                                  : LutRefusal::NoMeshLine;
+        LutFileRefusal refusal;
+        std::string ignored;
+        parse3dlText(threeText.substr(0, len), path, ignored, false, &refusal);
+        EXPECT_EQ(refusal.why, why) << len;
     }
 }
 
@@ -274,7 +438,7 @@ TEST(LutFiles, ThreeDl) {
 
     // Carriage-return pieces do not count; a short line is no mesh; more than 256 refused.
     EXPECT_EQ(threeDl(write(dir, "c.3dl", "0 1 2\n0 1 2 3 4 \r\n")).getDimSize(), 0);
-    EXPECT_EQ(threeDl(write(dir, "d.3dl", "0 1 2 3 4 5\r\n1 1 1\r\n")).getDimSize(), 6);
+    EXPECT_EQ(threeDl(write(dir, "d.3dl", "0 1 2 3 4 5\r\n" + lines(216, "1 1 1\r\n"))).getDimSize(), 6);
     std::string huge;
     for (int k = 0; k < 300; ++k) huge += "1 ";
     std::string preset = "keep";
@@ -290,12 +454,12 @@ TEST(LutFiles, ThreeDl) {
     threeDl(withPreset, &preset, true);
     EXPECT_EQ(preset, "keep");
     // Until the last node is read, a marker line is just passed over.
-    lut = threeDl(write(dir, "g.3dl", "0 1 2 3 4 5 6\n#64BLOB\n#QUJD\n1 1 1\n"), &preset);
+    lut = threeDl(write(dir, "g.3dl", "0 1 2 3 4 5 6\n#64BLOB\n#QUJD\n" + lines(343, "1 1 1\n")), &preset);
     EXPECT_EQ(preset, "");
     EXPECT_EQ(lut.getData()[0], 1 / 1023.0f);
-    const std::string before = write(dir, "h.3dl", "#64BLOB\n#QUJD\n0 1 2 3 4 5\n1 2 3\n");
+    const std::string before = write(dir, "h.3dl", "#64BLOB\n#QUJD\n0 1 2 3 4 5\n" + lines(216, "1 2 3\n"));
     lut = threeDl(before, &preset);
-    EXPECT_EQ(preset, "QUJD1 2 3");
+    EXPECT_EQ(preset, "QUJD" + lines(216, "1 2 3"));
     EXPECT_EQ(lut.getDimSize(), 6);
 }
 
