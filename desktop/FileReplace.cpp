@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <memory>
 
 #include "desktop/FileDescriptor.h"
@@ -29,7 +30,8 @@ std::string randomSuffix() {
     unsigned char bytes[kSuffixLength] = {};
     if (::getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
         // No entropy to be had: the pid and the clock still differ between writers.
-        unsigned long mix = static_cast<unsigned long>(::getpid()) * 2654435761u ^ static_cast<unsigned long>(::clock());
+        unsigned long mix = static_cast<unsigned long>(::getpid()) * 2654435761u;
+        mix ^= static_cast<unsigned long>(::clock());
         for (unsigned char& b : bytes) b = static_cast<unsigned char>(mix >>= 5);
     }
     std::string suffix;

@@ -55,28 +55,29 @@ GalleryResultCallbacks galleryResultCallbacks(bool* isLocal, Lut* lut, std::stri
     return callbacks;
 }
 
-void openGallery(void* pixels, int width, int height, int channels, int bytesPerPixel, bool* isLocal, Lut* lut,
-                 std::string* name, std::vector<char>* preset) {
-    if (!isLocal || !lut || !name || !preset) return;
+std::string openGallery(void* pixels, int width, int height, int channels, int bytesPerPixel, bool* isLocal,
+                        Lut* lut, std::string* name, std::vector<char>* preset) {
+    if (!isLocal || !lut || !name || !preset) return "the LUT Manager has nowhere to deliver a LUT";
     if (!isUsableFrame(pixels, width, height, channels, bytesPerPixel, false)) {
         const std::string size = std::to_string(width) + " x " + std::to_string(height) + " pixels";
+        // The same words in the box and, for the caller, in one line.
+        std::string why;
         if (pixels && width > 0 && height > 0 && !previewFits(width, height))
-            errorBox("The LUT Manager cannot show this frame (" + size + "): it is more than " +
-                         std::to_string(kMaxPreviewHeight / 512) + " times as tall as it is wide.",
-                     "LUT Manager");
+            why = "cannot show this frame (" + size + "): it is more than " + std::to_string(kMaxPreviewHeight / 512) +
+                  " times as tall as it is wide.";
         else
-            errorBox("The LUT Manager cannot show this frame (" + size + ", " + std::to_string(channels) +
-                         " channels, " + std::to_string(bytesPerPixel) +
-                         " bytes per pixel): it needs a frame of 8-bit A, R, G, B pixels.",
-                     "LUT Manager");
-        return;
+            why = "cannot show this frame (" + size + ", " + std::to_string(channels) + " channels, " +
+                  std::to_string(bytesPerPixel) + " bytes per pixel): it needs a frame of 8-bit A, R, G, B pixels.";
+        errorBox("The LUT Manager " + why, "LUT Manager");
+        return "the LUT Manager " + why;
     }
     std::vector<unsigned char> rgba = argbToRgba(static_cast<const unsigned char*>(pixels), width, height);
     GalleryResultCallbacks callbacks = galleryResultCallbacks(isLocal, lut, name, preset);
     LutGallery gallery(std::move(callbacks.file), std::move(callbacks.online));
     gallery.updateImage(rgba.data(), width, height, channels, bytesPerPixel);
     std::vector<unsigned char>().swap(rgba);  // only the preview is needed from here on
-    gallery.start(*name);
+    if (!gallery.start(*name)) return "the LUT Manager could not open its window";
+    return {};
 }
 
 LutGallery::LutGallery(std::function<void(std::string)> fileCallback_,

@@ -44,9 +44,9 @@ std::function<void()> quietly(F action) {
 
 }  // namespace
 
-void LutGallery::start(std::string name) {
+bool LutGallery::start(std::string name) {
     lastPath = std::move(name);
-    if (running) return;
+    if (running) return true;
     running = true;
 
     // Every way out of here tears the screen down (its context current) and
@@ -107,6 +107,7 @@ void LutGallery::start(std::string name) {
         running = false;
         box(failure, "Exception");
     }
+    return failure == nullptr;
 }
 
 std::function<void(LutGallery&)>& LutGallery::openingObserver() {

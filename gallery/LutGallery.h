@@ -35,9 +35,10 @@ class Widget;
 // Runs the LUT Manager on a frame of 8-bit pixels A, R, G, B (rows as the host
 // gives them) and, when the user chooses a LUT, replaces *lut, *name and
 // *preset by it (*isLocal tells where it came from). Returns when the window
-// has closed. A frame that is not 4 channels of one byte, or that has no
-// pixels, opens no window: a box says so and nothing changes.
-void openGallery(void* pixels, int width, int height, int channels, int bytesPerPixel, bool* isLocal, Lut* lut,
+// has closed: the empty string, or why no window opened. A frame that is not 4
+// channels of one byte, that has no pixels, or that the preview cannot hold,
+// opens no window: a box says so and nothing changes.
+std::string openGallery(void* pixels, int width, int height, int channels, int bytesPerPixel, bool* isLocal, Lut* lut,
                  std::string* name, std::vector<char>* preset);
 
 // The two result callbacks of openGallery, bound to the caller's state. A LUT
@@ -64,8 +65,9 @@ public:
     // pixels or of another layout.
     bool updateImage(const void* pixels, int width, int height, int channels, int bytesPerPixel);
 
-    // Runs the window until it closes, then delivers the selection.
-    void start(std::string name);
+    // Runs the window until it closes, then delivers the selection. False
+    // when no window could be made (a box titled "Exception" says so).
+    bool start(std::string name);
     // Asks the window to close; the modal loop ends at its next turn.
     void stop();
 
