@@ -120,10 +120,7 @@ bool replaceFileWhole(const std::string& path, const std::string& temporaryPrefi
 }
 
 void removeAbandonedTemporaries(const std::string& folder, const std::string& namePrefix) {
-    struct DirCloser {
-        void operator()(DIR* dir) const { ::closedir(dir); }
-    };
-    std::unique_ptr<DIR, DirCloser> dir(::opendir(folder.c_str()));
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), &::closedir);
     if (!dir) return;
     const std::string base = folder.empty() || folder.back() == '/' ? folder : folder + "/";
     int seen = 0;

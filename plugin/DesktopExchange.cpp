@@ -180,7 +180,10 @@ SendResult sendToDesktop(ImageMapping* image, LutMapping* lut, std::uint32_t ins
     if (!preset.empty() && writeOutgoingPreset(presetPath, preset)) handOver = presetPath;
     lowerBusy(image);
 
-    startQuillane(handOver, modal);
+    // One that could not be started is looked for all the same, as if it
+    // had been (an answer may still come from one started by hand).
+    const std::string notStarted = startQuillane(handOver, modal);
+    if (why && !notStarted.empty()) *why = "the desktop program was not started: " + notStarted;
     return modal ? SendResult::Modal : SendResult::NonModal;
 }
 

@@ -52,6 +52,7 @@ void FxQuillane::openQuillane() {
     case desktop_exchange::SendResult::Modal: checkLutMapping(); break;
     case desktop_exchange::SendResult::NonModal: _isRunCheck = true; break;
     }
+    if (_actionFailure.empty() && !why.empty()) _actionFailure = why;
 }
 
 void FxQuillane::checkLutMapping() {

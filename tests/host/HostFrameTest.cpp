@@ -124,30 +124,6 @@ TEST(HostPress, FailuresAreDecidedByWhatTheActionDid) {
         else
             EXPECT_NE(failure.find(c.failure), std::string::npos) << "button " << c.button << ": " << failure;
     }
-
-    // The effect's own word decides, with or without a box seen; a frame
-    // the host could not give, or a missing display, still comes first.
-    struct Said {
-        FxParameterId button;
-        int asked, given;
-        bool display;
-        const char* reason;
-        const char* failure;
-    } said[] = {
-        {5, 0, 0, false, "the folder /x holds no LUT files", "no LUT was taken, the effect kept its LUT: the folder /x"},
-        {4, 0, 0, true, "Cannot read a LUT from the file /x/a.cube", "kept its LUT: Cannot read a LUT"},
-        {3, 1, 1, true, "the LUT Manager cannot show this frame", "the LUT Manager cannot show this frame"},
-        {2, 1, 1, true, "the exchange file /tmp/x: File too large", "the exchange file /tmp/x: File too large"},
-        {3, 1, 0, true, "there is no current frame to show", "needs the current frame"},
-        {3, 1, 1, false, "the LUT Manager could not open its window", "needs a display"},
-    };
-    for (const Said& c : said) {
-        host::PressObservation seen;
-        seen.button = c.button, seen.framesAsked = c.asked, seen.framesGiven = c.given;
-        seen.displayAvailable = c.display, seen.dialogScripted = true, seen.actionFailure = c.reason;
-        const std::string failure = host::pressFailure(seen);
-        EXPECT_NE(failure.find(c.failure), std::string::npos) << "button " << c.button << ": " << failure;
-    }
 }
 
 TEST(HostPress, BoxesAreFoundInStandardErrorText) {

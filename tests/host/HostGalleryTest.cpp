@@ -171,32 +171,47 @@ int closeWindowsOf(Display* display, const std::string& program, Window from = 0
     return asked;
 }
 
-// With a display the refusal's box is a window the host cannot read: the
-// press fails all the same, by what the action did.
-TEST_F(HostGallery, WithADisplayAFrameTooTallFailsThePressThoughTheBoxIsAWindow) {
+// With a display a failed action's box is a window the host cannot read: the
+// press fails all the same, by what the action did, and the project stays.
+TEST_F(HostGallery, WithADisplayAPressFailsByWhatItsActionDidThoughTheBoxIsAWindow) {
     const DisplayHandle display = openDisplay();
     ASSERT_TRUE(display) << "needs an X display (xvfb-run)";
     const std::string tall = sandbox.dir.file("tall.png");
     ASSERT_TRUE(host::writePngFrame(tall, redOverBlue(2, 40), nullptr));
-    const std::string before = sandbox.dir.file("before.json");
-    std::future<ProcessResult> editor = std::async(std::launch::async, [&] {
-        return runProcess("timeout -s KILL 90 '" + kHostProgram + "' frame '" + tall + "' choose-file '" + looks +
-                          "/warm.cube' save '" + before + "' press 3 save '" + project + "' 2>&1");
-    });
+    struct Case {
+        std::string frame;
+        const char* button;
+        std::string says;
+    } cases[] = {
+        {tall, "3", "the LUT Manager cannot show this frame (2 x 40 pixels): it is more than 8 times as tall as it "
+                    "is wide."},
+        // The settings do not name the desktop program.
+        {frame, "2", "the desktop program was not started: its settings (" + sandbox.settingsFile() +
+                         ") do not say where it is installed"},
+    };
     // Windows come and go while the tree is walked: a request about one that
     // has just gone is no error of the test.
     const auto previous = XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
-    int boxes = 0;
-    while (editor.wait_for(100ms) != std::future_status::ready) boxes += closeWindowsOf(display.get(), "quillane-host");
+    for (const Case& c : cases) {
+        // A desktop program running anywhere on the machine would count as started.
+        ASSERT_TRUE(waitForNoQuillaneMac());
+        const std::string before = sandbox.dir.file("before.json");
+        std::future<ProcessResult> editor = std::async(std::launch::async, [&] {
+            return runProcess("timeout -s KILL 90 '" + kHostProgram + "' frame '" + c.frame + "' choose-file '" +
+                              looks + "/warm.cube' save '" + before + "' press " + c.button + " save '" + project +
+                              "' 2>&1");
+        });
+        int boxes = 0;
+        while (editor.wait_for(100ms) != std::future_status::ready)
+            boxes += closeWindowsOf(display.get(), "quillane-host");
+        const ProcessResult run = editor.get();
+        EXPECT_GE(boxes, 1) << "no box was shown";
+        EXPECT_EQ(run.status, 1) << run.out;
+        EXPECT_EQ(run.out, "quillane-host: press " + std::string(c.button) + ": " + c.says + "\n");
+        EXPECT_EQ(readFile(project), readFile(before));
+    }
     XSync(display.get(), False);
     XSetErrorHandler(previous);
-    const ProcessResult run = editor.get();
-    EXPECT_GE(boxes, 1) << "no box was shown";
-    EXPECT_EQ(run.status, 1) << run.out;
-    EXPECT_EQ(run.out,
-              "quillane-host: press 3: the LUT Manager cannot show this frame (2 x 40 pixels): it is more than 8 "
-              "times as tall as it is wide.\n");
-    EXPECT_EQ(readFile(project), readFile(before));
 }
 
 TEST_F(HostGallery, WithoutADisplayThePressFailsWithTheBoxAndTheSaveKeepsTheLut) {
