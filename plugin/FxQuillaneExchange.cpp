@@ -48,7 +48,9 @@ void FxQuillane::openQuillane() {
     std::string why;
     switch (desktop_exchange::sendToDesktop(image, lut, static_cast<std::uint32_t>(_currentPluginID), *bitmap,
                                             _preset, _name, _lutSavePresetFilePath, &why)) {
-    case desktop_exchange::SendResult::NotSent: _actionFailure = "the frame cannot be sent: " + why; break;
+    case desktop_exchange::SendResult::NotSent:
+        _actionFailure = "the frame cannot be sent to the desktop program: " + why;
+        break;
     case desktop_exchange::SendResult::Modal: checkLutMapping(); break;
     case desktop_exchange::SendResult::NonModal: _isRunCheck = true; break;
     }
