@@ -54,26 +54,32 @@ void waitFor(pid_t pid) {
     }
 }
 
-void startAndWait(const std::string& program, char* const argv[]) {
+std::string cannotStart(const std::string& program, int error) {
+    return "cannot start " + program + ": " + std::strerror(error);
+}
+
+std::string startAndWait(const std::string& program, char* const argv[]) {
     const CleanSpawn clean;
     pid_t pid = -1;
     const int error = posix_spawn(&pid, program.c_str(), clean.actions(), clean.attr(), argv, environ);
     if (error != 0) {
-        std::fprintf(stderr, "startQuillane: cannot start %s: %s\n", program.c_str(), std::strerror(error));
-        return;
+        std::fprintf(stderr, "startQuillane: %s\n", cannotStart(program, error).c_str());
+        return cannotStart(program, error);
     }
     waitFor(pid);
+    return {};
 }
 
 // The application is started by a short-lived intermediate process that ends
 // at once and is reaped here; the application itself becomes a child of the
 // system's reaper. So no zombie stays behind and no SIGCHLD handling of the
 // host is touched. Between fork and exec only async-signal-safe calls are made.
-void startDetached(const std::string& program, char* const argv[]) {
+std::string startDetached(const std::string& program, char* const argv[]) {
     const pid_t middle = ::fork();
     if (middle < 0) {
-        std::fprintf(stderr, "startQuillane: cannot start %s: %s\n", program.c_str(), std::strerror(errno));
-        return;
+        const int error = errno;
+        std::fprintf(stderr, "startQuillane: %s\n", cannotStart(program, error).c_str());
+        return cannotStart(program, error);
     }
     if (middle == 0) {
         const pid_t child = ::fork();
@@ -86,17 +92,18 @@ void startDetached(const std::string& program, char* const argv[]) {
         ::_exit(child < 0 ? 1 : 0);
     }
     waitFor(middle);
+    return {};
 }
 
 }  // namespace
 
-void startQuillane(std::string path, bool modal) {
+std::string startQuillane(std::string path, bool modal) {
     const std::string settingsPath = settingsFilePath();
     if (settingsPath.empty()) {
         getValueFromReg("ProgramPath", false);  // shows why nothing can start
-        return;
+        return "HOME is not set, so its settings cannot be found";
     }
-    if (libproc::isProcessRunning(kQuillaneProcessName)) return;
+    if (libproc::isProcessRunning(kQuillaneProcessName)) return {};
 
     const std::string programPath = getValueFromReg("ProgramPath", false);
     if (programPath.empty()) {
@@ -104,7 +111,7 @@ void startQuillane(std::string path, bool modal) {
             "Quillane preferences not found. Please install Quillane and run it before using this function. "
             "\n\nFile " + settingsPath + " not found";
         showBox(message.c_str(), "Error", BoxStyle::Error, BoxButtons::OK);
-        return;
+        return "its settings (" + settingsPath + ") do not say where it is installed";
     }
 
     const std::string program = resolveProgram(programPath);
@@ -114,8 +121,5 @@ void startQuillane(std::string path, bool modal) {
     if (!path.empty()) argv.push_back(path.data());
     argv.push_back(nullptr);
 
-    if (modal)
-        startAndWait(program, argv.data());
-    else
-        startDetached(program, argv.data());
+    return modal ? startAndWait(program, argv.data()) : startDetached(program, argv.data());
 }

@@ -13,4 +13,6 @@ inline constexpr char kQuillaneProcessName[] = "QuillaneMac";
 // modal true: returns when the started application has ended. modal false:
 // returns at once; the application runs on its own and leaves no zombie.
 // Without ProgramPath, shows the "preferences not found" box and starts nothing.
-void startQuillane(std::string path, bool modal);
+// The empty string when the application runs (started now or already
+// running), else why it could not be started, in one line.
+std::string startQuillane(std::string path, bool modal);

@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <utility>
 
@@ -96,7 +97,8 @@ inline constexpr int kLutMappingSize = static_cast<int>(sizeof(LutMapping));
 // readable and writable by its owner only.
 //
 // A failure writes a line starting with "MemoryMappingFile fail!" and the path
-// to standard error and leaves the object unmapped: data null, fd -1.
+// to standard error and leaves the object unmapped: data null, fd -1, and
+// failure saying which file could not be made and why, for the user.
 //
 // The descriptor is closed as soon as the file is mapped (the mapping stays
 // valid without it): every effect instance holds two mappings for its whole
@@ -111,6 +113,7 @@ public:
     int size = 0;                // bytes mapped
     bool noLock = true;          // false: advise random access (or lock in memory), unlock on release
     T* data = nullptr;
+    std::string failure;         // "PATH: reason" while unmapped after a failure; empty once mapped
 
     MemoryMappingFile(std::string name, int size_, bool create, bool noLock_, bool writable = false)
         : size(size_), noLock(noLock_) {
@@ -118,7 +121,7 @@ public:
         const bool readWrite = create || writable;
         if (size < 0 || static_cast<std::size_t>(size) < sizeof(T)) {
             // A shorter mapping would let the record run past its end.
-            fail("MemoryMappingFile fail! Error mapping file to buffer:", path);
+            fail("MemoryMappingFile fail! Error mapping file to buffer:", path, "the record does not fit");
             return;
         }
 
@@ -127,13 +130,23 @@ public:
                     (readWrite ? O_RDWR : O_RDONLY) | (create ? O_CREAT : 0) | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
                     0600);
         struct stat st {};
-        if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() ||
-            (create && (::fchmod(fd, 0600) != 0 || !emptyKeepingMappings(static_cast<std::uint64_t>(st.st_size))))) {
-            fail("MemoryMappingFile fail! Could not open file:", path);
+        const char* refusal = nullptr;
+        if (fd < 0 || ::fstat(fd, &st) != 0) {
+            refusal = std::strerror(errno);
+        } else if (!S_ISREG(st.st_mode)) {
+            refusal = "not a regular file";
+        } else if (st.st_uid != ::geteuid()) {
+            refusal = "the file belongs to another user";
+        } else if (create && (::fchmod(fd, 0600) != 0 ||
+                              !emptyKeepingMappings(static_cast<std::uint64_t>(st.st_size)))) {
+            refusal = std::strerror(errno);
+        }
+        if (refusal) {
+            fail("MemoryMappingFile fail! Could not open file:", path, refusal);
             return;
         }
         if (::fstat(fd, &st) != 0) {
-            fail("MemoryMappingFile fail! Could not fstat file:", path);
+            fail("MemoryMappingFile fail! Could not fstat file:", path, std::strerror(errno));
             return;
         }
         // With create the old contents are gone: nothing of the file counts.
@@ -142,31 +155,34 @@ public:
         if (create) {
             // Writing the last byte makes the file size bytes long; the rest reads as zeros.
             if (::lseek(fd, static_cast<off_t>(size) - 1, SEEK_SET) < 0) {
-                fail("MemoryMappingFile fail! Error calling lseek() to 'stretch' the file:", path);
+                fail("MemoryMappingFile fail! Error calling lseek() to 'stretch' the file:", path,
+                     std::strerror(errno));
                 return;
             }
+            // Under a file-size limit (with SIGXFSZ ignored) this is EFBIG.
             const char zero = 0;
             if (::write(fd, &zero, 1) != 1) {
-                fail("MemoryMappingFile fail! Error writing last byte of the file:", path);
+                fail("MemoryMappingFile fail! Error writing last byte of the file:", path,
+                     "cannot make it " + std::to_string(size) + " bytes long: " + std::strerror(errno));
                 return;
             }
         } else if (fileSize < static_cast<std::uint64_t>(size)) {
             // Touching a page past the end of a shorter file would end the process.
-            fail("MemoryMappingFile fail! Error mapping file to buffer:", path);
+            fail("MemoryMappingFile fail! Error mapping file to buffer:", path, "the file is too short");
             return;
         }
 
         void* mapped = ::mmap(nullptr, static_cast<std::size_t>(size), PROT_READ | (readWrite ? PROT_WRITE : 0),
                               MAP_SHARED, fd, 0);
         if (mapped == MAP_FAILED) {
-            fail("MemoryMappingFile fail! Error mapping file to buffer:", path);
+            fail("MemoryMappingFile fail! Error mapping file to buffer:", path, std::strerror(errno));
             return;
         }
         data = static_cast<T*>(mapped);
 
         if (!noLock && ::madvise(mapped, static_cast<std::size_t>(size), MADV_RANDOM) != 0 &&
             ::mlock(mapped, static_cast<std::size_t>(size)) != 0) {
-            fail("MemoryMappingFile fail! Error in madvise or mlock:", path);
+            fail("MemoryMappingFile fail! Error in madvise or mlock:", path, std::strerror(errno));
             return;
         }
         ::close(fd);
@@ -182,6 +198,7 @@ public:
         if (this != &other) {
             cleanup();
             fd = std::exchange(other.fd, -1);
+            failure = std::move(other.failure);
             fileSize = other.fileSize;
             size = other.size;
             noLock = other.noLock;
@@ -219,9 +236,10 @@ private:
         return length <= static_cast<std::uint64_t>(size) || ::ftruncate(fd, size) == 0;
     }
 
-    void fail(const char* message, const std::string& path) {
+    void fail(const char* message, const std::string& path, const std::string& reason) {
         std::fprintf(stderr, "%s%s\n", message, path.c_str());
         std::fflush(stderr);
+        failure = path + ": " + reason;
         cleanup();
     }
 };

@@ -8,10 +8,12 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <fstream>
 
 #include "desktop/FileDescriptor.h"
+#include "desktop/FileReplace.h"
 #include "desktop/boxer_osx.h"
 #include "lut/LutFile.h"
 
@@ -19,8 +21,9 @@ namespace {
 
 const char kSettingsFolder[] = "/.config/QuillaneMac/";
 const char kSettingsFile[] = "/.config/QuillaneMac/reg.xml";
-// A rewrite's temporary file: the X's become a name unique to the writer.
-const char kTemporaryPattern[] = "/.config/QuillaneMac/reg_buf.xml.XXXXXX";
+// A rewrite's temporary file, in the settings folder: six characters unique
+// to the writer follow.
+const char kTemporaryName[] = "reg_buf.xml.";
 const char kLockFile[] = "/.config/QuillaneMac/reg.xml.lock";
 const char kParentFolder[] = "/.config/";
 const char kAnchor[] = "<Key Name=\"Quillane\">";
@@ -48,6 +51,11 @@ std::string valuePrefix(const std::string& key) {
 
 void errorBox(const std::string& message, const char* title) {
     showBox(message.c_str(), title, BoxStyle::Error, BoxButtons::OK);
+}
+
+void reportNotSaved(const std::string& path, const std::string& reason) {
+    std::fprintf(stderr, "Quillane: the settings file %s was not saved: %s\n", path.c_str(), reason.c_str());
+    std::fflush(stderr);
 }
 
 bool hasControlCharacter(const std::string& text) {
@@ -181,24 +189,20 @@ private:
     UniqueFd fd_;
 };
 
-// Writes the whole new content into a temporary file of its own, flushes it
-// to disk and renames it over the settings file, so that a reader (ours or the
-// desktop application's) sees either the old file or the new one, never a
-// part. The temporary name is unique to this call (a writer that reused a
-// fixed name could truncate another's file just before that one renamed it).
-// On any failure the settings file stays as it was and the temporary file is
-// removed. The caller holds the exclusive lock.
+// The whole new content replaces the settings file in one step (see
+// FileReplace.h), so that a reader (ours or the desktop application's) sees
+// either the old file or the new one, never a part. Temporary files that
+// earlier rewrites left behind when they were killed (each holds the account's
+// password) go first. The caller holds the exclusive lock. A rewrite that
+// fails leaves the file as it was and says why on standard error: the caller
+// has nobody to tell, and a log-in quietly not stored would puzzle the user.
 bool replaceSettingsFile(const std::string& home, const std::string& content) {
+    removeAbandonedTemporaries(home + kSettingsFolder, kTemporaryName);
     const std::string target = home + kSettingsFile;
-    std::string temporary = home + kTemporaryPattern;
-    // mkostemp creates the file exclusively, readable by its owner only.
-    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0) return false;
-    bool ok = writeAll(fd, content.data(), content.size()) && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    ok = ok && std::rename(temporary.c_str(), target.c_str()) == 0;
-    if (!ok) ::unlink(temporary.c_str());
-    return ok;
+    std::string error;
+    if (replaceFileWhole(target, home + kSettingsFolder + kTemporaryName, content, 0600, &error)) return true;
+    reportNotSaved(target, error);
+    return false;
 }
 
 bool isDirectory(const std::string& path) {
@@ -221,10 +225,18 @@ void createSettingsFolders(const std::string& home) {
 void createSettingsFile(const std::string& home) {
     const std::string path = home + kSettingsFile;
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) return;
+    if (fd < 0) {
+        if (errno != EEXIST) reportNotSaved(path, std::strerror(errno));
+        return;
+    }
     const std::string skeleton = std::string(kSkeleton) + "\n";
-    const bool ok = writeAll(fd, skeleton.data(), skeleton.size());
-    if (::close(fd) != 0 || !ok) ::unlink(path.c_str());
+    bool ok = writeAll(fd, skeleton.data(), skeleton.size());
+    const int cause = errno;
+    ok = ::close(fd) == 0 && ok;
+    if (!ok) {
+        ::unlink(path.c_str());
+        reportNotSaved(path, std::strerror(cause));
+    }
 }
 
 // The lookup over the file's lines: Found with *value, Stop, or NoMatch when
@@ -323,7 +335,10 @@ void setValuesInReg(const std::vector<std::pair<std::string, std::string>>& valu
         const std::string home = homeVariable;
         SettingsLock lock(home, SettingsLock::Exclusive);
         std::vector<std::string> lines;
-        if (!readLines(home + kSettingsFile, lines)) return;
+        if (!readLines(home + kSettingsFile, lines)) {
+            reportNotSaved(home + kSettingsFile, std::string("cannot read it: ") + std::strerror(errno));
+            return;
+        }
         std::string content;
         for (const std::string& line : lines) {
             bool replaced = false;

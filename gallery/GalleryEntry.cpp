@@ -2,6 +2,7 @@
 // gallery object and the preview every thumbnail is graded from.
 #include <nanogui/common.h>
 
+#include <algorithm>
 #include <string>
 #include <utility>
 
@@ -24,7 +25,7 @@ void errorBox(const std::string& message, const char* title = kErrorTitle) {
 GalleryResultCallbacks galleryResultCallbacks(bool* isLocal, Lut* lut, std::string* name,
                                               std::vector<char>* preset) {
     GalleryResultCallbacks callbacks;
-    const std::shared_ptr<bool> refused = callbacks.refused;
+    const std::shared_ptr<std::string> refused = callbacks.refused;
     // Load first, replace after: a delivery that yields no LUT must leave the
     // user's LUT alone, or saveLut would store nothing over it.
     callbacks.file = [=](std::string path) {
@@ -32,8 +33,8 @@ GalleryResultCallbacks galleryResultCallbacks(bool* isLocal, Lut* lut, std::stri
         std::vector<char> bytes;
         Lut loaded = readLutFile(path, &bytes);
         if (!loaded.isLoaded()) {
-            errorBox(unreadableLutText(path) + "\nThe current LUT is kept.");
-            *refused = true;
+            *refused = unreadableLutText(path);
+            errorBox(*refused + "\nThe current LUT is kept.");
             return;
         }
         *isLocal = true;
@@ -45,9 +46,8 @@ GalleryResultCallbacks galleryResultCallbacks(bool* isLocal, Lut* lut, std::stri
         if (displayName.empty()) displayName = "NONE";
         const int n = chosen.getDimSize();
         if (!chosen.isLoaded() || n < 1 || !chosen.getData()) {
-            errorBox("Cannot download the LUT " + displayName +
-                     " from the online library: the service sent no LUT.\nThe current LUT is kept.");
-            *refused = true;
+            *refused = "Cannot download the LUT " + displayName + " from the online library: the service sent no LUT.";
+            errorBox(*refused + "\nThe current LUT is kept.");
             return;
         }
         *isLocal = false;
@@ -58,30 +58,33 @@ GalleryResultCallbacks galleryResultCallbacks(bool* isLocal, Lut* lut, std::stri
     return callbacks;
 }
 
-bool openGallery(void* pixels, int width, int height, int channels, int bytesPerPixel, bool* isLocal, Lut* lut,
-                 std::string* name, std::vector<char>* preset) {
-    if (!isLocal || !lut || !name || !preset) return true;
+std::string openGallery(void* pixels, int width, int height, int channels, int bytesPerPixel, bool* isLocal,
+                        Lut* lut, std::string* name, std::vector<char>* preset) {
+    if (!isLocal || !lut || !name || !preset) return "the LUT Manager has nowhere to deliver a LUT";
     if (!isUsableFrame(pixels, width, height, channels, bytesPerPixel, false)) {
         const std::string size = std::to_string(width) + " x " + std::to_string(height) + " pixels";
+        // The same words in the box and, for the caller, in one line.
+        std::string why;
         if (pixels && width > 0 && height > 0 && !previewFits(width, height))
-            errorBox("The LUT Manager cannot show this frame (" + size + "): it is more than " +
-                         std::to_string(kMaxPreviewHeight / 512) + " times as tall as it is wide.",
-                     "LUT Manager");
+            why = "cannot show this frame (" + size + "): it is more than " + std::to_string(kMaxPreviewHeight / 512) +
+                  " times as tall as it is wide.";
         else
-            errorBox("The LUT Manager cannot show this frame (" + size + ", " + std::to_string(channels) +
-                         " channels, " + std::to_string(bytesPerPixel) +
-                         " bytes per pixel): it needs a frame of 8-bit A, R, G, B pixels.",
-                     "LUT Manager");
-        return true;
+            why = "cannot show this frame (" + size + ", " + std::to_string(channels) + " channels, " +
+                  std::to_string(bytesPerPixel) + " bytes per pixel): it needs a frame of 8-bit A, R, G, B pixels.";
+        errorBox("The LUT Manager " + why, "LUT Manager");
+        return "the LUT Manager " + why;
     }
     std::vector<unsigned char> rgba = argbToRgba(static_cast<const unsigned char*>(pixels), width, height);
     GalleryResultCallbacks callbacks = galleryResultCallbacks(isLocal, lut, name, preset);
-    const std::shared_ptr<bool> refused = callbacks.refused;
+    const std::shared_ptr<std::string> refused = callbacks.refused;
     LutGallery gallery(std::move(callbacks.file), std::move(callbacks.online));
     gallery.updateImage(rgba.data(), width, height, channels, bytesPerPixel);
     std::vector<unsigned char>().swap(rgba);  // only the preview is needed from here on
-    gallery.start(*name);
-    return !*refused && !gallery.deliveryFailed;
+    if (!gallery.start(*name)) return "the LUT Manager could not open its window";
+    std::string why = !refused->empty() ? *refused : gallery.deliveryFailure;
+    if (why.empty()) return {};
+    std::replace(why.begin(), why.end(), '\n', ' ');  // the caller reports one line
+    return "the LUT chosen in the LUT Manager was not taken: " + why;
 }
 
 LutGallery::LutGallery(std::function<void(std::string)> fileCallback_,

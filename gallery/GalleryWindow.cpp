@@ -47,9 +47,9 @@ std::function<void()> quietly(F action) {
 
 }  // namespace
 
-void LutGallery::start(std::string name) {
+bool LutGallery::start(std::string name) {
     lastPath = std::move(name);
-    if (running) return;
+    if (running) return true;
     running = true;
 
     // Every way out of here tears the screen down (its context current) and
@@ -113,6 +113,7 @@ void LutGallery::start(std::string name) {
         running = false;
         box(failure, "Exception");
     }
+    return failure == nullptr;
 }
 
 std::function<void(LutGallery&)>& LutGallery::openingObserver() {
@@ -187,16 +188,16 @@ void LutGallery::deliverOnline(const GalleryItem& item) {
     bool failed = false;
     const MemoryStruct bytes = api->downloadLutPreset(item.id, &failed);
     if (failed) {
-        deliveryFailed = true;
-        box(unreachableLibraryText("the preset of the LUT " + name), kDeliveryTitle);
+        deliveryFailure = unreachableLibraryText("the preset of the LUT " + name);
+        box(deliveryFailure, kDeliveryTitle);
         return;
     }
     std::vector<char> preset(bytes.memory(), bytes.memory() + bytes.size());
     if (!lutCallback) return;
     Lut lut = api->downloadLut(item.id, &failed);
     if (failed) {
-        deliveryFailed = true;
-        box(unreachableLibraryText("the LUT " + name), kDeliveryTitle);
+        deliveryFailure = unreachableLibraryText("the LUT " + name);
+        box(deliveryFailure, kDeliveryTitle);
         return;
     }
     lutCallback(std::move(lut), name, std::move(preset));

@@ -35,11 +35,12 @@ class Widget;
 // Runs the LUT Manager on a frame of 8-bit pixels A, R, G, B (rows as the host
 // gives them) and, when the user chooses a LUT, replaces *lut, *name and
 // *preset by it (*isLocal tells where it came from). Returns when the window
-// has closed: false when the user chose a LUT that could not be taken (a box
-// said why, nothing changed), else true. A frame that is not 4 channels of one
-// byte, or that has no pixels, opens no window: a box says so and nothing
-// changes.
-bool openGallery(void* pixels, int width, int height, int channels, int bytesPerPixel, bool* isLocal, Lut* lut,
+// has closed: the empty string, or why nothing was taken: no window opened,
+// or the LUT the user chose could not be taken (a box said why, nothing
+// changed). A frame that is not 4 channels of one byte, that has no pixels,
+// or that the preview cannot hold, opens no window: a box says so and
+// nothing changes.
+std::string openGallery(void* pixels, int width, int height, int channels, int bytesPerPixel, bool* isLocal, Lut* lut,
                  std::string* name, std::vector<char>* preset);
 
 // The two result callbacks of openGallery, bound to the caller's state. A LUT
@@ -48,8 +49,8 @@ bool openGallery(void* pixels, int width, int height, int channels, int bytesPer
 struct GalleryResultCallbacks {
     std::function<void(std::string)> file;
     std::function<void(Lut, std::string, std::vector<char>)> online;
-    // Set when either callback refused what it was given.
-    std::shared_ptr<bool> refused = std::make_shared<bool>(false);
+    // Why either callback refused what it was given; empty when it took it.
+    std::shared_ptr<std::string> refused = std::make_shared<std::string>();
 };
 GalleryResultCallbacks galleryResultCallbacks(bool* isLocal, Lut* lut, std::string* name,
                                               std::vector<char>* preset);
@@ -68,8 +69,9 @@ public:
     // pixels or of another layout.
     bool updateImage(const void* pixels, int width, int height, int channels, int bytesPerPixel);
 
-    // Runs the window until it closes, then delivers the selection.
-    void start(std::string name);
+    // Runs the window until it closes, then delivers the selection. False
+    // when no window could be made (a box titled "Exception" says so).
+    bool start(std::string name);
     // Asks the window to close; the modal loop ends at its next turn.
     void stop();
 
@@ -143,8 +145,9 @@ public:
     // Whether the grid below the toolbar lists the folder in the path box (not
     // a progress panel left by a listing that ended early, nor the account form).
     bool folderOnShow = false;
-    // A chosen online LUT or its preset did not arrive (a box said so).
-    bool deliveryFailed = false;
+    // Why a chosen online LUT or its preset did not arrive (a box said so);
+    // empty while nothing failed.
+    std::string deliveryFailure;
     // Set while the window's events are being handed out (by the modal loop
     // or a listing's progress), when no listing may take them itself.
     bool takingEvents = false;

@@ -282,6 +282,7 @@ bool press(Session& s, const std::vector<std::string>& a) {
     seen.framesAsked = s.frame.requests().asked;
     seen.framesGiven = s.frame.requests().given;
     seen.frameProblem = s.frame.requests().problem;
+    if (const FxQuillaneInspection* effect = instance->inspection()) seen.actionFailure = effect->actionFailure();
     const std::string failure = pressFailure(seen);
     if (failure.empty()) return true;
     // As in an editor, the user carries on after the box: the effect kept its
@@ -416,6 +417,9 @@ std::string pressFailure(const PressObservation& seen) {
     if (needsDisplay && !seen.displayAvailable)
         return seen.button == 3 ? "the LUT Manager needs a display (DISPLAY is not set)"
                                 : "the file dialog needs a display (DISPLAY is not set)";
+    const bool choice = seen.button == 4 || seen.button == 5 || seen.button == 6;
+    if (!seen.actionFailure.empty())
+        return choice ? "no LUT was taken, the effect kept its LUT: " + seen.actionFailure : seen.actionFailure;
     // The last box is the one that ended the action.
     const std::string shown = seen.boxes.empty() ? "" : "\"" + seen.boxes.back() + "\"";
     if (seen.button == 2 && !seen.boxes.empty()) return "the desktop program was not started (box " + shown + ")";
@@ -427,8 +431,9 @@ std::string pressFailure(const PressObservation& seen) {
     const bool frameRefused = std::find(seen.boxes.begin(), seen.boxes.end(), "LUT Manager") != seen.boxes.end();
     if (seen.button == 3 && frameRefused)
         return "the LUT Manager cannot show the current frame (box \"LUT Manager\")";
-    const bool choice = seen.button == 3 || seen.button == 4 || seen.button == 5 || seen.button == 6;
-    if (choice && !seen.saved && !seen.boxes.empty()) return "no LUT was taken, the effect kept its LUT (box " + shown + ")";
+    // A LUT chosen in the LUT Manager that could not be taken says so in a box too.
+    if ((choice || seen.button == 3) && !seen.saved && !seen.boxes.empty())
+        return "no LUT was taken, the effect kept its LUT (box " + shown + ")";
     return {};
 }
 

@@ -26,6 +26,7 @@ struct PressObservation {
     bool displayAvailable = false;
     bool dialogScripted = false;  // the file dialog's answer comes from the environment
     std::vector<std::string> boxes;  // titles of the boxes shown (seen when boxes go to standard error)
+    std::string actionFailure;       // the effect's own word on why its action did not do its work
 };
 
 // Why the press failed, or empty when it did what it was for. Decided by what
@@ -33,6 +34,9 @@ struct PressObservation {
 //  - an action that asked for the current frame and got none could not run;
 //  - the LUT Manager (3) and the file dialog (4, unless its answer is
 //    scripted) cannot run without a display;
+//  - an action the effect itself says did not do its work failed, for the
+//    effect's reason (whether or not a box was seen: with a display, boxes
+//    are windows the host cannot read); for an effect that says nothing:
 //  - the LUT Manager (3) failed when its start showed the "Exception" box
 //    (no window could be made, though a display was named) or its
 //    "LUT Manager" box (it cannot show the current frame);

@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "host/HostFiles.h"
+#include "desktop/FileReplace.h"
 
 namespace host {
 namespace {
@@ -343,26 +344,13 @@ bool projectFromText(const std::string& text, const std::string& path,
 
 bool writeProjectFile(const std::string& path, const std::vector<std::vector<StoredValue>>& project,
                       std::string* error) {
-    const std::string text = projectText(project);
-    // Written beside the target and renamed over it, so that a failed save
-    // never leaves half a project.
-    const std::string temporary = path + ".saving";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << text;
-        out.flush();
-        if (!out) {
-            if (error) *error = "cannot write the project " + path;
-            std::remove(temporary.c_str());
-            return false;
-        }
-    }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        if (error) *error = "cannot write the project " + path;
-        std::remove(temporary.c_str());
-        return false;
-    }
-    return true;
+    // A temporary file of its own beside the target, renamed over it: a save
+    // that fails or is killed never leaves half a project, and two saves of
+    // the same project at once never spoil each other's.
+    std::string reason;
+    if (replaceFileWhole(path, path + ".saving.", projectText(project), 0666, &reason)) return true;
+    if (error) *error = "cannot save the project " + path + ": " + reason;
+    return false;
 }
 
 bool readProjectFile(const std::string& path, std::vector<std::vector<StoredValue>>* project, std::string* error) {

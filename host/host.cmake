@@ -6,7 +6,7 @@ add_library(quillane_host STATIC
   ${CMAKE_CURRENT_LIST_DIR}/Project.cpp
   ${CMAKE_CURRENT_LIST_DIR}/HostFiles.cpp
   ${CMAKE_CURRENT_LIST_DIR}/HostCli.cpp)
-target_link_libraries(quillane_host PUBLIC quillane_fxplug PRIVATE nlohmann_json::nlohmann_json ${CMAKE_DL_LIBS})
+target_link_libraries(quillane_host PUBLIC quillane_fxplug PRIVATE quillane_files nlohmann_json::nlohmann_json ${CMAKE_DL_LIBS})
 target_compile_definitions(quillane_host PRIVATE QUILLANE_DEFAULT_EFFECT_MODULE="${QUILLANE_EFFECT_MODULE}")
 
 add_executable(quillane-host ${CMAKE_CURRENT_LIST_DIR}/main.cpp)

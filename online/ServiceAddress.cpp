@@ -41,4 +41,16 @@ ServiceAddress serviceAddress() {
     return address;
 }
 
+bool serviceConfigured() {
+    // Names under .example are reserved and never resolve (RFC 2606).
+    static const std::string reserved = ".example";
+    const std::string url = serviceAddress().baseUrl;
+    const std::size_t hostStart = url.find("://");
+    std::string host = url.substr(hostStart == std::string::npos ? 0 : hostStart + 3);
+    host = host.substr(0, host.find_first_of(":/"));
+    for (char& c : host) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return host.size() < reserved.size() ||
+           host.compare(host.size() - reserved.size(), reserved.size(), reserved) != 0;
+}
+
 }  // namespace quillane::online

@@ -24,4 +24,8 @@ extern const char* const kDefaultServiceUrl;
 // so the account's credentials never travel in clear text. A trailing "/" is dropped.
 ServiceAddress serviceAddress();
 
+// False while the address in use is the built-in placeholder on a reserved
+// domain (no real origin filled in, no mirror named): nothing could be asked.
+bool serviceConfigured();
+
 }  // namespace quillane::online

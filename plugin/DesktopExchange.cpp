@@ -153,18 +153,23 @@ void lowerBusy(ImageMapping* image) {
 }
 
 SendResult sendToDesktop(ImageMapping* image, LutMapping* lut, std::uint32_t instanceId, const FxBitmap& bitmap,
-                         const std::vector<char>& preset, const std::string& lutName, const std::string& presetPath) {
+                         const std::vector<char>& preset, const std::string& lutName, const std::string& presetPath,
+                         std::string* why) {
+    const auto notSent = [why](const std::string& reason) {
+        if (why)
+            *why = reason;
+        else
+            std::cerr << "Quillane: " << reason << "\n";
+        return SendResult::NotSent;
+    };
     switch (writeFrame(image, lut, instanceId, bitmap)) {
     case FrameResult::Written: break;
-    case FrameResult::NoRecord:
-        std::cerr << "Quillane: the exchange files are not available\n";
-        return SendResult::NotSent;
+    case FrameResult::NoRecord: return notSent("the exchange files are not available");
     case FrameResult::TooLarge:
-        std::cerr << "Quillane: the frame is too large for the exchange\n";
-        return SendResult::NotSent;
-    case FrameResult::BadFrame:
-        std::cerr << "Quillane: the frame cannot be read\n";
-        return SendResult::NotSent;
+        return notSent("the frame (" + std::to_string(bitmap.width()) + " x " + std::to_string(bitmap.height()) +
+                       " pixels) is larger than the exchange holds (" + std::to_string(ImageMapping::kMaxWidth) +
+                       " x " + std::to_string(ImageMapping::kMaxHeight) + ")");
+    case FrameResult::BadFrame: return notSent("the frame cannot be read");
     }
 
     const bool modal = isModalPluginMode(getValueFromReg("ModalPluginMode", false));
@@ -175,7 +180,10 @@ SendResult sendToDesktop(ImageMapping* image, LutMapping* lut, std::uint32_t ins
     if (!preset.empty() && writeOutgoingPreset(presetPath, preset)) handOver = presetPath;
     lowerBusy(image);
 
-    startQuillane(handOver, modal);
+    // One that could not be started is looked for all the same, as if it
+    // had been (an answer may still come from one started by hand).
+    const std::string notStarted = startQuillane(handOver, modal);
+    if (why && !notStarted.empty()) *why = "the desktop program was not started: " + notStarted;
     return modal ? SendResult::Modal : SendResult::NonModal;
 }
 

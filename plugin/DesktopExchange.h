@@ -75,9 +75,12 @@ enum class SendResult {
 // The whole send: the frame into the records, the preset written to
 // presetPath and handed to the application (or else the LUT's name, for a LUT
 // from a file its path, unchanged), and the application started in the mode
-// the settings ask for.
+// the settings ask for. When nothing is sent, the reason goes to *why (one
+// line for the user), or to standard error when why is null; so does the
+// reason the application could not be started (the frame is sent all the same).
 SendResult sendToDesktop(ImageMapping* image, LutMapping* lut, std::uint32_t instanceId, const FxBitmap& bitmap,
-                         const std::vector<char>& preset, const std::string& lutName, const std::string& presetPath);
+                         const std::vector<char>& preset, const std::string& lutName, const std::string& presetPath,
+                         std::string* why = nullptr);
 
 // What the application handed back.
 struct DesktopAnswer {

@@ -100,6 +100,7 @@ public:
     const std::string& incomingPresetPath() const override { return _lutPresetFilePath; }
     const std::string& outgoingPresetPath() const override { return _lutSavePresetFilePath; }
     bool exchangeAvailable() const override;
+    const std::string& actionFailure() const override { return _actionFailure; }
 
     // The instance counter of this process: the id of the latest instance.
     static int lastPluginID();
@@ -109,6 +110,9 @@ private:
     // and the LUT image rebuilt from _lut whenever loadLut replaces it.
     bool makeContextCache();
     void rebuildLutImage();
+
+    // Which exchange file could not be made and why; empty when both are mapped.
+    std::string exchangeFailure() const;
 
     const std::string& shownName() const { return _name.empty() ? kNoLutLoaded : _name; }
 
@@ -142,4 +146,6 @@ private:
     std::unique_ptr<MemoryMappingFile<ImageMapping>> _fileMapping;
     std::unique_ptr<MemoryMappingFile<LutMapping>> _lutFileMapping;
     std::shared_ptr<CIImage> _inputLUTCI;
+    // Set by a button action that did not do its work; cleared at every press.
+    std::string _actionFailure;
 };

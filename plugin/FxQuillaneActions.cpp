@@ -3,6 +3,8 @@
 // folder of the online library), and the About box.
 #include <dirent.h>
 
+#include <cerrno>
+#include <cstring>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -16,6 +18,7 @@
 #include "lut/LocalLutPath.h"
 #include "lut/LutFile.h"
 #include "online/OnlineAPI.h"
+#include "online/ServiceAddress.h"
 #include "platform/nfd/nfd.h"
 #include "plugin/FxQuillane.h"
 
@@ -52,12 +55,16 @@ struct DirCloser {
 };
 
 // The LUT files of a folder in the order the directory gives them: names that
-// hold ".cube" or ".3dl" anywhere, hidden names left out. Empty when the
-// folder cannot be read.
-std::vector<std::string> lutFilesOf(const std::string& folder) {
+// hold ".cube" or ".3dl" anywhere, hidden names left out. Empty, with the
+// reason in *why, when the folder cannot be read.
+std::vector<std::string> lutFilesOf(const std::string& folder, std::string* why) {
     std::vector<std::string> names;
     std::unique_ptr<DIR, DirCloser> dir(folder.empty() ? nullptr : ::opendir(folder.c_str()));
-    if (!dir) return names;
+    if (!dir) {
+        *why = folder.empty() ? "its name holds no folder"
+                              : "cannot read its folder " + folder + ": " + std::strerror(errno);
+        return names;
+    }
     while (const dirent* entry = ::readdir(dir.get())) {
         const std::string name = entry->d_name;
         if (name.empty() || name[0] == '.') continue;  // ".", ".." and hidden files
@@ -108,19 +115,26 @@ void errorBox(const std::string& message, const char* title = kErrorTitle) {
     showBox(message.c_str(), title, BoxStyle::Error, BoxButtons::OK);
 }
 
+// The first line of a box's text, as the one line a failed press reports.
+std::string firstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
+
 }  // namespace
 
 void FxQuillane::openLutGallery() {
     // The thumbnails are graded from 8 bits a channel, at the lowest quality.
     const std::unique_ptr<FxBitmap> bitmap = frameOfLastRender(kFxDepth_UINT8, 0);
-    if (!bitmap) return;
-    bool isLocal = false;
-    // A LUT the user chose but that could not be taken (its box said why)
-    // leaves the effect as it was: nothing to store.
-    if (!openGallery(bitmap->dataPtr(), static_cast<int>(bitmap->width()), static_cast<int>(bitmap->height()), 4,
-                     static_cast<int>(FxBitmap::bytesPerPixel(bitmap->depth())), &isLocal, &_lut, &_name, &_preset))
+    if (!bitmap) {
+        _actionFailure = "there is no current frame to show";
         return;
-    saveLut();
+    }
+    bool isLocal = false;
+    // A window that never opened, or a chosen LUT that could not be taken
+    // (its box said why), leaves nothing to store.
+    _actionFailure = openGallery(bitmap->dataPtr(), static_cast<int>(bitmap->width()),
+                                 static_cast<int>(bitmap->height()), 4,
+                                 static_cast<int>(FxBitmap::bytesPerPixel(bitmap->depth())), &isLocal, &_lut, &_name,
+                                 &_preset);
+    if (_actionFailure.empty()) saveLut();
 }
 
 void FxQuillane::choseFileLut() {
@@ -135,7 +149,9 @@ void FxQuillane::choseFileLut() {
     Lut lut = readLutFile(path, &preset);
     // An unreadable file must not replace the user's LUT by nothing.
     if (!lut.isLoaded()) {
-        errorBox(unreadableLutText(path) + "\nThe current LUT is kept.");
+        const std::string text = unreadableLutText(path);
+        errorBox(text + "\nThe current LUT is kept.");
+        _actionFailure = firstLine(text);
         return;
     }
     _name = path;
@@ -150,24 +166,45 @@ void FxQuillane::changePrevLut() { selectNextPrevLut(false); }
 
 void FxQuillane::selectNextPrevLut(bool next) {
     const LutLocation at = locate(_name);
+    // Each way of finding nothing to step to keeps the LUT and says why.
+    const std::string subject = _name.empty() ? "no LUT is chosen" : "the LUT " + _name;
 
     std::unique_ptr<OnlineAPI> api;
     std::vector<std::pair<std::string, int>> onlineLuts;
     std::vector<std::string> names;
     if (at.isFile) {
-        names = lutFilesOf(at.folder);
+        std::string why;
+        names = lutFilesOf(at.folder, &why);
+        if (!why.empty()) {
+            _actionFailure = subject + ": " + why;
+            return;
+        }
+        if (names.empty()) {
+            _actionFailure = "the folder " + at.folder + " holds no LUT files";
+            return;
+        }
     } else {
+        if (!quillane::online::serviceConfigured()) {
+            _actionFailure = subject + (_name.empty() ? "" : " is an online LUT") +
+                             ", and no online library is configured (QUILLANE_SERVICE_URL is not set)";
+            return;
+        }
         api = std::make_unique<OnlineAPI>();
         bool failed = false;
         onlineLuts = onlineLutsOf(at.folder, *api, &failed);
         if (failed) {
-            errorBox(unreachableLibraryText(at.folder.empty() ? std::string("the listing of its top folder")
-                                                              : "the listing of the folder " + at.folder));
+            const std::string text = unreachableLibraryText(
+                at.folder.empty() ? std::string("the listing of its top folder") : "the listing of the folder " + at.folder);
+            errorBox(text);
+            _actionFailure = firstLine(text);
             return;
         }
         for (const auto& lut : onlineLuts) names.push_back(lut.first);
+        if (names.empty()) {
+            _actionFailure = "the online library listed no LUTs in the folder \"" + at.folder + "\"";
+            return;
+        }
     }
-    if (names.empty()) return;
 
     // The first entry that begins with the leaf is where we are.
     std::size_t current = names.size();
@@ -177,7 +214,10 @@ void FxQuillane::selectNextPrevLut(bool next) {
             break;
         }
     }
-    if (current == names.size()) return;
+    if (current == names.size()) {
+        _actionFailure = subject + " is no longer in its folder";
+        return;
+    }
 
     // An entry that gives no LUT (not a LUT, a folder, a LUT the service
     // cannot send) must not end the walk there for good: step on past it in
@@ -199,7 +239,9 @@ void FxQuillane::selectNextPrevLut(bool next) {
             const OnlineFetch fetched = downloadOnlineLut(*api, onlineLuts, entry, &lut, &preset);
             if (fetched == OnlineFetch::LutFailed || fetched == OnlineFetch::PresetFailed) {
                 const char* what = fetched == OnlineFetch::LutFailed ? "the LUT " : "the preset of the LUT ";
-                errorBox(unreachableLibraryText(what + newName));
+                const std::string text = unreachableLibraryText(what + newName);
+                errorBox(text);
+                _actionFailure = firstLine(text);
                 return;
             }
         }
@@ -220,6 +262,7 @@ void FxQuillane::selectNextPrevLut(bool next) {
                                         : "Cannot download the LUT " + firstFailure +
                                               " from the online library: the service sent no LUT.";
     errorBox(first + others + "\nThe current LUT is kept.");
+    _actionFailure = firstLine(first);
 }
 
 void FxQuillane::openAbout() {

@@ -23,18 +23,38 @@ std::unique_ptr<FxBitmap> FxQuillane::frameOfLastRender(unsigned depth, unsigned
     return bitmap;
 }
 
+std::string FxQuillane::exchangeFailure() const {
+    // The records were made (or not) when the instance started; the file
+    // named is the first that could not be.
+    for (const std::string* failure : {_fileMapping ? &_fileMapping->failure : nullptr,
+                                       _lutFileMapping ? &_lutFileMapping->failure : nullptr})
+        if (failure && !failure->empty()) return "the exchange file " + *failure;
+    return exchangeAvailable() ? std::string() : "the exchange files were not made";
+}
+
 void FxQuillane::openQuillane() {
     const std::unique_ptr<FxBitmap> bitmap = frameOfLastRender(kFxDepth_FLOAT32, kFxQuality_HIGH);
-    if (!bitmap) return;
+    if (!bitmap) {
+        _actionFailure = "there is no current frame to send";
+        return;
+    }
+    if (!exchangeAvailable()) {
+        _actionFailure = "the frame cannot be sent to the desktop program: " + exchangeFailure();
+        return;
+    }
 
     ImageMapping* image = _fileMapping ? _fileMapping->data : nullptr;
     LutMapping* lut = _lutFileMapping ? _lutFileMapping->data : nullptr;
+    std::string why;
     switch (desktop_exchange::sendToDesktop(image, lut, static_cast<std::uint32_t>(_currentPluginID), *bitmap,
-                                            _preset, _name, _lutSavePresetFilePath)) {
-    case desktop_exchange::SendResult::NotSent: break;
+                                            _preset, _name, _lutSavePresetFilePath, &why)) {
+    case desktop_exchange::SendResult::NotSent:
+        _actionFailure = "the frame cannot be sent to the desktop program: " + why;
+        break;
     case desktop_exchange::SendResult::Modal: checkLutMapping(); break;
     case desktop_exchange::SendResult::NonModal: _isRunCheck = true; break;
     }
+    if (_actionFailure.empty() && !why.empty()) _actionFailure = why;
 }
 
 void FxQuillane::checkLutMapping() {

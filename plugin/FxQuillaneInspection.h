@@ -2,7 +2,8 @@
 // What the effect shows of its state to a host that knows it (our host's
 // "state" command and the tests): the instance id, the LUT it restored, its
 // name and preset, and whether the exchange with the desktop application is
-// available. The editor itself never sees any of this; it sees parameters.
+// available, and why the latest button action failed. The editor itself never
+// sees any of this; it sees parameters.
 //
 // Reached from an effect with dynamic_cast<FxQuillaneInspection*>(filter);
 // the class has no out-of-line members, so every module and program that
@@ -23,6 +24,10 @@ public:
     virtual const std::string& outgoingPresetPath() const = 0;
     // Both shared exchange records are mapped.
     virtual bool exchangeAvailable() const = 0;
+    // Why the latest button action did not do its work, in one line the user
+    // can act on; empty when it did, or when the user chose to do nothing (a
+    // cancelled dialog). It does not depend on whether a box was seen.
+    virtual const std::string& actionFailure() const = 0;
 
 protected:
     ~FxQuillaneInspection() = default;

@@ -342,4 +342,49 @@ TEST_F(ActionsHostCli, UnderAFileSizeLimitTheHostWorksAndAFrameCutShortIsNotLeft
     EXPECT_FALSE(std::filesystem::exists(cut));
 }
 
+// Next and Previous that find nothing to step to took no LUT: the press
+// fails with one line that says why, and the project stays as it was.
+TEST_F(ActionsHostCli, NextAndPreviousWithNothingToStepToFailWithTheReasonAndKeepTheProject) {
+    const std::string dir = lutDir();
+    writeCube(dir + "/a.cube", 0.25f);
+    writeCube(dir + "/b.cube", 0.5f);
+    const std::string project = sandbox.dir.file("project.json");
+    ASSERT_EQ(host("choose-file '" + dir + "/a.cube' save '" + project + "'").status, 0);
+    const std::string chosen = readFile(project);
+    // The same project naming an online LUT, or a file whose folder went away.
+    const auto naming = [&](const std::string& name) {
+        std::string text = chosen;
+        const std::string quoted = "\"" + dir + "/a.cube\"";
+        for (std::size_t at; (at = text.find(quoted)) != std::string::npos;)
+            text.replace(at, quoted.size(), "\"" + name + "\"");
+        return text;
+    };
+    const std::string noService = "QUILLANE_SERVICE_URL=";
+    const std::string kept = "no LUT was taken, the effect kept its LUT: ";
+    struct Case {
+        std::string project;  // empty: a new instance, no LUT chosen
+        std::string env;
+        std::string reason;
+    } cases[] = {
+        {"", noService, "no LUT is chosen, and no online library is configured (QUILLANE_SERVICE_URL is not set)"},
+        {naming("Film/Warm"), noService,
+         "the LUT Film/Warm is an online LUT, and no online library is configured (QUILLANE_SERVICE_URL is not set)"},
+        {naming(dir + "/gone/a.cube"), "",
+         "the LUT " + dir + "/gone/a.cube: cannot read its folder " + dir + "/gone: No such file or directory"},
+        {naming(dir + "/c.cube"), "", "the LUT " + dir + "/c.cube is no longer in its folder"},
+        {naming(sandbox.dir.file("empty") + "/a.cube"), "", "the folder " + sandbox.dir.file("empty") + " holds no LUT files"},
+    };
+    std::filesystem::create_directories(sandbox.dir.file("empty"));
+    for (const Case& c : cases) {
+        for (const char* button : {"5", "6"}) {
+            const std::string open = c.project.empty() ? "new" : "open '" + project + "'";
+            if (!c.project.empty()) writeFile(project, c.project);
+            const HostRun run = host(open + " press " + button + " save '" + project + "'", c.env);
+            EXPECT_EQ(run.status, 1) << run.out;
+            EXPECT_EQ(run.out, "quillane-host: press " + std::string(button) + ": " + kept + c.reason + "\n");
+            if (!c.project.empty()) EXPECT_EQ(readFile(project), c.project) << c.reason;
+        }
+    }
+}
+
 }  // namespace

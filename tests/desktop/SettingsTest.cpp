@@ -2,11 +2,14 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <set>
 
 #include "DesktopTestEnv.h"
@@ -263,6 +266,141 @@ TEST_F(SettingsTest, ConcurrentWritersLoseNothingAndTheFileIsNeverEmptyOrPartial
     EXPECT_EQ(getValueFromReg("ProgramPath", false), "/opt/q");
     EXPECT_EQ(folderEntries(sandbox.home() + "/.config/QuillaneMac/"), kSettingsFiles);
     EXPECT_TRUE(boxes.boxes.empty());
+}
+
+// Several processes at once ask for the same missing key with create: the
+// insertion is a read-modify-write, so exactly one line may come of it, also
+// when the file itself is missing and made on the way.
+TEST_F(SettingsTest, ProcessesAskingForTheSameMissingKeyAtOnceAddOneLine) {
+    constexpr int kProcesses = 8;
+    constexpr int kRounds = 12;
+    const std::string programLine = "<Value Name=\"ProgramPath\" Type=\"2\">/opt/q</Value>\n";
+    for (const bool fileExists : {true, false}) {
+        for (int round = 0; round < kRounds; ++round) {
+            SCOPED_TRACE((fileExists ? "a file without the key, round " : "no file, round ") + std::to_string(round));
+            std::filesystem::remove_all(sandbox.home() + "/.config");
+            if (fileExists) writeFile(sandbox.settingsFile(), settingsWith(programLine));
+            int start[2];
+            ASSERT_EQ(::pipe(start), 0);
+            std::vector<pid_t> children;
+            for (int i = 0; i < kProcesses; ++i) {
+                const pid_t pid = ::fork();
+                if (pid == 0) {
+                    ::close(start[1]);
+                    char byte = 0;
+                    (void)::read(start[0], &byte, 1);  // all start together when the pipe closes
+                    ::_exit(getValueFromReg("PersonalAccountPassword", true).empty() ? 0 : 1);
+                }
+                children.push_back(pid);
+            }
+            ::close(start[0]);
+            ::close(start[1]);
+            for (pid_t pid : children) EXPECT_EQ(exitStatus(pid), 0);
+            const std::string line = "<Value Name=\"PersonalAccountPassword\" Type=\"2\"></Value>\n";
+            EXPECT_EQ(readFile(sandbox.settingsFile()), settingsWith(line + (fileExists ? programLine : "")));
+            EXPECT_EQ(folderEntries(sandbox.home() + "/.config/QuillaneMac/"), kSettingsFiles);
+        }
+    }
+}
+
+// A rewrite killed half way leaves its temporary file (which holds the
+// password); the next rewrite removes every one that no living writer holds.
+TEST_F(SettingsTest, TheNextRewriteRemovesTemporaryFilesOfKilledRewrites) {
+    const std::string folder = sandbox.home() + "/.config/QuillaneMac/";
+    const std::string programLine = "<Value Name=\"ProgramPath\" Type=\"2\">/opt/q</Value>\n";
+    writeFile(sandbox.settingsFile(), settingsWith(programLine));
+    saveLoginPassword("me@x", "first");
+
+    // Real writers killed at arbitrary moments of their rewrites.
+    const std::string longPassword(200000, 'p');
+    for (int kill = 0; kill < 40; ++kill) {
+        const pid_t writer = ::fork();
+        if (writer == 0) {
+            for (int i = 0;; ++i) setValuesInReg({{"PersonalAccountPassword", longPassword + std::to_string(i)}});
+        }
+        ::usleep(1000 + (kill * 7919) % 20000);
+        ::kill(writer, SIGKILL);
+        EXPECT_EQ(exitStatus(writer), 100 + SIGKILL);
+    }
+    // A leftover whose writer is long gone, and one a living writer holds.
+    writeFile(folder + "reg_buf.xml.Dead00", "a password");
+    int held[2];
+    ASSERT_EQ(::pipe(held), 0);
+    const pid_t holder = ::fork();
+    if (holder == 0) {
+        const int fd = ::open((folder + "reg_buf.xml.Alive0").c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+        ::flock(fd, LOCK_EX);
+        ::close(held[1]);
+        ::pause();
+        ::_exit(0);
+    }
+    ::close(held[1]);
+    char byte = 0;
+    ASSERT_EQ(::read(held[0], &byte, 1), 0);  // the holder holds its file
+    ::close(held[0]);
+
+    saveLoginPassword("me@x", "second");
+    std::set<std::string> expected = kSettingsFiles;
+    expected.insert("reg_buf.xml.Alive0");
+    EXPECT_EQ(folderEntries(folder), expected);
+    EXPECT_EQ(getLoginPassword(), (std::vector<std::string>{"me@x", "second"}));
+    EXPECT_EQ(getValueFromReg("ProgramPath", false), "/opt/q");
+
+    ::kill(holder, SIGKILL);
+    EXPECT_EQ(exitStatus(holder), 100 + SIGKILL);
+    setValuesInReg({{"FavoriteLUTFolder", "/looks"}});
+    EXPECT_EQ(folderEntries(folder), kSettingsFiles);
+}
+
+// A rewrite that fails keeps the file and says which file and why in one line.
+TEST_F(SettingsTest, AFailedRewriteSaysWhichFileAndWhyInOneLine) {
+    saveLoginPassword("me@x", "secret");
+    const std::string before = readFile(sandbox.settingsFile());
+    // Each failure in a child of its own; its standard error comes back
+    // through a pipe (a file would be under the child's size limit too).
+    const auto failedWith = [&](const std::function<bool()>& setUp) {
+        int errors[2];
+        if (::pipe(errors) != 0) return std::string("no pipe");
+        const int status = inChild([&] {
+            ::dup2(errors[1], 2);
+            if (!setUp()) return 10;
+            saveLoginPassword("new@x", "other");
+            return 0;
+        });
+        ::close(errors[1]);
+        std::string text;
+        char chunk[4096];
+        for (ssize_t got; (got = ::read(errors[0], chunk, sizeof chunk)) > 0;) text.append(chunk, got);
+        ::close(errors[0]);
+        return status == 10 ? std::string("skip") : text;
+    };
+    const std::string full = failedWith([] {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{64, 64};
+        return ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
+    });
+    const std::string head = "Quillane: the settings file " + sandbox.settingsFile() + " was not saved: ";
+    EXPECT_EQ(full.rfind(head, 0), 0u) << full;
+    EXPECT_NE(full.find("File too large\n"), std::string::npos) << full;
+    EXPECT_EQ(std::count(full.begin(), full.end(), '\n'), 1) << full;
+
+    // A folder that cannot be written (root is not stopped by permissions:
+    // the child gives root up).
+    std::filesystem::path home = sandbox.home();
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(home))
+        ASSERT_EQ(::chown(entry.path().c_str(), 65534, 65534), 0);
+    ASSERT_EQ(::chmod(sandbox.dir.path().c_str(), 0711), 0);
+    ASSERT_EQ(::chmod(home.c_str(), 0755), 0);
+    ASSERT_EQ(::chmod((sandbox.home() + "/.config/QuillaneMac").c_str(), 0555), 0);
+    const std::string readOnly = failedWith([] { return ::setgid(65534) == 0 && ::setuid(65534) == 0; });
+    ::chmod((sandbox.home() + "/.config/QuillaneMac").c_str(), 0700);
+    if (readOnly != "skip") {
+        EXPECT_EQ(readOnly.rfind(head, 0), 0u) << readOnly;
+        EXPECT_NE(readOnly.find("Permission denied\n"), std::string::npos) << readOnly;
+        EXPECT_EQ(std::count(readOnly.begin(), readOnly.end(), '\n'), 1) << readOnly;
+    }
+    EXPECT_EQ(readFile(sandbox.settingsFile()), before);
+    EXPECT_EQ(folderEntries(sandbox.home() + "/.config/QuillaneMac/"), kSettingsFiles);
 }
 
 TEST_F(SettingsTest, WithoutHomeNothingIsTouched) {

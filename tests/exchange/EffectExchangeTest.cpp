@@ -6,6 +6,7 @@
 
 #include "EffectModule.h"
 #include "ExchangeTestEnv.h"
+#include "host/FrameFile.h"
 #include "host/HostRender.h"
 #include "lut/MathClass.h"
 #include "plugin/DesktopExchange.h"
@@ -186,4 +187,46 @@ TEST_F(EffectExchangeTest, WithoutAFrameNothingIsWrittenOrStarted) {
     EXPECT_EQ(image.data->fromPlugin, 0u);
     EXPECT_EQ(lut.data->fromPlugin, 0u);  // a frame too large: ExchangeTest
     EXPECT_TRUE(boxes.boxes.empty());
+}
+
+// Exchange files that cannot be made (a missing folder, a link planted at the
+// name, a file-size limit under which the 141 MB record cannot be sized) do not
+// stop the host; button 2 then fails with one line naming the file and the
+// reason, starts nothing and leaves the project as it was.
+using HostExchangeFiles = ExchangeTest;
+
+TEST_F(HostExchangeFiles, Button2FailsWithTheFileAndTheReasonWhenTheFilesCannotBeMade) {
+    const std::string frame = sandbox.dir.file("frame.png");
+    host::Frame f;
+    f.width = f.height = 2;
+    f.bytes.assign(16, 128);
+    ASSERT_TRUE(host::writePngFrame(frame, f, nullptr));
+    const std::string linked = sandbox.dir.file("linked"), limited = sandbox.dir.file("limited");
+    std::filesystem::create_directories(linked);
+    std::filesystem::create_directories(limited);
+    std::filesystem::create_symlink(sandbox.dir.file("elsewhere"), linked + "/" + kImageMappingName);
+    struct Case {
+        std::string folder;
+        std::string shell;  // run first, in the shell that starts the host
+        std::string reason;
+    } cases[] = {
+        {sandbox.dir.file("missing"), "", "No such file or directory"},
+        {linked, "", "Too many levels of symbolic links"},
+        // The host must outlive the limit: SIGXFSZ is ignored as the host
+        // itself will do.
+        {limited, "trap '' XFSZ; ulimit -f 256;", "cannot make it 141558048 bytes long: File too large"},
+    };
+    for (const Case& c : cases) {
+        const std::string before = sandbox.dir.file("before.json"), after = sandbox.dir.file("after.json");
+        const ProcessResult run = runProcess(
+            "bash -c \"" + c.shell + " env -u DISPLAY QUILLANE_EXCHANGE_DIR='" + c.folder + "' '" + kHostProgram +
+            "' new frame '" + frame + "' save '" + before + "' press 2 save '" + after + "'\" 2>&1");
+        EXPECT_EQ(run.status, 1) << run.out;
+        const std::string line = "quillane-host: press 2: the frame cannot be sent to the desktop program: "
+                                 "the exchange file " + c.folder + "/" + kImageMappingName + ": " + c.reason + "\n";
+        EXPECT_NE(run.out.find(line), std::string::npos) << run.out;
+        EXPECT_EQ(run.out.find("press 2"), run.out.rfind("press 2")) << "one line for the press\n" << run.out;
+        EXPECT_EQ(readFile(after), readFile(before));
+        EXPECT_FALSE(fileExists(reportPath)) << "the desktop program was started";
+    }
 }

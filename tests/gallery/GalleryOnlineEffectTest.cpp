@@ -124,6 +124,7 @@ TEST_F(GalleryOnlineEffect, AFailedPresetDownloadKeepsTheEffectsLutAndPreset) {
         EXPECT_FALSE(step) << "the window never ran the step";
         const std::vector<char>& preset = effect->currentPreset();
         if (c.taken) {
+            EXPECT_EQ(effect->actionFailure(), "");
             EXPECT_EQ(effect->currentName(), "Film/Night/Blue");
             EXPECT_TRUE(preset.empty());
             EXPECT_TRUE(boxes.boxes.empty());
@@ -134,7 +135,10 @@ TEST_F(GalleryOnlineEffect, AFailedPresetDownloadKeepsTheEffectsLutAndPreset) {
         EXPECT_EQ(std::string(preset.begin(), preset.end()), "old");
         ASSERT_EQ(boxes.boxes.size(), 1u);
         EXPECT_EQ(boxes.boxes[0].informativeText, unreachableLibraryText("the preset of the LUT Film/Night/Blue"));
-        // Nothing new to store: the press leaves the parameters alone, and so fails on the host.
+        // Nothing new to store: the press leaves the parameters alone, and says why to the host.
+        EXPECT_EQ(effect->actionFailure(),
+                  "the LUT chosen in the LUT Manager was not taken: The online library could not be reached: "
+                  "the preset of the LUT Film/Night/Blue did not arrive. The current LUT is kept.");
         for (const std::string& call : instance->calls())
             EXPECT_NE(call.rfind("setCustomParameterValue", 0), 0u) << call;
     }

@@ -139,6 +139,81 @@ TEST_F(HostGallery, ADoubleClickedLutIsSavedAndRendered) {
     EXPECT_LE(worstCodeAgainstCpu(in.bytes, graded.bytes, lut), 1);
 }
 
+// Asks every shown window of the program named `program` to close, as a
+// window manager's close button does; how many were asked.
+int closeWindowsOf(Display* display, const std::string& program, Window from = 0) {
+    if (!from) from = DefaultRootWindow(display);
+    int asked = 0;
+    XClassHint hint{};
+    XWindowAttributes attributes{};
+    if (XGetClassHint(display, from, &hint)) {
+        const bool ours = hint.res_name && program == hint.res_name;
+        if (hint.res_name) XFree(hint.res_name);
+        if (hint.res_class) XFree(hint.res_class);
+        if (ours && XGetWindowAttributes(display, from, &attributes) && attributes.map_state == IsViewable) {
+            XEvent event{};
+            event.xclient.type = ClientMessage;
+            event.xclient.window = from;
+            event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+            event.xclient.format = 32;
+            event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
+            event.xclient.data.l[1] = CurrentTime;
+            XSendEvent(display, from, False, NoEventMask, &event);
+            XFlush(display);
+            ++asked;
+        }
+    }
+    Window root = 0, parent = 0, *children = nullptr;
+    unsigned count = 0;
+    if (XQueryTree(display, from, &root, &parent, &children, &count))
+        for (unsigned i = 0; i < count; ++i) asked += closeWindowsOf(display, program, children[i]);
+    if (children) XFree(children);
+    return asked;
+}
+
+// With a display a failed action's box is a window the host cannot read: the
+// press fails all the same, by what the action did, and the project stays.
+TEST_F(HostGallery, WithADisplayAPressFailsByWhatItsActionDidThoughTheBoxIsAWindow) {
+    const DisplayHandle display = openDisplay();
+    ASSERT_TRUE(display) << "needs an X display (xvfb-run)";
+    const std::string tall = sandbox.dir.file("tall.png");
+    ASSERT_TRUE(host::writePngFrame(tall, redOverBlue(2, 40), nullptr));
+    struct Case {
+        std::string frame;
+        const char* button;
+        std::string says;
+    } cases[] = {
+        {tall, "3", "the LUT Manager cannot show this frame (2 x 40 pixels): it is more than 8 times as tall as it "
+                    "is wide."},
+        // The settings do not name the desktop program.
+        {frame, "2", "the desktop program was not started: its settings (" + sandbox.settingsFile() +
+                         ") do not say where it is installed"},
+    };
+    // Windows come and go while the tree is walked: a request about one that
+    // has just gone is no error of the test.
+    const auto previous = XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
+    for (const Case& c : cases) {
+        // A desktop program running anywhere on the machine would count as started.
+        ASSERT_TRUE(waitForNoQuillaneMac());
+        const std::string before = sandbox.dir.file("before.json");
+        std::future<ProcessResult> editor = std::async(std::launch::async, [&] {
+            return runProcess("timeout -s KILL 90 '" + kHostProgram + "' frame '" + c.frame + "' choose-file '" +
+                              looks + "/warm.cube' save '" + before + "' press " + c.button + " save '" + project +
+                              "' 2>&1");
+        });
+        int boxes = 0;
+        while (editor.wait_for(100ms) != std::future_status::ready)
+            boxes += closeWindowsOf(display.get(), "quillane-host");
+        const ProcessResult run = editor.get();
+        EXPECT_GE(boxes, 1) << "no box was shown";
+        EXPECT_EQ(run.status, 1) << run.out;
+        EXPECT_EQ(run.out, "quillane-host: press " + std::string(c.button) + ": " + c.says + "\n");
+        EXPECT_EQ(readFile(project), readFile(before));
+    }
+    XSync(display.get(), False);
+    XSetErrorHandler(previous);
+}
+
 TEST_F(HostGallery, WithoutADisplayThePressFailsWithTheBoxAndTheSaveKeepsTheLut) {
     const std::string kept = looks + "/warm.cube";
     std::ofstream(kept, std::ios::app) << "#64BLOB\n#a2VwdA==\n";  // a preset, "kept"

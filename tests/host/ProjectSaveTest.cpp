@@ -1,0 +1,125 @@
+// Saving a project: whole or not at all, also when two processes save the
+// same project at once, and a failed save says which file and why.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <set>
+
+#include "ProcessTools.h"
+#include "TempDir.h"
+#include "host/Project.h"
+
+namespace {
+
+using namespace quillane::test;
+using Project = std::vector<std::vector<host::StoredValue>>;
+
+// Version i of writer w: a LUT-sized block of its own and a number that
+// names the version.
+Project version(int writer, int i) {
+    std::vector<unsigned char> nodes(48 * 1024);
+    for (std::size_t k = 0; k < nodes.size(); ++k) nodes[k] = static_cast<unsigned char>(k * (writer + 3) + i);
+    return {{{8, FxValue::integer(writer * 1000 + i)}, {7, FxValue::data(std::move(nodes))}}};
+}
+
+std::set<std::string> entriesOf(const std::string& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) names.insert(entry.path().filename());
+    return names;
+}
+
+TEST(ProjectSave, TwoProcessesSavingTheSameProjectBothSucceedAndTheFileIsAlwaysOneOfTheirVersions) {
+    TempDir dir;
+    const std::string path = dir.file("project.json");
+    constexpr int kSaves = 100;
+    ASSERT_TRUE(host::writeProjectFile(path, version(0, 0), nullptr));
+
+    int stop[2];
+    ASSERT_EQ(::pipe(stop), 0);
+    const pid_t reader = ::fork();
+    if (reader == 0) {
+        ::close(stop[1]);
+        ::fcntl(stop[0], F_SETFL, O_NONBLOCK);
+        int bad = 0;
+        char byte = 0;
+        for (int round = 0; round < 200000 && ::read(stop[0], &byte, 1) != 0; ++round) {
+            const std::string text = readFile(path);
+            Project seen;
+            bool known = host::projectFromText(text, path, &seen, nullptr) && seen.size() == 1 &&
+                         !seen[0].empty() && seen[0][0].value.kind() == FxValue::Kind::Integer;
+            if (known) {
+                const std::int64_t number = seen[0][0].value.integerValue();
+                known = text == host::projectText(version(static_cast<int>(number / 1000),
+                                                          static_cast<int>(number % 1000)));
+            }
+            if (!known) ++bad;
+        }
+        ::_exit(bad == 0 ? 0 : 1);
+    }
+    ::close(stop[0]);
+
+    std::vector<pid_t> writers;
+    for (int w = 1; w <= 2; ++w) {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            int failed = 0;
+            for (int i = 0; i < kSaves; ++i) {
+                std::string error;
+                if (!host::writeProjectFile(path, version(w, i), &error)) {
+                    std::fprintf(stderr, "%s\n", error.c_str());
+                    ++failed;
+                }
+            }
+            ::_exit(failed == 0 ? 0 : 1);
+        }
+        writers.push_back(pid);
+    }
+    for (pid_t pid : writers) EXPECT_EQ(exitStatus(pid), 0) << "a save failed";
+    ::close(stop[1]);
+    EXPECT_EQ(exitStatus(reader), 0) << "the project was seen partial or foreign";
+
+    const std::string last = readFile(path);
+    EXPECT_TRUE(last == host::projectText(version(1, kSaves - 1)) || last == host::projectText(version(2, kSaves - 1)));
+    EXPECT_EQ(entriesOf(dir.path()), std::set<std::string>{"project.json"});
+}
+
+TEST(ProjectSave, AFailedSaveKeepsTheProjectAndNamesTheFileAndTheReason) {
+    TempDir dir;
+    const std::string path = dir.file("project.json");
+    ASSERT_TRUE(host::writeProjectFile(path, version(0, 1), nullptr));
+    const std::string before = readFile(path);
+    std::filesystem::create_directory(dir.file("folder"));
+
+    struct Case {
+        std::string path;
+        std::string reason;
+    } cases[] = {
+        {dir.file("missing/project.json"), "No such file or directory"},
+        {dir.file("folder"), "Is a directory"},
+    };
+    for (const Case& c : cases) {
+        std::string error;
+        EXPECT_FALSE(host::writeProjectFile(c.path, version(0, 2), &error));
+        EXPECT_EQ(error.rfind("cannot save the project " + c.path + ": ", 0), 0u) << error;
+        EXPECT_NE(error.find(c.reason), std::string::npos) << error;
+    }
+
+    // A disk that fills up half way (a file-size limit stands in for it).
+    EXPECT_EQ(inChild([&] {
+                  ::signal(SIGXFSZ, SIG_IGN);
+                  const rlimit limit{4096, 4096};
+                  ::setrlimit(RLIMIT_FSIZE, &limit);
+                  std::string error;
+                  const bool saved = host::writeProjectFile(path, version(0, 3), &error);
+                  return !saved && error.find("File too large") != std::string::npos ? 0 : 1;
+              }),
+              0);
+    EXPECT_EQ(readFile(path), before);
+    EXPECT_EQ(entriesOf(dir.path()), (std::set<std::string>{"folder", "project.json"}));
+}
+
+}  // namespace
