@@ -221,22 +221,11 @@ TEST_F(SettingsTest, ConcurrentWritersLoseNothingAndTheFileIsNeverEmptyOrPartial
     const std::string keys[] = {"email", "PersonalAccountPassword", "FavoriteLUTFolder"};
     constexpr int kWrites = 300;
 
-    int stop[2];
-    ASSERT_EQ(::pipe(stop), 0);
-    const pid_t reader = ::fork();
-    if (reader == 0) {
-        ::close(stop[1]);
-        ::fcntl(stop[0], F_SETFL, O_NONBLOCK);
-        int bad = 0;
-        char byte = 0;
-        // Until the writers have finished (bounded, should that never be said).
-        for (int round = 0; round < 2000000 && ::read(stop[0], &byte, 1) != 0; ++round) {
-            const std::string seen = readFile(sandbox.settingsFile());
-            if (seen.find(programLine) == std::string::npos || !ends_with(seen, kSkeletonTail)) ++bad;
-        }
-        ::_exit(bad == 0 ? 0 : 1);
-    }
-    ::close(stop[0]);
+    // Until the writers have finished (bounded, should that never be said).
+    WatchingChild reader(2000000, [&] {
+        const std::string seen = readFile(sandbox.settingsFile());
+        return seen.find(programLine) != std::string::npos && ends_with(seen, kSkeletonTail);
+    });
 
     std::vector<pid_t> writers;
     for (const std::string& key : keys) {
@@ -254,8 +243,7 @@ TEST_F(SettingsTest, ConcurrentWritersLoseNothingAndTheFileIsNeverEmptyOrPartial
         writers.push_back(pid);
     }
     for (pid_t pid : writers) EXPECT_EQ(exitStatus(pid), 0) << "a writer lost writes";
-    ::close(stop[1]);
-    EXPECT_EQ(exitStatus(reader), 0) << "the reader saw an empty or partial file";
+    EXPECT_TRUE(reader.finish()) << "the reader saw an empty or partial file";
 
     const std::string final = readFile(sandbox.settingsFile());
     for (const std::string& key : keys) {

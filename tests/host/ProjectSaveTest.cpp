@@ -1,7 +1,6 @@
 // Saving a project: whole or not at all, also when two processes save the
 // same project at once, and a failed save says which file and why.
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -38,29 +37,17 @@ TEST(ProjectSave, TwoProcessesSavingTheSameProjectBothSucceedAndTheFileIsAlwaysO
     constexpr int kSaves = 100;
     ASSERT_TRUE(host::writeProjectFile(path, version(0, 0), nullptr));
 
-    int stop[2];
-    ASSERT_EQ(::pipe(stop), 0);
-    const pid_t reader = ::fork();
-    if (reader == 0) {
-        ::close(stop[1]);
-        ::fcntl(stop[0], F_SETFL, O_NONBLOCK);
-        int bad = 0;
-        char byte = 0;
-        for (int round = 0; round < 200000 && ::read(stop[0], &byte, 1) != 0; ++round) {
-            const std::string text = readFile(path);
-            Project seen;
-            bool known = host::projectFromText(text, path, &seen, nullptr) && seen.size() == 1 &&
-                         !seen[0].empty() && seen[0][0].value.kind() == FxValue::Kind::Integer;
-            if (known) {
-                const std::int64_t number = seen[0][0].value.integerValue();
-                known = text == host::projectText(version(static_cast<int>(number / 1000),
-                                                          static_cast<int>(number % 1000)));
-            }
-            if (!known) ++bad;
+    WatchingChild reader(200000, [&] {
+        const std::string text = readFile(path);
+        Project seen;
+        bool known = host::projectFromText(text, path, &seen, nullptr) && seen.size() == 1 && !seen[0].empty() &&
+                     seen[0][0].value.kind() == FxValue::Kind::Integer;
+        if (known) {
+            const std::int64_t number = seen[0][0].value.integerValue();
+            known = text == host::projectText(version(static_cast<int>(number / 1000), static_cast<int>(number % 1000)));
         }
-        ::_exit(bad == 0 ? 0 : 1);
-    }
-    ::close(stop[0]);
+        return known;
+    });
 
     std::vector<pid_t> writers;
     for (int w = 1; w <= 2; ++w) {
@@ -79,8 +66,7 @@ TEST(ProjectSave, TwoProcessesSavingTheSameProjectBothSucceedAndTheFileIsAlwaysO
         writers.push_back(pid);
     }
     for (pid_t pid : writers) EXPECT_EQ(exitStatus(pid), 0) << "a save failed";
-    ::close(stop[1]);
-    EXPECT_EQ(exitStatus(reader), 0) << "the project was seen partial or foreign";
+    EXPECT_TRUE(reader.finish()) << "the project was seen partial or foreign";
 
     const std::string last = readFile(path);
     EXPECT_TRUE(last == host::projectText(version(1, kSaves - 1)) || last == host::projectText(version(2, kSaves - 1)));

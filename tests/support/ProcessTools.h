@@ -1,8 +1,9 @@
 #pragma once
 // Small helpers for tests that steer the environment and other processes:
 // an environment guard, a child process whose output is collected, a forked
-// child, waiting for a condition, and waiting until no QuillaneMac runs any
-// more.
+// child, a child that keeps checking what others write, waiting for a
+// condition, and waiting until no QuillaneMac runs any more.
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <optional>
 #include <sstream>
@@ -90,6 +92,47 @@ int inChild(Body body) {
     if (pid == 0) ::_exit(body());
     return exitStatus(pid);
 }
+
+// A forked child that checks what others write, over and over, until
+// finish() (bounded in rounds, should finish never come): for files that
+// must never be seen partial while other processes replace them.
+class WatchingChild {
+public:
+    WatchingChild(int maxRounds, std::function<bool()> looksWhole) {
+        int stop[2];
+        if (::pipe(stop) != 0) return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::close(stop[1]);
+            ::fcntl(stop[0], F_SETFL, O_NONBLOCK);
+            int bad = 0;
+            char byte = 0;
+            // The read gives 0 once the parent has closed its end.
+            for (int round = 0; round < maxRounds && ::read(stop[0], &byte, 1) != 0; ++round)
+                if (!looksWhole()) ++bad;
+            ::_exit(bad == 0 ? 0 : 1);
+        }
+        ::close(stop[0]);
+        stop_ = stop[1];
+    }
+    ~WatchingChild() { finish(); }
+    WatchingChild(const WatchingChild&) = delete;
+    WatchingChild& operator=(const WatchingChild&) = delete;
+
+    // Ends the checks: true when every check saw the file whole.
+    bool finish() {
+        if (stop_ >= 0) ::close(stop_);
+        stop_ = -1;
+        if (pid_ > 0) status_ = exitStatus(pid_);
+        pid_ = -1;
+        return status_ == 0;
+    }
+
+private:
+    pid_t pid_ = -1;
+    int stop_ = -1;
+    int status_ = -1;
+};
 
 template <typename Condition>
 bool waitUntil(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
