@@ -74,11 +74,10 @@ int createHeldTemporary(const std::string& prefix, mode_t mode, std::string* nam
             *error = errno;
             return -1;
         }
-        if (!lockExclusive(fd.get(), true)) {
-            *error = errno;
-            ::unlink(name->c_str());
-            return -1;
-        }
+        // A file system without locks (NFS without a lock service, some FUSE)
+        // still takes the save: the hold only keeps sweepers off the file, and
+        // a sweeper there cannot take a lock either, so it removes nothing.
+        lockExclusive(fd.get(), true);
         if (sameFile(fd.get(), *name)) return fd.release();
     }
     *error = EEXIST;
@@ -93,7 +92,9 @@ bool replaceFileWhole(const std::string& path, const std::string& temporaryPrefi
     int failure = 0;
     UniqueFd fd(createHeldTemporary(temporaryPrefix, createMode, &temporary, &failure));
     if (fd.get() < 0) {
-        if (error) *error = reasonText("cannot create a temporary file beside", path, failure);
+        // The caller names path; the folder is where the trouble lies.
+        if (error)
+            *error = reasonText("cannot create a temporary file in the folder", folderOf(temporaryPrefix), failure);
         return false;
     }
     // The file is removed while still held, so no sweeper mistakes it for
@@ -110,11 +111,14 @@ bool replaceFileWhole(const std::string& path, const std::string& temporaryPrefi
 
     // The rename is durable only once the folder is on disk too. A file
     // system that cannot flush a folder (EINVAL) has nothing more to give.
+    // The new content is in place whatever happens here, so a folder that
+    // cannot be flushed is worth a warning, not a failure.
     const std::string folder = folderOf(path);
     UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() < 0 || (::fsync(dir.get()) != 0 && errno != EINVAL)) {
-        if (error) *error = reasonText("written, but cannot flush the folder", folder, errno);
-        return false;
+        const std::string warning =
+            "Quillane: " + reasonText("saved " + path + ", but cannot flush the folder", folder, errno) + "\n";
+        writeAll(2, warning.data(), warning.size());
     }
     return true;
 }

@@ -15,7 +15,9 @@
 // Writes content into a new file temporaryPrefix + six characters (created
 // with createMode, less the umask), fsyncs it, renames it over path and
 // fsyncs the folder. False, with the file at path as it was and no temporary
-// file left, when any step fails; *error then names the file and the reason.
+// file left, when any step up to the rename fails; *error then names the file
+// and the reason. A folder that cannot be flushed after the rename is only
+// warned about on standard error: the new content is in place.
 bool replaceFileWhole(const std::string& path, const std::string& temporaryPrefix, const std::string& content,
                       mode_t createMode, std::string* error);
 
