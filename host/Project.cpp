@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <string_view>
 #include <nlohmann/json.hpp>
@@ -20,6 +21,8 @@ using nlohmann::json;
 
 constexpr const char* kFormat = "quillane-host-project";
 constexpr int kVersion = 1;
+// Beside the project while it is saved: the project's name, this, six characters.
+constexpr const char* kSavingSuffix = ".saving.";
 
 // The fields of an IEEE 754 double.
 constexpr std::uint64_t kSignBit = std::uint64_t(1) << 63;
@@ -347,8 +350,14 @@ bool writeProjectFile(const std::string& path, const std::vector<std::vector<Sto
     // A temporary file of its own beside the target, renamed over it: a save
     // that fails or is killed never leaves half a project, and two saves of
     // the same project at once never spoil each other's.
-    std::string reason;
-    if (replaceFileWhole(path, path + ".saving.", projectText(project), 0666, &reason)) return true;
+    std::string target, reason;
+    if (replacementTarget(path, &target, &reason)) {
+        // Saves killed part way leave their temporary files: the next save clears them.
+        const std::filesystem::path named(target);
+        const std::string folder = named.has_parent_path() ? named.parent_path().string() : ".";
+        removeAbandonedTemporaries(folder, named.filename().string() + kSavingSuffix);
+        if (replaceFileWhole(target, target + kSavingSuffix, projectText(project), 0666, &reason)) return true;
+    }
     if (error) *error = "cannot save the project " + path + ": " + reason;
     return false;
 }

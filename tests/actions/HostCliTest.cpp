@@ -186,8 +186,6 @@ TEST_F(ActionsHostCli, EveryCommandThatTakesAPathFailsWithOneLineNamingTheComman
     };
     for (const Command& c : commands)
         for (const Kind& k : kinds) {
-            // Saving over a pipe replaces it, as any save replaces the file.
-            if (c.writes && std::string(k.label) == "pipe" && std::string(c.name) == "save") continue;
             writeFile(empty, "");
             const std::string arguments = c.before + "'" + k.path + "'" + c.after;
             const HostRun run = host(arguments);
@@ -207,6 +205,20 @@ TEST_F(ActionsHostCli, EveryCommandThatTakesAPathFailsWithOneLineNamingTheComman
                 EXPECT_FALSE(std::filesystem::is_regular_file(k.path)) << arguments;
         }
     EXPECT_TRUE(std::filesystem::is_fifo(pipe));
+
+    // A save through a symbolic link updates the file it leads to, made beside
+    // that file, and keeps the link.
+    std::filesystem::create_directories(sandbox.dir.file("real"));
+    std::filesystem::create_directories(sandbox.dir.file("links"));
+    const std::string real = sandbox.dir.file("real/project.json"), link = sandbox.dir.file("links/project.json");
+    writeFile(real, "old");
+    std::filesystem::create_symlink("../real/project.json", link);
+    const HostRun saved = host("save '" + link + "' open '" + real + "'");
+    EXPECT_EQ(saved.status, 0) << saved.out;
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_NE(readFile(real), "old");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(sandbox.dir.file("real")), {}), 1);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(sandbox.dir.file("links")), {}), 1);
 
     // A render is written as PNG, so only under a name that says so.
     struct Named {

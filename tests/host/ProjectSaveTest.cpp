@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -85,13 +86,15 @@ TEST(ProjectSave, AFailedSaveKeepsTheProjectAndNamesTheFileAndTheReason) {
         std::string reason;
     } cases[] = {
         {dir.file("missing/project.json"), "No such file or directory"},
-        {dir.file("folder"), "Is a directory"},
+        {dir.file("folder"), "it is a folder"},
     };
     for (const Case& c : cases) {
         std::string error;
         EXPECT_FALSE(host::writeProjectFile(c.path, version(0, 2), &error));
         EXPECT_EQ(error.rfind("cannot save the project " + c.path + ": ", 0), 0u) << error;
         EXPECT_NE(error.find(c.reason), std::string::npos) << error;
+        EXPECT_EQ(error.find(c.path + ":", error.find(c.path + ":") + 1), std::string::npos)
+            << "the file named twice: " << error;
     }
 
     // A disk that fills up half way (a file-size limit stands in for it).
@@ -106,6 +109,35 @@ TEST(ProjectSave, AFailedSaveKeepsTheProjectAndNamesTheFileAndTheReason) {
               0);
     EXPECT_EQ(readFile(path), before);
     EXPECT_EQ(entriesOf(dir.path()), (std::set<std::string>{"folder", "project.json"}));
+}
+
+// A save clears the temporary files that killed saves left beside the project
+// (a file nobody holds), and a save whose content is in place is a save even
+// when the folder cannot be flushed afterwards.
+TEST(ProjectSave, ASaveClearsAbandonedTemporariesAndSucceedsWhenOnlyTheFolderFlushFails) {
+    TempDir dir;
+    const std::string path = dir.file("project.json");
+    ASSERT_TRUE(host::writeProjectFile(path, version(0, 1), nullptr));
+    writeFile(dir.file("project.json.saving.AbC123"), "half a project");
+    writeFile(dir.file("other.json.saving.AbC123"), "not ours");
+    ASSERT_TRUE(host::writeProjectFile(path, version(0, 2), nullptr));
+    EXPECT_EQ(entriesOf(dir.path()), (std::set<std::string>{"other.json.saving.AbC123", "project.json"}));
+
+    // A folder that may be written but not read cannot be opened to flush it
+    // (root is not stopped by permissions: the child gives root up).
+    const std::string folder = dir.file("blind");
+    std::filesystem::create_directory(folder);
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0711), 0);
+    ASSERT_EQ(::chmod(folder.c_str(), 0333), 0);
+    const std::string inside = folder + "/project.json";
+    const int status = inChild([&] {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) return 10;
+        return host::writeProjectFile(inside, version(0, 3), nullptr) ? 0 : 1;
+    });
+    ::chmod(folder.c_str(), 0700);
+    if (status == 10) GTEST_SKIP() << "cannot give up root here";
+    EXPECT_EQ(status, 0) << "a save whose content is in place was reported failed";
+    EXPECT_EQ(readFile(inside), host::projectText(version(0, 3)));
 }
 
 }  // namespace
