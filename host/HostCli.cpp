@@ -254,11 +254,13 @@ std::string capturingStandardError(F&& run) {
 }
 
 bool press(Session& s, const std::vector<std::string>& a) {
+    // Every line about a press names the button as the user gave it.
+    s.command = "press " + a[0];
     FxParameterId id = 0;
     EffectInstance* instance = s.current();
     if (!instance) return false;
     if (!parseId(a[0], &id) || !instance->parameter(id) || !instance->parameter(id)->view) {
-        s.fail() << "parameter " << a[0] << " has no button to press\n";
+        s.fail() << "that parameter has no button to press\n";
         return false;
     }
     PressObservation seen;
@@ -287,7 +289,7 @@ bool press(Session& s, const std::vector<std::string>& a) {
     if (failure.empty()) return true;
     // As in an editor, the user carries on after the box: the effect kept its
     // state, so the commands after the press (a save, a render) still run.
-    s.err << "quillane-host: press " << id << ": " << failure << '\n';
+    s.fail() << failure << '\n';
     s.actionFailed = true;
     return true;
 }

@@ -304,6 +304,10 @@ std::string projectText(const std::vector<std::vector<StoredValue>>& project) {
 
 bool projectFromText(const std::string& text, const std::string& path,
                      std::vector<std::vector<StoredValue>>* project, std::string* error) {
+    if (text.find_first_not_of(" \t\r\n") == std::string::npos) {
+        if (error) *error = path + " is not a project: it is empty";
+        return false;
+    }
     const json document = json::parse(text, nullptr, false);
     if (document.is_discarded() || !document.is_object()) {
         if (error) *error = path + " is not a project (not JSON)";

@@ -139,7 +139,7 @@ TEST_F(ActionsHostCli, APressFailsWhenItsActionFailedOrCouldNotRun) {
         {chosen + "choose-file '" + dir + "/b.cube' state", "", 1, "Cannot read a LUT from the file " + dir + "/b.cube"},
         {"press 4", std::string(nfd::kAnswerVariable) + "='okay:" + dir + "/a.cube'", 0, ""},
         {"press 14", "", 0, "[critical] About"},  // informs, fails nothing
-        {"press 15", "", 1, "parameter 15 has no button to press"},
+        {"press 15", "", 1, "quillane-host: press 15: that parameter has no button to press"},
         {"frame '" + sandbox.dir.file("none.png") + "'", "", 1, "none.png"},
     };
     for (const Case& c : cases) {
@@ -199,6 +199,9 @@ TEST_F(ActionsHostCli, EveryCommandThatTakesAPathFailsWithOneLineNamingTheComman
             EXPECT_NE(run.out.find("quillane-host: " + std::string(c.name) + ": "), std::string::npos)
                 << arguments << "\n" << run.out;
             EXPECT_NE(run.out.find(k.path), std::string::npos) << arguments << "\n" << run.out;
+            if (std::string(k.label) == "empty" && std::string(c.name) == "open") {
+                EXPECT_NE(run.out.find(": it is empty\n"), std::string::npos) << run.out;
+            }
             if (std::string(k.label) == "empty")
                 EXPECT_EQ(std::filesystem::file_size(k.path), 0u) << arguments;
             else
