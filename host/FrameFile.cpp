@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "host/HostFiles.h"
+#include "lut/FileRead.h"
 
 namespace host {
 namespace {
@@ -186,8 +187,9 @@ bool readPngFrame(const std::string& path, Frame* frame, std::string* error, con
         return false;
     };
     std::string why;
-    const int fd = openRegularFile(path, &why);
-    if (fd < 0) return fail(why);
+    FileRead opened;
+    const int fd = openRegularFile(path, &opened);
+    if (fd < 0) return fail(fileReadProblemText(opened));
     File file(::fdopen(fd, "rb"));
     if (!file) {
         ::close(fd);

@@ -1,16 +1,11 @@
 #pragma once
-// Files the host is named on its command line: a folder, a pipe or a device
-// named where a file is expected is refused with a reason, never read (a read
-// of a folder throws, of a pipe blocks) or written over.
+// Files the host is named on its command line to write: a folder, a pipe or
+// a device named where a file is expected is refused with a reason, never
+// written over (they are read through lut/FileRead.h).
 #include <string>
 
 namespace host {
 
-// A descriptor open for reading on the regular file at path, or -1 with the
-// reason in *reason.
-int openRegularFile(const std::string& path, std::string* reason);
-// The whole regular file at path; false with the reason otherwise.
-bool readRegularFile(const std::string& path, std::string* bytes, std::string* reason);
 // Why no file can be written at path (something other than a regular file
 // is there), or empty when one may be.
 std::string writeTargetProblem(const std::string& path);

@@ -8,10 +8,12 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <string_view>
 #include <nlohmann/json.hpp>
 
 #include "host/HostFiles.h"
+#include "lut/FileRead.h"
 #include "desktop/FileReplace.h"
 
 namespace host {
@@ -23,6 +25,9 @@ constexpr const char* kFormat = "quillane-host-project";
 constexpr int kVersion = 1;
 // Beside the project while it is saved: the project's name, this, six characters.
 constexpr const char* kSavingSuffix = ".saving.";
+// A project is read however large it is: it holds what the user saved, a
+// LUT block in hex for every instance.
+constexpr std::size_t kMaxProjectBytes = std::numeric_limits<std::size_t>::max();
 
 // The fields of an IEEE 754 double.
 constexpr std::uint64_t kSignBit = std::uint64_t(1) << 63;
@@ -152,7 +157,7 @@ bool integerFromText(std::string_view text, std::int64_t* value) {
     return result.ec == std::errc() && result.ptr == text.data() + text.size();
 }
 
-// Why hex is not the text of a byte block, or empty when it is.
+// Why hex, refused by bytesFromHex, is not the text of a byte block.
 std::string hexProblem(const std::string& hex) {
     if (hex.size() % 2 != 0) return "an odd number of hexadecimal digits";
     const std::size_t bad = hex.find_first_not_of("0123456789abcdefABCDEF");
@@ -183,9 +188,8 @@ std::string valueFromJson(const json& entry, StoredValue* stored) {
             return kind == "data" ? "it has no hex" : value == entry.end() ? "it has no value" : "its value is not text";
         if (!hex->is_string()) return "its hex is not text";
         const std::string& digits = hex->get_ref<const std::string&>();
-        if (std::string problem = hexProblem(digits); !problem.empty()) return "its hex has " + problem;
         std::vector<unsigned char> bytes;
-        bytesFromHex(digits, &bytes);
+        if (!bytesFromHex(digits, &bytes)) return "its hex has " + hexProblem(digits);
         stored->value = kind == "data" ? FxValue::data(std::move(bytes))
                                        : FxValue::string(std::string(bytes.begin(), bytes.end()));
         return {};
@@ -367,9 +371,9 @@ bool writeProjectFile(const std::string& path, const std::vector<std::vector<Sto
 }
 
 bool readProjectFile(const std::string& path, std::vector<std::vector<StoredValue>>* project, std::string* error) {
-    std::string text, why;
-    if (!readRegularFile(path, &text, &why)) {
-        if (error) *error = "cannot read the project " + path + ": " + why;
+    std::string text;
+    if (const FileRead read = readRegularFile(path, kMaxProjectBytes, &text); read.problem != FileReadProblem::None) {
+        if (error) *error = "cannot read the project " + path + ": " + fileReadProblemText(read);
         return false;
     }
     return projectFromText(text, path, project, error);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "lut/FileRead.h"
 #include "lut/Lut.h"
 #include "lut/LutFile.h"
 
@@ -48,13 +49,13 @@ inline std::string lutRefusalReason(const std::string& path) {
     const LutFileRefusal refusal = lutFileRefusal(path);
     switch (refusal.why) {
         case LutRefusal::NoSuchFile:
-            return "no such file";
+            return fileReadProblemText({FileReadProblem::NoSuchFile, refusal.error});
         case LutRefusal::Folder:
-            return "it is a folder, not a file";
+            return fileReadProblemText({FileReadProblem::Folder, refusal.error});
         case LutRefusal::NotRegularFile:
-            return "it is not a regular file";
+            return fileReadProblemText({FileReadProblem::NotRegularFile, refusal.error});
         case LutRefusal::CannotOpen:
-            return std::string("it cannot be opened (") + std::strerror(refusal.error) + ")";
+            return fileReadProblemText({FileReadProblem::CannotOpen, refusal.error});
         case LutRefusal::TooLarge:
             return "it is larger than any LUT file";
         case LutRefusal::NoSize:

@@ -1,13 +1,9 @@
 #include "lut/Lut.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 
+#include "lut/FileRead.h"
 #include "lut/LutFile.h"
 
 namespace {
@@ -36,38 +32,23 @@ constexpr std::size_t kMaxLutFileBytes = std::size_t(1) << 30;
 // read, as a line reader would stop there. When refusal is given, it says
 // why the file was not read.
 bool readWholeFile(const std::string& path, std::string& out, LutFileRefusal* refusal = nullptr) {
-    const auto refuse = [refusal](LutRefusal why, int error = 0) {
-        if (refusal) {
-            refusal->why = why;
-            refusal->error = error;
-        }
-        return false;
-    };
-    struct Fd {
-        int fd;
-        ~Fd() { if (fd >= 0) ::close(fd); }
-    } file{::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
-    const int fd = file.fd;
-    if (fd < 0) {
-        const int error = errno;
-        return refuse(error == ENOENT || error == ENOTDIR ? LutRefusal::NoSuchFile : LutRefusal::CannotOpen, error);
+    const FileRead read = readRegularFile(path, kMaxLutFileBytes, &out);
+    LutRefusal why = LutRefusal::None;
+    switch (read.problem) {
+        case FileReadProblem::None:
+        case FileReadProblem::ReadFailed:
+            return true;
+        case FileReadProblem::NoSuchFile: why = LutRefusal::NoSuchFile; break;
+        case FileReadProblem::CannotOpen: why = LutRefusal::CannotOpen; break;
+        case FileReadProblem::Folder: why = LutRefusal::Folder; break;
+        case FileReadProblem::NotRegularFile: why = LutRefusal::NotRegularFile; break;
+        case FileReadProblem::TooLarge: why = LutRefusal::TooLarge; break;
     }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) return refuse(LutRefusal::CannotOpen, errno);
-    if (S_ISDIR(st.st_mode)) return refuse(LutRefusal::Folder);
-    if (!S_ISREG(st.st_mode)) return refuse(LutRefusal::NotRegularFile);
-    if (static_cast<unsigned long long>(st.st_size) > kMaxLutFileBytes) return refuse(LutRefusal::TooLarge);
-    out.clear();
-    out.reserve(static_cast<std::size_t>(st.st_size));
-    char buf[1 << 16];
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        if (out.size() + static_cast<std::size_t>(n) > kMaxLutFileBytes) return refuse(LutRefusal::TooLarge);
-        out.append(buf, static_cast<std::size_t>(n));
+    if (refusal) {
+        refusal->why = why;
+        refusal->error = read.error;
     }
-    return true;
+    return false;
 }
 
 }  // namespace

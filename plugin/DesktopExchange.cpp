@@ -1,7 +1,6 @@
 #include "plugin/DesktopExchange.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,6 +13,7 @@
 #include "desktop/FileDescriptor.h"
 #include "desktop/Launcher.h"
 #include "desktop/Settings.h"
+#include "lut/FileRead.h"
 #include "platform/fxplug/FxPlug.h"
 
 namespace desktop_exchange {
@@ -73,36 +73,18 @@ bool writeOutgoingPreset(const std::string& path, const std::vector<char>& bytes
 }
 
 std::optional<std::vector<char>> readIncomingPreset(const std::string& path) {
-    const std::int64_t announced = filesize(path.c_str());
-    if (announced < 0) return std::nullopt;
-    if (announced > kMaxPresetFileSize) {
-        std::cerr << "Quillane: preset file " << path << " of " << announced << " bytes refused\n";
-        return std::nullopt;
-    }
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    struct stat st {};
-    if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-
-    // The application may still be writing: read to the end, not to the size
-    // seen a moment ago, and stop one byte past the cap.
-    std::vector<char> bytes;
-    bytes.reserve(static_cast<std::size_t>(announced));
-    char chunk[65536];
-    for (;;) {
-        const ssize_t got = ::read(fd.get(), chunk, sizeof chunk);
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            return std::nullopt;
-        }
-        if (got == 0) break;
-        bytes.insert(bytes.end(), chunk, chunk + got);
-        if (static_cast<std::int64_t>(bytes.size()) > kMaxPresetFileSize) {
-            std::cerr << "Quillane: preset file " << path << " grew past the limit, refused\n";
-            return std::nullopt;
-        }
-    }
-    std::cout << bytes.size() << "\n";
-    return bytes;
+    // The application may still be writing: the read goes to the end, not to
+    // the size seen a moment ago, within the bound all the way. A link put at
+    // the name is not followed.
+    std::string text;
+    const FileRead read =
+        readRegularFile(path, static_cast<std::size_t>(kMaxPresetFileSize), &text, LinkPolicy::Refuse);
+    if (read.problem == FileReadProblem::TooLarge)
+        std::cerr << "Quillane: preset file " << path << " is larger than " << kMaxPresetFileSize
+                  << " bytes, refused\n";
+    if (read.problem != FileReadProblem::None) return std::nullopt;
+    std::cout << text.size() << "\n";
+    return std::vector<char>(text.begin(), text.end());
 }
 
 FrameResult writeFrame(ImageMapping* image, LutMapping* lut, std::uint32_t instanceId, const FxBitmap& bitmap) {

@@ -199,6 +199,10 @@ TEST_F(ActionsHostCli, EveryCommandThatTakesAPathFailsWithOneLineNamingTheComman
             EXPECT_NE(run.out.find("quillane-host: " + std::string(c.name) + ": "), std::string::npos)
                 << arguments << "\n" << run.out;
             EXPECT_NE(run.out.find(k.path), std::string::npos) << arguments << "\n" << run.out;
+            // Every reader and writer words a refusal the same way.
+            if (std::string(k.label) == "folder") {
+                EXPECT_NE(run.out.find(k.path + ": it is a folder, not a file\n"), std::string::npos) << run.out;
+            }
             if (std::string(k.label) == "empty" && std::string(c.name) == "open") {
                 EXPECT_NE(run.out.find(": it is empty\n"), std::string::npos) << run.out;
             }
