@@ -391,6 +391,37 @@ TEST_F(SettingsTest, AFailedRewriteSaysWhichFileAndWhyInOneLine) {
     EXPECT_EQ(folderEntries(sandbox.home() + "/.config/QuillaneMac/"), kSettingsFiles);
 }
 
+// A rewrite whose new file is in place is stored, also when its folder cannot
+// be flushed afterwards (here: a folder that may be written but not read,
+// which root would read all the same: the child gives root up).
+TEST_F(SettingsTest, ARewriteWhoseFolderCannotBeFlushedIsStoredAndNotReportedFailed) {
+    saveLoginPassword("me@x", "secret");
+    const std::string folder = sandbox.home() + "/.config/QuillaneMac";
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(sandbox.home()))
+        ASSERT_EQ(::chown(entry.path().c_str(), 65534, 65534), 0);
+    ASSERT_EQ(::chmod(sandbox.dir.path().c_str(), 0711), 0);
+    ASSERT_EQ(::chmod(sandbox.home().c_str(), 0755), 0);
+    ASSERT_EQ(::chmod(folder.c_str(), 0333), 0);
+    int errors[2];
+    ASSERT_EQ(::pipe(errors), 0);
+    const int status = inChild([&] {
+        ::dup2(errors[1], 2);
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) return 10;
+        saveLoginPassword("new@x", "other");
+        return 0;
+    });
+    ::close(errors[1]);
+    std::string text;
+    char chunk[4096];
+    for (ssize_t got; (got = ::read(errors[0], chunk, sizeof chunk)) > 0;) text.append(chunk, got);
+    ::close(errors[0]);
+    ::chmod(folder.c_str(), 0700);
+    if (status == 10) GTEST_SKIP() << "cannot give up root here";
+    EXPECT_EQ(text.find("was not saved"), std::string::npos) << text;
+    EXPECT_EQ(getLoginPassword(), (std::vector<std::string>{"new@x", "other"}));
+    EXPECT_EQ(folderEntries(folder + "/"), kSettingsFiles);
+}
+
 TEST_F(SettingsTest, WithoutHomeNothingIsTouched) {
     ScopedEnv noHome("HOME", std::nullopt);
     EXPECT_EQ(getValueFromReg("email", true), "");
