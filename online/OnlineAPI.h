@@ -39,6 +39,11 @@ public:
 
     // Appends n bytes unless that would pass the limit; false (and nothing added) then.
     bool append(const char* bytes, std::size_t n);
+    // Drops the room that growing left behind the bytes (a block that is kept, say in a
+    // cache, should hold what it counts); copies made before keep the old block.
+    void compact();
+    // Bytes the block takes, its room to grow and the NUL included.
+    std::size_t capacityBytes() const { return block_->capacity(); }
 
 private:
     std::shared_ptr<std::vector<char>> block_;
