@@ -417,12 +417,16 @@ bool OnlineAPI::setChangeFavorite(int id, bool favorite) {
 
 bool favoriteAccepted(std::string const& text) { return text == "ok"; }
 
-std::vector<std::pair<std::string, int>> findFilters(std::string folder, OnlineAPI* api, bool* failed) {
+std::vector<std::pair<std::string, int>> findFilters(std::string folder, OnlineAPI* api, bool* failed,
+                                                     bool* leftOut) {
     setFlag(failed, false);
+    setFlag(leftOut, false);
     std::vector<std::pair<std::string, int>> filters;
     if (api == nullptr || ends_with(folder, ".3dl") || ends_with(folder, ".cube"))
         return filters;
-    return filtersFromListing(api->lutBrowse(folder.c_str(), failed), folder);
+    const nlohmann::json listing = api->lutBrowse(folder.c_str(), failed);
+    setFlag(leftOut, listing.is_array() && listing.size() > OnlineAPI::kMaxListingEntries);
+    return filtersFromListing(listing, folder);
 }
 
 std::vector<std::pair<std::string, int>> filtersFromListing(nlohmann::json const& listing,

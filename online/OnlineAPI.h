@@ -184,9 +184,9 @@ bool favoriteAccepted(std::string const& text);
 // The LUTs of an online folder as (lutname, id) pairs in the service's order; entries with a
 // negative id (sub-folders, links), malformed and path-like entries are skipped. Empty for a
 // LUT file path (.cube/.3dl), a missing client, or a listing that is not an array; *failed
-// tells a listing request that got no answer.
+// tells a listing request that got no answer, *leftOut a listing of more entries than are read.
 std::vector<std::pair<std::string, int>> findFilters(std::string folder, OnlineAPI* api,
-                                                     bool* failed = nullptr);
+                                                     bool* failed = nullptr, bool* leftOut = nullptr);
 
 // Decimal value of a listing's id text by std::stoi's rules (leading blanks and a sign
 // allowed, text after the digits ignored), without its exceptions: false when there are no
