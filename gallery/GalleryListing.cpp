@@ -68,17 +68,19 @@ void LutGallery::choseFolder() {
         }
     } unfinished{*this};
 
+    // Closing the window during the listing ends it at the next entry. A
+    // listing asked for in the same batch of events as the close still runs
+    // (a local one grades from the preview at hand), but an online one asks
+    // the service nothing for a window that is going.
+    const bool closingBefore = closeRequested();
     std::vector<GalleryItem> items;
-    serviceFailed = false;
+    serviceFailed = isOnline && closingBefore;
     listingNotice.clear();
-    listEntries(items);
+    if (!serviceFailed) listEntries(items);
     // Each thumbnail goes to the GPU as soon as it is graded, so the listing
     // holds one grading buffer whatever the number of entries.
     std::vector<nanogui::GlTexture> textures;
     const int count = static_cast<int>(items.size());
-    // Closing the window during the listing ends it at the next entry. (A
-    // listing asked for in the same batch of events as the close still runs.)
-    const bool closingBefore = closeRequested();
     const auto gone = [&] { return !screen || !window || (!closingBefore && closeRequested()); };
     for (int i = 0; i < count; ++i) {
         if (gone()) return;
@@ -86,6 +88,9 @@ void LutGallery::choseFolder() {
         showProgress(i, count);
     }
     if (gone()) return;
+    if (serviceFailed && listingNotice.empty() && !closingBefore)
+        listingNotice = "The online library stopped answering: the entries after the first that did not arrive "
+                        "show no picture.";
     std::vector<unsigned> names;
     for (nanogui::GlTexture& texture : textures) names.push_back(texture.release());
     buildGrid(items, names);
@@ -171,8 +176,9 @@ void LutGallery::showProgress(int entry, int count) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
     nanogui::drawall();
     // Take the window's events, so that its close button works during a long
-    // listing; not while the modal loop hands out events itself (a listing
-    // that a click started runs inside that click's handling).
+    // listing. Listings run as deferred work outside event handling; the
+    // guard keeps it so should one ever be started while the modal loop is
+    // handing events out (the toolkit's handlers are not reentrant).
     if (!takingEvents) {
         takingEvents = true;
         glfwPollEvents();

@@ -73,6 +73,10 @@ std::string unreachableLibraryText(const std::string& what) {
     return "The online library could not be reached: " + what + " did not arrive.\nThe current LUT is kept.";
 }
 
+std::string slowLibraryText(const std::string& what) {
+    return "The online library did not answer in time: " + what + ".\nThe current LUT is kept.";
+}
+
 std::string onlineCaption(const GalleryItem& item) {
     const std::size_t colon = item.itemString.find(':');
     if (colon == std::string::npos) return item.itemString;

@@ -26,6 +26,10 @@ std::vector<GalleryItem> onlineItems(const nlohmann::json& listing, const std::s
 // library got no answer; `what` names what did not arrive.
 std::string unreachableLibraryText(const std::string& what);
 
+// The box text for a search that gave up on a library that answers, but too
+// slowly: `what` says what did not arrive, and in what time.
+std::string slowLibraryText(const std::string& what);
+
 // The largest icon the gallery decodes, per side; larger ones show the folder tile.
 constexpr unsigned kMaxIconSide = 1024;
 

@@ -91,16 +91,22 @@ bool LutGallery::start(std::string name) {
             if (openingObserver()) openingObserver()(*this);
             buildToolbar();
             screen->setVisible(true);
+            takingEvents = false;
             choseFolder();
+            // Events are handed out from the wait at the end of a turn through
+            // the modal session's own poll before the next; work of the loop
+            // (deferred listings) runs between.
+            takingEvents = true;
             enableWindowMAC(screen->glfwWindow(), false, [this] {
+                takingEvents = false;
                 runEventWork();
                 if (!nanogui::drawall()) return false;
                 if (onTurn) onTurn();
                 takingEvents = true;
                 glfwWaitEventsTimeout(kTurnWaitSeconds);
-                takingEvents = false;
                 return true;
             });
+            takingEvents = false;
             enableWindowMAC(nullptr, true, {});
             destroyScreen();
             deliverSelection();

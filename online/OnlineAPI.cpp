@@ -34,6 +34,12 @@ bool MemoryStruct::append(const char* bytes, std::size_t n) {
     return true;
 }
 
+void MemoryStruct::compact() {
+    if (block_->capacity() == block_->size()) return;
+    // A vector made from a range holds exactly that range.
+    block_ = std::make_shared<std::vector<char>>(block_->begin(), block_->end());
+}
+
 // ---------------------------------------------------------------------------------------------
 // Process-wide download caches
 
@@ -69,7 +75,7 @@ std::size_t cachedSize(const Lut& lut) {
 }
 
 std::size_t cachedSize(const MemoryStruct& bytes, std::size_t keyBytes) {
-    return sizeof(MemoryStruct) + kEntryOverheadBytes + bytes.size() + 1 + keyBytes;
+    return sizeof(MemoryStruct) + kEntryOverheadBytes + bytes.capacityBytes() + keyBytes;
 }
 
 void setFlag(bool* flag, bool value) {
@@ -356,9 +362,12 @@ Lut OnlineAPI::downloadLut(int id, bool* failed) {
         return Lut();
     }
     Lut lut(reinterpret_cast<const unsigned char*>(buffer.memory()), static_cast<int>(buffer.size()));
+    buffer = MemoryStruct(0);  // the reply's text goes before the nodes are copied
+    // A LUT may be as large as the cache: it moves in, and the caller gets the one copy.
     const std::size_t byteSize = cachedSize(lut);
-    lutsCash.insert(id, lut, byteSize);
-    return lut;
+    if (byteSize > lutsCash.budgetBytes()) return lut;
+    lutsCash.insert(id, std::move(lut), byteSize);
+    return *lutsCash.find(id);
 }
 
 // A failed transfer leaves nothing in the cache: the next call asks again.
@@ -375,6 +384,7 @@ MemoryStruct OnlineAPI::downloadLutPreset(int id, bool* failed) {
         setFlag(failed, true);
         return MemoryStruct(0);
     }
+    buffer.compact();
     presetCash.insert(id, buffer, cachedSize(buffer, sizeof(int)));
     return buffer;
 }
@@ -391,6 +401,7 @@ MemoryStruct OnlineAPI::donwloadIconFolder(char const* folderArg, bool* failed) 
         setFlag(failed, true);
         return MemoryStruct(0);
     }
+    buffer.compact();
     iconCash.insert(folder, buffer, cachedSize(buffer, folder.size()));
     return buffer;
 }
@@ -406,12 +417,16 @@ bool OnlineAPI::setChangeFavorite(int id, bool favorite) {
 
 bool favoriteAccepted(std::string const& text) { return text == "ok"; }
 
-std::vector<std::pair<std::string, int>> findFilters(std::string folder, OnlineAPI* api, bool* failed) {
+std::vector<std::pair<std::string, int>> findFilters(std::string folder, OnlineAPI* api, bool* failed,
+                                                     bool* leftOut) {
     setFlag(failed, false);
+    setFlag(leftOut, false);
     std::vector<std::pair<std::string, int>> filters;
     if (api == nullptr || ends_with(folder, ".3dl") || ends_with(folder, ".cube"))
         return filters;
-    return filtersFromListing(api->lutBrowse(folder.c_str(), failed), folder);
+    const nlohmann::json listing = api->lutBrowse(folder.c_str(), failed);
+    setFlag(leftOut, listing.is_array() && listing.size() > OnlineAPI::kMaxListingEntries);
+    return filtersFromListing(listing, folder);
 }
 
 std::vector<std::pair<std::string, int>> filtersFromListing(nlohmann::json const& listing,

@@ -39,6 +39,11 @@ public:
 
     // Appends n bytes unless that would pass the limit; false (and nothing added) then.
     bool append(const char* bytes, std::size_t n);
+    // Drops the room that growing left behind the bytes (a block that is kept, say in a
+    // cache, should hold what it counts); copies made before keep the old block.
+    void compact();
+    // Bytes the block takes, its room to grow and the NUL included.
+    std::size_t capacityBytes() const { return block_->capacity(); }
 
 private:
     std::shared_ptr<std::vector<char>> block_;
@@ -179,9 +184,9 @@ bool favoriteAccepted(std::string const& text);
 // The LUTs of an online folder as (lutname, id) pairs in the service's order; entries with a
 // negative id (sub-folders, links), malformed and path-like entries are skipped. Empty for a
 // LUT file path (.cube/.3dl), a missing client, or a listing that is not an array; *failed
-// tells a listing request that got no answer.
+// tells a listing request that got no answer, *leftOut a listing of more entries than are read.
 std::vector<std::pair<std::string, int>> findFilters(std::string folder, OnlineAPI* api,
-                                                     bool* failed = nullptr);
+                                                     bool* failed = nullptr, bool* leftOut = nullptr);
 
 // Decimal value of a listing's id text by std::stoi's rules (leading blanks and a sign
 // allowed, text after the digits ignored), without its exceptions: false when there are no

@@ -4,6 +4,7 @@
 #include <dirent.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <iostream>
 #include <memory>
@@ -76,15 +77,22 @@ std::vector<std::string> lutFilesOf(const std::string& folder, std::string* why)
 
 // The client made for one step lives only for it; it signs in with the stored
 // account when there is one. A log-in that got no answer ends the step there.
-std::vector<std::pair<std::string, int>> onlineLutsOf(const std::string& folder, OnlineAPI& api, bool* failed) {
+std::vector<std::pair<std::string, int>> onlineLutsOf(const std::string& folder, OnlineAPI& api, bool* failed,
+                                                      bool* leftOut) {
+    *leftOut = false;
     if (api.getEmail().empty()) {
         const std::string email = getValueFromReg("email", true);
         const std::string password = getValueFromReg("PersonalAccountPassword", true);
         if (!email.empty() && !password.empty()) api.login(email.c_str(), password.c_str(), failed);
         if (*failed) return {};
     }
-    return findFilters(folder, &api, failed);
+    return findFilters(folder, &api, failed, leftOut);
 }
+
+// A service that answers every request in time, but each without a LUT, must
+// not keep a Next/Previous press going entry after entry: the walk over an
+// online folder gives up after this long.
+constexpr auto kOnlineWalkBudget = std::chrono::milliseconds(4 * OnlineAPI::kTimeoutMs);
 
 // What became of one online entry.
 enum class OnlineFetch { Taken, NoLut, LutFailed, PresetFailed };
@@ -171,6 +179,7 @@ void FxQuillane::selectNextPrevLut(bool next) {
 
     std::unique_ptr<OnlineAPI> api;
     std::vector<std::pair<std::string, int>> onlineLuts;
+    bool listingCut = false;  // the online folder lists more entries than are read
     std::vector<std::string> names;
     if (at.isFile) {
         std::string why;
@@ -191,7 +200,7 @@ void FxQuillane::selectNextPrevLut(bool next) {
         }
         api = std::make_unique<OnlineAPI>();
         bool failed = false;
-        onlineLuts = onlineLutsOf(at.folder, *api, &failed);
+        onlineLuts = onlineLutsOf(at.folder, *api, &failed, &listingCut);
         if (failed) {
             const std::string text = unreachableLibraryText(
                 at.folder.empty() ? std::string("the listing of its top folder") : "the listing of the folder " + at.folder);
@@ -215,7 +224,10 @@ void FxQuillane::selectNextPrevLut(bool next) {
         }
     }
     if (current == names.size()) {
-        _actionFailure = subject + " is no longer in its folder";
+        _actionFailure = subject + (listingCut ? " is not among the first " +
+                                                     std::to_string(OnlineAPI::kMaxListingEntries) +
+                                                     " entries of its online folder, which are all that are read"
+                                               : " is no longer in its folder");
         return;
     }
 
@@ -226,6 +238,7 @@ void FxQuillane::selectNextPrevLut(bool next) {
     const std::size_t count = names.size();
     const std::size_t tries = count > 1 ? count - 1 : 1;
     std::string firstFailure;
+    const auto walkStart = std::chrono::steady_clock::now();
     for (std::size_t step = 1; step <= tries; ++step) {
         const std::size_t position = next ? (current + step) % count : (current + count - step) % count;
         const std::string& entry = names[position];
@@ -235,6 +248,14 @@ void FxQuillane::selectNextPrevLut(bool next) {
         if (at.isFile) {
             lut = readLutFile(newName, &preset);
         } else {
+            if (std::chrono::steady_clock::now() - walkStart > kOnlineWalkBudget) {
+                const std::string text = slowLibraryText(
+                    "no LUT of " + (at.folder.empty() ? std::string("the top folder") : "the folder " + at.folder) +
+                    " arrived within " + std::to_string(kOnlineWalkBudget.count() / 1000) + " seconds");
+                errorBox(text);
+                _actionFailure = firstLine(text);
+                return;
+            }
             // A service that does not answer is asked nothing more in this step.
             const OnlineFetch fetched = downloadOnlineLut(*api, onlineLuts, entry, &lut, &preset);
             if (fetched == OnlineFetch::LutFailed || fetched == OnlineFetch::PresetFailed) {

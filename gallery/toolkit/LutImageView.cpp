@@ -158,7 +158,7 @@ LutImageView::~LutImageView() {
 
 bool LutImageView::isPicked() const { return pickedLut == this; }
 
-bool LutImageView::mouseButtonEvent(const Vector2i&, int button, bool down, int) {
+bool LutImageView::mouseButtonEvent(const Vector2i& p, int button, bool down, int) {
     // Handlers may rebuild the grid and so remove this view: keep it alive
     // until we return, and let no stale widget stay on the focus path.
     ref<LutImageView> self = this;
@@ -167,7 +167,13 @@ bool LutImageView::mouseButtonEvent(const Vector2i&, int button, bool down, int)
     };
 
     if (button == GLFW_MOUSE_BUTTON_RIGHT) {
-        if (down || !mRightClickCallback) return false;
+        // The toolkit hands a release to the widget a drag began on as well as
+        // to the one under the pointer (p is in the parent's coordinates, as
+        // contains() takes them): a press here and a release here is a click,
+        // a drag from one view to another is a click on neither.
+        const bool pressedHere = mRightPressed;
+        mRightPressed = down && mRightClickCallback && contains(p);
+        if (down || !pressedHere || !contains(p) || !mRightClickCallback) return false;
         std::function<void()> rightClick = mRightClickCallback;
         prepareForHandler();
         rightClick();

@@ -221,6 +221,8 @@ private:
     Vector2i mLastSize{0, 0};
     Vector2f mOffset{0, 0};
     Vector2f mOverlayOffset{5, 5};
+    // A right press began on this view: only its release here is a right click.
+    bool mRightPressed = false;
 
 public:
     bool mFixedScale = false;

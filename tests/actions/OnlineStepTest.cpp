@@ -147,6 +147,49 @@ TEST_F(ActionsOnline, AStalledRequestEndsTheStepWithinTwoRequestLimits) {
     }
 }
 
+// A service that answers each LUT request in time, but without a LUT: the
+// walk gives up after its overall budget instead of asking entry after entry.
+TEST_F(ActionsOnline, ASlowServiceWithoutLutsEndsTheStepWithinItsBudget) {
+    json listing = json::array();
+    json noLut = json::array();
+    for (int id = 1; id <= 60; ++id) {
+        listing.push_back(entry(std::to_string(id), "L" + std::to_string(id), "Big"));
+        noLut.push_back(id);
+    }
+    const json slow = {{"path", "/lutload.php"}, {"mode", "slow"}, {"seconds", 1.5}};
+    service.setControl(json{{"listings", {{"Big", listing}}}, {"noLut", noLut}, {"faults", {slow}}}.dump());
+    fx().name() = "Big/L1";
+    boxes.boxes.clear();
+    const auto start = std::chrono::steady_clock::now();
+    fx().changeNextLut();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LT(seconds, 6.0 * OnlineAPI::kTimeoutMs / 1000);  // a bound on a hang; asking all would take 90 s
+    EXPECT_EQ(fx().currentName(), "Big/L1");
+    EXPECT_FALSE(saved());
+    ASSERT_FALSE(boxes.boxes.empty());
+    const std::string text = slowLibraryText("no LUT of the folder Big arrived within " +
+                                             std::to_string(4 * OnlineAPI::kTimeoutMs / 1000) + " seconds");
+    EXPECT_EQ(boxes.boxes.back().informativeText, text);
+    EXPECT_EQ(fx().actionFailure(), text.substr(0, text.find('\n')));
+}
+
+// The current LUT past the entries that are read: the reason names the cap.
+TEST_F(ActionsOnline, ALutPastTheListingCapIsNotSteppedFrom) {
+    json listing = json::array();
+    for (std::size_t id = 1; id <= OnlineAPI::kMaxListingEntries; ++id)
+        listing.push_back(entry(std::to_string(id), "L" + std::to_string(id), "Big"));
+    listing.push_back(entry("9999", "Last", "Big"));
+    service.setControl(json{{"listings", {{"Big", listing}}}}.dump());
+    fx().name() = "Big/Last";
+    testing::internal::CaptureStderr();
+    fx().changeNextLut();
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(fx().currentName(), "Big/Last");
+    EXPECT_EQ(fx().actionFailure(), "the LUT Big/Last is not among the first 2000 entries of its online folder, "
+                                    "which are all that are read");
+    EXPECT_EQ(service.requestsTo("/lutload.php").size(), 0u);
+}
+
 // The LUT arrives, its preset does not: a failed delivery. An empty preset is a preset.
 TEST_F(ActionsOnline, AFailedPresetDownloadIsAFailedDelivery) {
     const std::string dir = folder("kept");

@@ -82,6 +82,14 @@ protected:
 
     std::size_t requestsTo(const std::string& path) const { return service.requestsTo(path).size(); }
     bool closing() const { return gallery->screen && glfwWindowShouldClose(gallery->screen->glfwWindow()); }
+    // The captions the grid shows beside its cells: what it says about the listing.
+    std::vector<std::string> notices() {
+        std::vector<std::string> captions;
+        if (LutScrollPanel* scroll = panel())
+            for (Widget* child : scroll->childAt(0)->children())
+                if (auto* label = dynamic_cast<Label*>(child)) captions.push_back(label->caption());
+        return captions;
+    }
 
     FakeService service;
     ScopedEnv url_{"QUILLANE_SERVICE_URL", service.url()};
@@ -345,6 +353,9 @@ TEST_F(GalleryOnline, AStalledRequestCostsAListingOneRequestLimit) {
                 return;
             }
             ASSERT_EQ(shown.size(), std::size_t(c.count));
+            // The tiles after the stall are blank for a reason the grid gives.
+            EXPECT_EQ(notices(), std::vector<std::string>{"The online library stopped answering: the entries after "
+                                                          "the first that did not arrive show no picture."});
             const int w = gallery->previewWidth, h = gallery->previewHeight;
             const std::vector<float> tile = readTexture(shown.back()->imageTexture(), w, h);
             if (c.kind == Folder) {
@@ -385,26 +396,34 @@ TEST_F(GalleryOnline, ClosingTheWindowDuringAListingEndsItAtTheNextEntry) {
     });
 }
 
+// Clicks are handled after the events of their batch: a folder click in the
+// batch that also closes the window lists nothing online for a window on its way out.
+TEST_F(GalleryOnline, AFolderClickInTheBatchThatClosesTheWindowAsksTheServiceNothing) {
+    service.setControl(kNight);
+    run("Film/Night/x", [&] {
+        ASSERT_NE(viewOf("Blue/:Film/Night/Blue"), nullptr);
+        service.clearLog();
+        gallery->stop();
+        click(viewOf("Blue/:Film/Night/Blue"));
+        EXPECT_EQ(service.requestCount(), 0u);
+        EXPECT_TRUE(views().empty());
+    });
+    EXPECT_EQ(service.requestCount(), 0u);
+}
+
 // No answer to the listing itself (a service that is gone, a certificate we
 // refuse): the grid says so instead of standing empty.
 TEST_F(GalleryOnline, AListingThatGetsNoAnswerSaysSo) {
     FakeService impostor("DNS:luts.other.example");
     ScopedEnv url{"QUILLANE_SERVICE_URL", impostor.url()};
     ScopedEnv ca{"QUILLANE_SERVICE_CA", impostor.caFile()};
-    const auto notice = [&] {
-        std::vector<std::string> captions;
-        if (LutScrollPanel* scroll = panel())
-            for (Widget* child : scroll->childAt(0)->children())
-                if (auto* label = dynamic_cast<Label*>(child)) captions.push_back(label->caption());
-        return captions;
-    };
     for (bool stopped : {false, true}) {
         SCOPED_TRACE(stopped ? "no service" : "refused certificate");
         if (stopped) impostor.stop();
         makeGallery();
         run("Film/Night/x", [&] {
             EXPECT_TRUE(views().empty());
-            EXPECT_EQ(notice(), std::vector<std::string>{
+            EXPECT_EQ(notices(), std::vector<std::string>{
                                     "The online library could not be reached: this folder could not be listed."});
             EXPECT_TRUE(gallery->toolbarButtons[0]->enabled());
         });
@@ -414,7 +433,7 @@ TEST_F(GalleryOnline, AListingThatGetsNoAnswerSaysSo) {
     ScopedEnv back{"QUILLANE_SERVICE_URL", service.url()};
     ScopedEnv backCa{"QUILLANE_SERVICE_CA", service.caFile()};
     makeGallery();
-    run("Empty/x", [&] { EXPECT_TRUE(notice().empty()); });
+    run("Empty/x", [&] { EXPECT_TRUE(notices().empty()); });
 }
 
 // ---- the account form ----

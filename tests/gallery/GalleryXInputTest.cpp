@@ -13,6 +13,7 @@
 
 #include "FakeService.h"
 #include "GalleryTestEnv.h"
+#include "desktop/Settings.h"
 #include "gallery/GalleryOnline.h"
 #include "online/OnlineAPI.h"
 #include "XInput.h"  // last: X defines plain words as macros
@@ -206,9 +207,10 @@ TEST_F(GalleryXInput, ADoubleClickOnAFolderAndAClickAtOnceWhereTheOldGridWasLeav
     EXPECT_EQ(deliveredFiles, std::vector<std::string>{target + "/only.cube"});
 }
 
-// A guest's right-button drag between two online LUTs: the favourite action
-// of the LUT pressed asks the guest to log in and puts the form in the grid's
-// place, once.
+// Right-button drags between two online LUTs, as a guest and signed in: a
+// press on one view and a release on another is a click on neither; a right
+// click after it still works (a guest gets the log-in form in the grid's
+// place, a user one favourite request).
 class GalleryXInputOnline : public GalleryXInput {
 protected:
     GalleryXInputOnline() {
@@ -230,43 +232,70 @@ protected:
     ScopedEnv ca_{"QUILLANE_SERVICE_CA", service.caFile()};
 };
 
-TEST_F(GalleryXInputOnline, AGuestsRightDragBetweenTwoLutsShowsTheLogInFormOnce) {
-    service.setControl(R"({"listings": {
+TEST_F(GalleryXInputOnline, ARightDragBetweenTwoLutsTogglesNeitherAndARightClickStillWorks) {
+    service.setControl(R"({"accounts": {"ann@example.com": "pw"}, "listings": {
         "Film": [{"id": "42", "lutname": "Blue"}, {"id": "43", "lutname": "Red"}],
         "": [{"id": "-1", "lutname": "Film/", "folder": "Film"}]}})");
-    XUser user(*gallery);
-    ASSERT_TRUE(user.ready()) << "no X display";
-    user.then(0, [&] {
-        ASSERT_EQ(views().size(), 2u);
-        ASSERT_EQ(under(centreOf(viewOf("Red:43"))), viewOf("Red:43"));
-        user.moveTo(centreOf(viewOf("Blue:42")));
-    });
-    user.then(60, [&] { user.press(3); });
-    user.then(60, [&] { user.moveTo(centreOf(viewOf("Red:43"))); });
-    user.then(60, [&] { user.release(3); });
-    LutButton* login = nullptr;
-    user.then(500, [&] {
-        ASSERT_EQ(boxes.boxes.size(), 1u);
-        EXPECT_EQ(boxes.boxes[0].messageText, "Favorite");
-        EXPECT_TRUE(views().empty());
-        login = dynamic_cast<LutButton*>(findIn(gallery->window, [](Widget* w) {
-            auto* button = dynamic_cast<LutButton*>(w);
-            return button && button->caption() == "Login";
-        }));
-        EXPECT_NE(login, nullptr) << "no log-in form";
-        // Still working: the toolbar's online button lists the root.
-        user.moveTo(centreOf(gallery->toolbarButtons[4]));
-    });
-    user.then(60, [&] { user.press(); });
-    user.then(60, [&] { user.release(); });
-    user.then(500, [&] {
-        EXPECT_EQ(gallery->pathBox->value(), "");
-        ASSERT_EQ(views().size(), 1u);
-        EXPECT_EQ(views()[0]->mCaption, "Film/:Film");
-    });
-    user.run("Film/Blue");
-    EXPECT_EQ(boxes.boxes.size(), 1u);
-    EXPECT_EQ(service.requestsTo("/lutfavorite.php").size(), 0u);
+    for (const bool signedIn : {false, true}) {
+        SCOPED_TRACE(signedIn ? "signed in" : "guest");
+        if (signedIn) saveLoginPassword("ann@example.com", "pw");
+        makeGallery();
+        boxes.boxes.clear();
+        XUser user(*gallery);
+        ASSERT_TRUE(user.ready()) << "no X display";
+        user.then(0, [&] {
+            ASSERT_EQ(views().size(), 2u);
+            ASSERT_EQ(under(centreOf(viewOf("Red:43"))), viewOf("Red:43"));
+            user.moveTo(centreOf(viewOf("Blue:42")));
+        });
+        user.then(60, [&] { user.press(3); });
+        user.then(60, [&] { user.moveTo(centreOf(viewOf("Red:43"))); });
+        user.then(60, [&] { user.release(3); });
+        user.then(500, [&] {
+            EXPECT_TRUE(boxes.boxes.empty());
+            ASSERT_EQ(views().size(), 2u) << "the grid was replaced";
+            EXPECT_FALSE(viewOf("Blue:42")->mFavorite);
+            EXPECT_FALSE(viewOf("Red:43")->mFavorite);
+            EXPECT_EQ(service.requestsTo("/lutfavorite.php").size(), 0u);
+            user.moveTo(centreOf(viewOf("Blue:42")));
+        });
+        user.then(60, [&] { user.press(3); });
+        user.then(60, [&] { user.release(3); });
+        user.then(500, [&] {
+            if (signedIn) {
+                EXPECT_TRUE(boxes.boxes.empty());
+                ASSERT_EQ(views().size(), 2u);
+                EXPECT_TRUE(viewOf("Blue:42")->mFavorite);
+                EXPECT_FALSE(viewOf("Red:43")->mFavorite);
+                return;
+            }
+            ASSERT_EQ(boxes.boxes.size(), 1u);
+            EXPECT_EQ(boxes.boxes[0].messageText, "Favorite");
+            EXPECT_TRUE(views().empty());
+            EXPECT_NE(findIn(gallery->window,
+                             [](Widget* w) {
+                                 auto* button = dynamic_cast<LutButton*>(w);
+                                 return button && button->caption() == "Login";
+                             }),
+                      nullptr)
+                << "no log-in form";
+            // Still working: the toolbar's online button lists the root.
+            user.moveTo(centreOf(gallery->toolbarButtons[4]));
+        });
+        if (!signedIn) {
+            user.then(60, [&] { user.press(); });
+            user.then(60, [&] { user.release(); });
+            user.then(500, [&] {
+                EXPECT_EQ(gallery->pathBox->value(), "");
+                ASSERT_EQ(views().size(), 1u);
+                EXPECT_EQ(views()[0]->mCaption, "Film/:Film");
+            });
+        }
+        user.run("Film/Blue");
+        const auto favourites = service.requestsTo("/lutfavorite.php");
+        ASSERT_EQ(favourites.size(), signedIn ? 1u : 0u);
+        if (signedIn) EXPECT_EQ(service.favorites()["ann@example.com"], (nlohmann::json{{"42", "1"}}));
+    }
 }
 
 }  // namespace

@@ -202,6 +202,22 @@ TEST_F(OnlineServiceTest, AFailedPresetIsNotKeptAndIsAskedForAgain) {
     EXPECT_EQ(presetRequests(), before);
 }
 
+// A reply grows its buffer in steps: what a cache keeps is trimmed to the reply, so that the
+// budget counts what is held.
+TEST_F(OnlineServiceTest, CachedPresetsAndIconsHoldNoMoreThanTheirBytes) {
+    const std::size_t byteSize = 300001;  // arrives in many pieces
+    for (const char* path : {"/lutload.php", "/luticon.php"}) {
+        SCOPED_TRACE(path);
+        OnlineAPI::clearCash();
+        service.setControl(faults({path}, {{"mode", "size"}, {"size", byteSize}}).dump());
+        const MemoryStruct bytes =
+            std::string(path) == "/lutload.php" ? api.downloadLutPreset(3) : api.donwloadIconFolder("F");
+        ASSERT_EQ(bytes.size(), byteSize);
+        EXPECT_EQ(bytes.capacityBytes(), byteSize + 1);
+        EXPECT_LT(OnlineAPI::cachedBytes(), byteSize + 1024);
+    }
+}
+
 // Each cache keeps within its byte budget, the least recently used entry leaving first.
 TEST_F(OnlineServiceTest, CachesStayWithinTheirByteBudgets) {
     // The largest LUT a reply may carry fits its cache; the three take 256 MiB in all.

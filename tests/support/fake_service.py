@@ -15,10 +15,10 @@ DIR/control.json, read afresh on every request (write it whole, then rename), st
   favoriteReply (default "ok"), noLut (ids whose LUT download is 10 bytes, no LUT), icons
   {folder: {width, height, rgba: [r, g, b, a], top?: [r, g, b, a]} or {raw: text}} (a PNG of
   one colour, its first row `top` when given, or raw bytes; other folders get a 4x3 PNG), and
-  faults [{path, mode, status?, size?}], the first whose path matches changing the reply:
-  stall (silence for a minute), truncate (full length announced, half sent), garbage,
-  status (normal body, HTTP `status`), endless (no length, bytes until the client hangs up),
-  size (exactly `size` bytes).
+  faults [{path, mode, status?, size?, seconds?}], the first whose path matches changing the
+  reply: stall (silence for a minute), slow (the usual reply after `seconds`, default 1),
+  truncate (full length announced, half sent), garbage, status (normal body, HTTP `status`),
+  endless (no length, bytes until the client hangs up), size (exactly `size` bytes).
 
 Favourite changes the service accepted are kept per e-mail in DIR/favorites.json
 ({email: {lutid: "1" or "0"}}) and override the "favorite" member of that user's listings.
@@ -166,6 +166,8 @@ class Handler(BaseHTTPRequestHandler):
         if mode == "stall":
             time.sleep(60)
             return self.close_connection_now()
+        if mode == "slow":
+            time.sleep(float(fault.get("seconds", 1)))
         if mode == "garbage":
             return self.reply(200, b"\x00<garbage>{[\xff not json")
         if mode == "size":
