@@ -52,6 +52,15 @@ unsigned modeOf(const std::string& path) {
 
 class SettingsTest : public ::testing::Test {
 protected:
+    // Hands the test's home to the user nobody, for a child that gives root up
+    // (root is not stopped by permissions).
+    void giveHomeToNobody() {
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(sandbox.home()))
+            ASSERT_EQ(::chown(entry.path().c_str(), 65534, 65534), 0);
+        ASSERT_EQ(::chmod(sandbox.dir.path().c_str(), 0711), 0);
+        ASSERT_EQ(::chmod(sandbox.home().c_str(), 0755), 0);
+    }
+
     DesktopSandbox sandbox;
     BoxRecorder boxes;
 };
@@ -347,20 +356,12 @@ TEST_F(SettingsTest, AFailedRewriteSaysWhichFileAndWhyInOneLine) {
     // Each failure in a child of its own; its standard error comes back
     // through a pipe (a file would be under the child's size limit too).
     const auto failedWith = [&](const std::function<bool()>& setUp) {
-        int errors[2];
-        if (::pipe(errors) != 0) return std::string("no pipe");
-        const int status = inChild([&] {
-            ::dup2(errors[1], 2);
+        const ChildOutcome child = inChildCollectingErrors([&] {
             if (!setUp()) return 10;
             saveLoginPassword("new@x", "other");
             return 0;
         });
-        ::close(errors[1]);
-        std::string text;
-        char chunk[4096];
-        for (ssize_t got; (got = ::read(errors[0], chunk, sizeof chunk)) > 0;) text.append(chunk, got);
-        ::close(errors[0]);
-        return status == 10 ? std::string("skip") : text;
+        return child.status == 10 ? std::string("skip") : child.err;
     };
     const std::string full = failedWith([] {
         ::signal(SIGXFSZ, SIG_IGN);
@@ -374,11 +375,7 @@ TEST_F(SettingsTest, AFailedRewriteSaysWhichFileAndWhyInOneLine) {
 
     // A folder that cannot be written (root is not stopped by permissions:
     // the child gives root up).
-    std::filesystem::path home = sandbox.home();
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(home))
-        ASSERT_EQ(::chown(entry.path().c_str(), 65534, 65534), 0);
-    ASSERT_EQ(::chmod(sandbox.dir.path().c_str(), 0711), 0);
-    ASSERT_EQ(::chmod(home.c_str(), 0755), 0);
+    giveHomeToNobody();
     ASSERT_EQ(::chmod((sandbox.home() + "/.config/QuillaneMac").c_str(), 0555), 0);
     const std::string readOnly = failedWith([] { return ::setgid(65534) == 0 && ::setuid(65534) == 0; });
     ::chmod((sandbox.home() + "/.config/QuillaneMac").c_str(), 0700);
@@ -397,27 +394,16 @@ TEST_F(SettingsTest, AFailedRewriteSaysWhichFileAndWhyInOneLine) {
 TEST_F(SettingsTest, ARewriteWhoseFolderCannotBeFlushedIsStoredAndNotReportedFailed) {
     saveLoginPassword("me@x", "secret");
     const std::string folder = sandbox.home() + "/.config/QuillaneMac";
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(sandbox.home()))
-        ASSERT_EQ(::chown(entry.path().c_str(), 65534, 65534), 0);
-    ASSERT_EQ(::chmod(sandbox.dir.path().c_str(), 0711), 0);
-    ASSERT_EQ(::chmod(sandbox.home().c_str(), 0755), 0);
+    giveHomeToNobody();
     ASSERT_EQ(::chmod(folder.c_str(), 0333), 0);
-    int errors[2];
-    ASSERT_EQ(::pipe(errors), 0);
-    const int status = inChild([&] {
-        ::dup2(errors[1], 2);
+    const ChildOutcome child = inChildCollectingErrors([&] {
         if (::setgid(65534) != 0 || ::setuid(65534) != 0) return 10;
         saveLoginPassword("new@x", "other");
         return 0;
     });
-    ::close(errors[1]);
-    std::string text;
-    char chunk[4096];
-    for (ssize_t got; (got = ::read(errors[0], chunk, sizeof chunk)) > 0;) text.append(chunk, got);
-    ::close(errors[0]);
     ::chmod(folder.c_str(), 0700);
-    if (status == 10) GTEST_SKIP() << "cannot give up root here";
-    EXPECT_EQ(text.find("was not saved"), std::string::npos) << text;
+    if (child.status == 10) GTEST_SKIP() << "cannot give up root here";
+    EXPECT_EQ(child.err.find("was not saved"), std::string::npos) << child.err;
     EXPECT_EQ(getLoginPassword(), (std::vector<std::string>{"new@x", "other"}));
     EXPECT_EQ(folderEntries(folder + "/"), kSettingsFiles);
 }

@@ -93,6 +93,33 @@ int inChild(Body body) {
     return exitStatus(pid);
 }
 
+// Runs body in a forked child as inChild does, and collects what the child
+// writes to standard error (through a pipe: a file would be under the
+// child's own limits too).
+struct ChildOutcome {
+    int status = -1;
+    std::string err;
+};
+template <typename Body>
+ChildOutcome inChildCollectingErrors(Body body) {
+    ChildOutcome outcome;
+    int errors[2];
+    if (::pipe(errors) != 0) return outcome;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(errors[0]);
+        ::dup2(errors[1], 2);
+        ::_exit(body());
+    }
+    ::close(errors[1]);
+    // Read to the end before waiting, so a child with much to say never blocks.
+    char chunk[4096];
+    for (ssize_t got; (got = ::read(errors[0], chunk, sizeof chunk)) > 0;) outcome.err.append(chunk, got);
+    ::close(errors[0]);
+    outcome.status = exitStatus(pid);
+    return outcome;
+}
+
 // A forked child that checks what others write, over and over, until
 // finish() (bounded in rounds, should finish never come): for files that
 // must never be seen partial while other processes replace them.
