@@ -84,10 +84,36 @@ int createHeldTemporary(const std::string& prefix, mode_t mode, std::string* nam
     return -1;
 }
 
+// Removes the files of folder named namePrefix + six characters that no
+// living writer holds. Looks at a bounded number of entries.
+void removeAbandonedTemporaries(const std::string& folder, const std::string& namePrefix) {
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), &::closedir);
+    if (!dir) return;
+    const std::string base = folder.empty() || folder.back() == '/' ? folder : folder + "/";
+    int seen = 0;
+    while (const dirent* entry = ::readdir(dir.get())) {
+        if (++seen > kMaxSweptEntries) break;
+        const std::string name = entry->d_name;
+        if (name.size() != namePrefix.size() + kSuffixLength || name.compare(0, namePrefix.size(), namePrefix) != 0)
+            continue;
+        const std::string path = base + name;
+        UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        struct stat st {};
+        if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        // A living writer holds its file until it is renamed or removed.
+        if (!lockExclusive(fd.get(), false)) continue;
+        if (sameFile(fd.get(), path)) ::unlink(path.c_str());
+    }
+}
+
 }  // namespace
 
 bool replaceFileWhole(const std::string& path, const std::string& temporaryPrefix, const std::string& content,
                       mode_t createMode, std::string* error) {
+    // Writes killed part way left their temporary files: this one clears them.
+    const std::size_t slash = temporaryPrefix.rfind('/');
+    removeAbandonedTemporaries(folderOf(temporaryPrefix),
+                               slash == std::string::npos ? temporaryPrefix : temporaryPrefix.substr(slash + 1));
     std::string temporary;
     int failure = 0;
     UniqueFd fd(createHeldTemporary(temporaryPrefix, createMode, &temporary, &failure));
@@ -121,24 +147,4 @@ bool replaceFileWhole(const std::string& path, const std::string& temporaryPrefi
         writeAll(2, warning.data(), warning.size());
     }
     return true;
-}
-
-void removeAbandonedTemporaries(const std::string& folder, const std::string& namePrefix) {
-    std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), &::closedir);
-    if (!dir) return;
-    const std::string base = folder.empty() || folder.back() == '/' ? folder : folder + "/";
-    int seen = 0;
-    while (const dirent* entry = ::readdir(dir.get())) {
-        if (++seen > kMaxSweptEntries) break;
-        const std::string name = entry->d_name;
-        if (name.size() != namePrefix.size() + kSuffixLength || name.compare(0, namePrefix.size(), namePrefix) != 0)
-            continue;
-        const std::string path = base + name;
-        UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-        struct stat st {};
-        if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-        // A living writer holds its file until it is renamed or removed.
-        if (!lockExclusive(fd.get(), false)) continue;
-        if (sameFile(fd.get(), path)) ::unlink(path.c_str());
-    }
 }

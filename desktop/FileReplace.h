@@ -7,20 +7,18 @@
 //
 // A writer holds an exclusive flock on its temporary file until the rename (or
 // its removal). A temporary file that nobody holds is therefore abandoned (its
-// writer was killed): removeAbandonedTemporaries clears those away.
+// writer was killed): the next replacement with the same prefix removes it.
 #include <sys/types.h>
 
 #include <string>
 
-// Writes content into a new file temporaryPrefix + six characters (created
-// with createMode, less the umask), fsyncs it, renames it over path and
+// Removes the abandoned temporary files of temporaryPrefix (looking at a
+// bounded number of entries), then writes content into a new file
+// temporaryPrefix + six characters (created with createMode, less the umask),
+// fsyncs it, renames it over path and
 // fsyncs the folder. False, with the file at path as it was and no temporary
 // file left, when any step up to the rename fails; *error then names the file
 // and the reason. A folder that cannot be flushed after the rename is only
 // warned about on standard error: the new content is in place.
 bool replaceFileWhole(const std::string& path, const std::string& temporaryPrefix, const std::string& content,
                       mode_t createMode, std::string* error);
-
-// Removes the files of folder named namePrefix + six characters that no
-// living writer holds. Looks at a bounded number of entries.
-void removeAbandonedTemporaries(const std::string& folder, const std::string& namePrefix);

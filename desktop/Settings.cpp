@@ -197,7 +197,6 @@ private:
 // fails leaves the file as it was and says why on standard error: the caller
 // has nobody to tell, and a log-in quietly not stored would puzzle the user.
 bool replaceSettingsFile(const std::string& home, const std::string& content) {
-    removeAbandonedTemporaries(home + kSettingsFolder, kTemporaryName);
     const std::string target = home + kSettingsFile;
     std::string error;
     if (replaceFileWhole(target, home + kSettingsFolder + kTemporaryName, content, 0600, &error)) return true;

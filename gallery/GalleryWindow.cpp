@@ -214,9 +214,15 @@ void LutGallery::buildToolbar() {
     auto* toolbar = new Widget(window);
     toolbar->setLayout(new BoxLayout(Orientation::Horizontal, Alignment::Middle, 10, 10));
 
+    // A toolbar action replaces the page below the toolbar: it runs after the
+    // click, quietly.
+    const auto afterClick = [this](std::function<void()> action) {
+        return [this, action = quietly(std::move(action))] { afterEvent(action); };
+    };
+
     auto* up = new LutButton(toolbar, "", ENTYPO_ICON_ARROW_BOLD_LEFT);
     up->setFixedWidth(50);
-    up->setCallback([this] { afterEvent(quietly([this] { goUp(); })); });
+    up->setCallback(afterClick([this] { goUp(); }));
     toolbarButtons[0] = up;
 
     pathBox = new LutTextBox(toolbar, "", false);
@@ -224,21 +230,20 @@ void LutGallery::buildToolbar() {
     pathBox->setEnabled(false);
 
     toolbarButtons[1] = new LutButton(toolbar, "", ENTYPO_ICON_FOLDER);
-    toolbarButtons[1]->setCallback([this] { afterEvent(quietly([this] { pickFolder(); })); });
+    toolbarButtons[1]->setCallback(afterClick([this] { pickFolder(); }));
 
     const std::string presets = getPresetsPath();
     if (!presets.empty()) {
         toolbarButtons[2] = new LutButton(toolbar, "", ENTYPO_ICON_HOME);
-        toolbarButtons[2]->setCallback(
-            [this, presets] { afterEvent(quietly([this, presets] { openPresetsFolder(presets); })); });
+        toolbarButtons[2]->setCallback(afterClick([this, presets] { openPresetsFolder(presets); }));
     }
 
     toolbarButtons[3] = new LutButton(toolbar, "", ENTYPO_ICON_STAR);
-    toolbarButtons[3]->setCallback([this] { afterEvent(quietly([this] { openFavoriteFolder(); })); });
-    toolbarButtons[3]->setShiftCallback([this] { afterEvent(quietly([this] { setFavoriteFolder(); })); });
+    toolbarButtons[3]->setCallback(afterClick([this] { openFavoriteFolder(); }));
+    toolbarButtons[3]->setShiftCallback(afterClick([this] { setFavoriteFolder(); }));
 
     toolbarButtons[4] = new LutButton(toolbar, "", ENTYPO_ICON_NETWORK);
-    toolbarButtons[4]->setCallback([this] { afterEvent(quietly([this] { openOnlineRoot(); })); });
+    toolbarButtons[4]->setCallback(afterClick([this] { openOnlineRoot(); }));
 
     toolbarButtons[5] = new LutButton(toolbar, "", ENTYPO_ICON_LOGIN);
     toolbarButtons[5]->setCallback([this] { afterEvent([this] { loginForm(); }); });

@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <string_view>
@@ -359,13 +358,9 @@ bool writeProjectFile(const std::string& path, const std::vector<std::vector<Sto
     // that fails or is killed never leaves half a project, and two saves of
     // the same project at once never spoil each other's.
     std::string target, reason;
-    if (replacementTarget(path, &target, &reason)) {
-        // Saves killed part way leave their temporary files: the next save clears them.
-        const std::filesystem::path named(target);
-        const std::string folder = named.has_parent_path() ? named.parent_path().string() : ".";
-        removeAbandonedTemporaries(folder, named.filename().string() + kSavingSuffix);
-        if (replaceFileWhole(target, target + kSavingSuffix, projectText(project), 0666, &reason)) return true;
-    }
+    if (replacementTarget(path, &target, &reason) &&
+        replaceFileWhole(target, target + kSavingSuffix, projectText(project), 0666, &reason))
+        return true;
     if (error) *error = "cannot save the project " + path + ": " + reason;
     return false;
 }

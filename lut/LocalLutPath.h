@@ -49,13 +49,10 @@ inline std::string lutRefusalReason(const std::string& path) {
     const LutFileRefusal refusal = lutFileRefusal(path);
     switch (refusal.why) {
         case LutRefusal::NoSuchFile:
-            return fileReadProblemText({FileReadProblem::NoSuchFile, refusal.error});
         case LutRefusal::Folder:
-            return fileReadProblemText({FileReadProblem::Folder, refusal.error});
         case LutRefusal::NotRegularFile:
-            return fileReadProblemText({FileReadProblem::NotRegularFile, refusal.error});
         case LutRefusal::CannotOpen:
-            return fileReadProblemText({FileReadProblem::CannotOpen, refusal.error});
+            return fileReadProblemText(refusal.file);  // worded as for every file the system reads
         case LutRefusal::TooLarge:
             return "it is larger than any LUT file";
         case LutRefusal::NoSize:

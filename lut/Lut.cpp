@@ -47,6 +47,7 @@ bool readWholeFile(const std::string& path, std::string& out, LutFileRefusal* re
     if (refusal) {
         refusal->why = why;
         refusal->error = read.error;
+        refusal->file = read;
     }
     return false;
 }

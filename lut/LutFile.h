@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "lut/FileRead.h"
 #include "lut/Lut.h"
 
 // The .cube format allows at most 256 nodes per axis. A larger size in a text
@@ -36,6 +37,7 @@ struct LutFileRefusal {
     long long dimSize = 0;
     long long dataLines = 0;
     int error = 0;
+    FileRead file;  // what the read found, for the reasons of the file itself
 };
 
 // In-memory readers. The file readers (Lut::loadFromFileCUBE / 3DLC) read the

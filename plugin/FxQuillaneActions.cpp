@@ -123,8 +123,12 @@ void errorBox(const std::string& message, const char* title = kErrorTitle) {
     showBox(message.c_str(), title, BoxStyle::Error, BoxButtons::OK);
 }
 
-// The first line of a box's text, as the one line a failed press reports.
-std::string firstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
+// An action that did not do its work: the box says why, and its first line is
+// the one line the press reports.
+void failWithBox(std::string* actionFailure, const std::string& text) {
+    errorBox(text);
+    *actionFailure = text.substr(0, text.find('\n'));
+}
 
 }  // namespace
 
@@ -157,9 +161,7 @@ void FxQuillane::choseFileLut() {
     Lut lut = readLutFile(path, &preset);
     // An unreadable file must not replace the user's LUT by nothing.
     if (!lut.isLoaded()) {
-        const std::string text = unreadableLutText(path);
-        errorBox(text + "\nThe current LUT is kept.");
-        _actionFailure = firstLine(text);
+        failWithBox(&_actionFailure, unreadableLutText(path) + "\nThe current LUT is kept.");
         return;
     }
     _name = path;
@@ -202,10 +204,8 @@ void FxQuillane::selectNextPrevLut(bool next) {
         bool failed = false;
         onlineLuts = onlineLutsOf(at.folder, *api, &failed, &listingCut);
         if (failed) {
-            const std::string text = unreachableLibraryText(
-                at.folder.empty() ? std::string("the listing of its top folder") : "the listing of the folder " + at.folder);
-            errorBox(text);
-            _actionFailure = firstLine(text);
+            failWithBox(&_actionFailure, unreachableLibraryText(at.folder.empty() ? std::string("the listing of its top folder")
+                                                                                  : "the listing of the folder " + at.folder));
             return;
         }
         for (const auto& lut : onlineLuts) names.push_back(lut.first);
@@ -249,20 +249,18 @@ void FxQuillane::selectNextPrevLut(bool next) {
             lut = readLutFile(newName, &preset);
         } else {
             if (std::chrono::steady_clock::now() - walkStart > kOnlineWalkBudget) {
-                const std::string text = slowLibraryText(
-                    "no LUT of " + (at.folder.empty() ? std::string("the top folder") : "the folder " + at.folder) +
-                    " arrived within " + std::to_string(kOnlineWalkBudget.count() / 1000) + " seconds");
-                errorBox(text);
-                _actionFailure = firstLine(text);
+                failWithBox(&_actionFailure,
+                            slowLibraryText("no LUT of " +
+                                            (at.folder.empty() ? std::string("the top folder") : "the folder " + at.folder) +
+                                            " arrived within " + std::to_string(kOnlineWalkBudget.count() / 1000) +
+                                            " seconds"));
                 return;
             }
             // A service that does not answer is asked nothing more in this step.
             const OnlineFetch fetched = downloadOnlineLut(*api, onlineLuts, entry, &lut, &preset);
             if (fetched == OnlineFetch::LutFailed || fetched == OnlineFetch::PresetFailed) {
                 const char* what = fetched == OnlineFetch::LutFailed ? "the LUT " : "the preset of the LUT ";
-                const std::string text = unreachableLibraryText(what + newName);
-                errorBox(text);
-                _actionFailure = firstLine(text);
+                failWithBox(&_actionFailure, unreachableLibraryText(what + newName));
                 return;
             }
         }
@@ -282,8 +280,7 @@ void FxQuillane::selectNextPrevLut(bool next) {
     const std::string first = at.isFile ? unreadableLutText(firstFailure)
                                         : "Cannot download the LUT " + firstFailure +
                                               " from the online library: the service sent no LUT.";
-    errorBox(first + others + "\nThe current LUT is kept.");
-    _actionFailure = firstLine(first);
+    failWithBox(&_actionFailure, first + others + "\nThe current LUT is kept.");
 }
 
 void FxQuillane::openAbout() {

@@ -56,30 +56,17 @@ using Shader = Name<deleteShader>;
 using Program = Name<deleteProgram>;
 using Sampler = Name<deleteSampler>;
 
-inline Texture makeTexture() {
+// A new name of one kind, made by that kind's glGen* call.
+template <typename Owned>
+Owned generated(void (*gen)(GLsizei, GLuint*)) {
     GLuint n = 0;
-    glGenTextures(1, &n);
-    return Texture(n);
+    gen(1, &n);
+    return Owned(n);
 }
-inline Framebuffer makeFramebuffer() {
-    GLuint n = 0;
-    glGenFramebuffers(1, &n);
-    return Framebuffer(n);
-}
-inline VertexArray makeVertexArray() {
-    GLuint n = 0;
-    glGenVertexArrays(1, &n);
-    return VertexArray(n);
-}
-inline Buffer makeBuffer() {
-    GLuint n = 0;
-    glGenBuffers(1, &n);
-    return Buffer(n);
-}
-inline Sampler makeSampler() {
-    GLuint n = 0;
-    glGenSamplers(1, &n);
-    return Sampler(n);
-}
+inline Texture makeTexture() { return generated<Texture>(glGenTextures); }
+inline Framebuffer makeFramebuffer() { return generated<Framebuffer>(glGenFramebuffers); }
+inline VertexArray makeVertexArray() { return generated<VertexArray>(glGenVertexArrays); }
+inline Buffer makeBuffer() { return generated<Buffer>(glGenBuffers); }
+inline Sampler makeSampler() { return generated<Sampler>(glGenSamplers); }
 
 }  // namespace quillane::gl

@@ -401,7 +401,9 @@ TEST_F(ActionsHostCli, NextAndPreviousWithNothingToStepToFailWithTheReasonAndKee
             const HostRun run = host(open + " press " + button + " save '" + project + "'", c.env);
             EXPECT_EQ(run.status, 1) << run.out;
             EXPECT_EQ(run.out, "quillane-host: press " + std::string(button) + ": " + kept + c.reason + "\n");
-            if (!c.project.empty()) EXPECT_EQ(readFile(project), c.project) << c.reason;
+            if (!c.project.empty()) {
+                EXPECT_EQ(readFile(project), c.project) << c.reason;
+            }
         }
     }
 }

@@ -294,7 +294,9 @@ TEST_F(GalleryXInputOnline, ARightDragBetweenTwoLutsTogglesNeitherAndARightClick
         user.run("Film/Blue");
         const auto favourites = service.requestsTo("/lutfavorite.php");
         ASSERT_EQ(favourites.size(), signedIn ? 1u : 0u);
-        if (signedIn) EXPECT_EQ(service.favorites()["ann@example.com"], (nlohmann::json{{"42", "1"}}));
+        if (signedIn) {
+            EXPECT_EQ(service.favorites()["ann@example.com"], (nlohmann::json{{"42", "1"}}));
+        }
     }
 }
 
