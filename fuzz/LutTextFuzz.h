@@ -1,8 +1,8 @@
 #pragma once
 // The checks shared by the text-reader fuzzers: run the reader on the bytes
 // with and without the preset, and read the last node of whatever it accepts
-// (every node must be there), trapping on a size it should have refused, and
-// on a reason that does not match the result.
+// (every node must be there), trapping on a size or range it should have
+// refused, and on a reason that does not match the result.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -23,6 +23,7 @@ int fuzzLutText(const std::uint8_t* data, std::size_t size, const char* path, Re
             __builtin_trap();
         if (!lut.isLoaded()) continue;
         if (lut.getDimSize() > kMaxFileDimSize || !lut.getData()) __builtin_trap();
+        if (!usableInputRange(lut.getInputRange0(), lut.getInputRange1())) __builtin_trap();
         volatile float last = lut.getData()[4 * std::size_t(lut.totalSize()) - 1];
         (void)last;
     }

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -43,6 +44,23 @@ inline Lut readLutFile(const std::string& path, std::vector<char>* preset) {
     return lut;
 }
 
+// A count as people write it: 35937 as "35,937".
+inline std::string countText(long long count) {
+    std::string digits = std::to_string(count < 0 ? -count : count), out;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
+        out += digits[i];
+    }
+    return (count < 0 ? "-" : "") + out;
+}
+
+// An input range bound as the user can compare it with the file.
+inline std::string rangeBoundText(float bound) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.9g", static_cast<double>(bound));
+    return text;
+}
+
 // Why the file at path gives no LUT, as the reader found it, worded to follow
 // the file's name ("PATH: no such file"); empty when no reason is known.
 inline std::string lutRefusalReason(const std::string& path) {
@@ -64,10 +82,31 @@ inline std::string lutRefusalReason(const std::string& path) {
                    std::to_string(kMaxFileDimSize) + " the effect reads";
         case LutRefusal::OneDimensionalPart:
             return "it holds a 1D part (LUT_1D_SIZE), which the effect cannot apply";
-        case LutRefusal::ShortOfDataLines:
-            return "it holds " + std::to_string(refusal.dataLines) + " of the " +
-                   std::to_string(refusal.dimSize * refusal.dimSize * refusal.dimSize) + " data lines its size of " +
-                   std::to_string(refusal.dimSize) + " nodes per axis needs";
+        case LutRefusal::OneDimensionalRange:
+            return "it has a LUT_1D_INPUT_RANGE, the range of a 1D part, which the effect cannot apply";
+        case LutRefusal::ShortOfDataLines: {
+            std::string text = "it holds " + countText(refusal.dataLines) + " of the " +
+                               countText(refusal.dimSize * refusal.dimSize * refusal.dimSize) +
+                               " data lines its size of " + std::to_string(refusal.dimSize) + " nodes per axis needs";
+            const NotDataLine& line = refusal.notData;
+            if (line.line > 0) {
+                text += "; line " + countText(line.line) + " is not read as data: ";
+                text += line.badField > 0 ? "its value " + std::to_string(line.badField) + " is not a number"
+                                          : "it holds " + std::to_string(line.fields) + " values, not three";
+            }
+            return text;
+        }
+        case LutRefusal::UnusableRange: {
+            const std::string range = rangeBoundText(refusal.range0) + " to " + rangeBoundText(refusal.range1);
+            if (refusal.range0 == refusal.range1)
+                return "its input range, " + range + ", has two equal ends and spans no colours";
+            return "its input range, " + range + ", has an end that is not a finite number (a float reaches about "
+                   "3.4e38)";
+        }
+        case LutRefusal::MeshAboveLimit:
+            return "it holds a mesh line of " + countText(refusal.dimSize) + " positions and " +
+                   countText(refusal.dataLines) + " data lines; a mesh line gives the nodes per axis, and the effect "
+                   "reads at most " + std::to_string(kMaxFileDimSize);
         case LutRefusal::PerChannelDomain:
             return "its DOMAIN_MIN or DOMAIN_MAX differs between the red, green and blue channels, and the effect "
                    "applies one input range to all three";

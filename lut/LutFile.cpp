@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -11,76 +11,108 @@
 
 namespace {
 
-// Bytes that may make up a .cube data line: blank, '-', '.', digits and 'e'.
-struct DataChars {
+inline bool isDigit(char c) { return static_cast<unsigned>(c - '0') < 10u; }
+inline bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+// The bytes a number of a LUT file is written with: signs, digits, a point
+// and an exponent of either case. The words strtof also reads (inf, nan) and
+// its hexadecimal floats are no numbers of these files.
+struct NumberChars {
     bool ok[256] = {};
-    constexpr DataChars() {
-        ok[static_cast<unsigned char>(' ')] = ok[static_cast<unsigned char>('-')] = true;
-        ok[static_cast<unsigned char>('.')] = ok[static_cast<unsigned char>('e')] = true;
+    constexpr NumberChars() {
+        for (const char c : {'+', '-', '.', 'e', 'E'}) ok[static_cast<unsigned char>(c)] = true;
         for (int c = '0'; c <= '9'; ++c) ok[c] = true;
     }
 };
-constexpr DataChars kDataChars;
+constexpr NumberChars kNumberChars;
 
 constexpr float kPow10[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
 
-inline bool isDigit(char c) { return static_cast<unsigned>(c - '0') < 10u; }
-
-// One number of a data line, read as scanf's "%f" reads it when the token is
-// plain: [-]digits[.digits] with at most 2^24 as mantissa and at most ten
-// decimals is exact as w / 10^k in float (both operands are exact, the
-// division rounds once). Anything else goes to from_chars, which also rounds
-// correctly; a token either cannot take whole comes back as false and the
-// line is handed to sscanf itself.
-inline bool readNumber(const char*& p, const char* end, float& out) {
-    const char* q = p;
-    const bool neg = q < end && *q == '-';
-    if (neg) ++q;
+// One field read whole as strtof reads it, or false. A plain decimal
+// ([-]digits[.digits], at most 2^24 as mantissa, at most ten decimals) is
+// exact as w / 10^k in float (both operands are exact, the division rounds
+// once), which spares the library call on almost every field of a file.
+bool readNumber(std::string_view t, float& out) {
+    if (t.empty()) return false;
+    std::size_t i = t[0] == '-' ? 1 : 0;
     std::uint64_t w = 0;
     int digits = 0, decimals = 0;
-    for (; q < end && isDigit(*q); ++q, ++digits) w = w * 10 + static_cast<unsigned>(*q - '0');
-    if (q < end && *q == '.')
-        for (++q; q < end && isDigit(*q); ++q, ++digits, ++decimals) w = w * 10 + static_cast<unsigned>(*q - '0');
-    const bool atEnd = q == end || *q == ' ' || *q == '\r' || *q == '\n';
-    if (atEnd && digits > 0 && digits <= 19 && w <= (1u << 24) && decimals <= 10) {
+    for (; i < t.size() && isDigit(t[i]); ++i, ++digits) w = w * 10 + static_cast<unsigned>(t[i] - '0');
+    if (i < t.size() && t[i] == '.')
+        for (++i; i < t.size() && isDigit(t[i]); ++i, ++digits, ++decimals) w = w * 10 + static_cast<unsigned>(t[i] - '0');
+    if (i == t.size() && digits > 0 && digits <= 19 && w <= (1u << 24) && decimals <= 10) {
         const float v = static_cast<float>(w) / kPow10[decimals];
-        out = neg ? -v : v;
-        p = q;
+        out = t[0] == '-' ? -v : v;
         return true;
     }
-    auto r = std::from_chars(p, end, out);
-    if (r.ec != std::errc()) return false;
-    for (const char* c = p; c < r.ptr; ++c)
-        if (!kDataChars.ok[static_cast<unsigned char>(*c)]) return false;
-    p = r.ptr;
+    for (const char c : t)
+        if (!kNumberChars.ok[static_cast<unsigned char>(c)]) return false;
+    const std::string copy(t);
+    char* stop = nullptr;
+    const float v = std::strtof(copy.c_str(), &stop);
+    if (stop != copy.c_str() + copy.size()) return false;
+    out = v;
     return true;
 }
 
-// Calls piece(view) for each piece of s between delimiters, as successive
-// std::getline reads give them (see split()).
-template <typename Piece>
-void forEachPiece(std::string_view s, char delimiter, Piece piece) {
-    std::size_t start = 0;
-    while (start < s.size()) {
-        std::size_t d = s.find(delimiter, start);
-        if (d == std::string_view::npos) d = s.size();
-        piece(s.substr(start, d - start));
-        start = d + 1;
+// Calls field(view) for each field of a line: the line is split at runs of
+// blanks and tabs, and blanks, tabs and carriage returns at its end are no
+// part of it. Stops early when field returns false.
+template <typename Field>
+void forEachField(std::string_view line, Field field) {
+    std::size_t n = line.size();
+    while (n > 0 && (isBlank(line[n - 1]) || line[n - 1] == '\r')) --n;
+    for (std::size_t i = 0;;) {
+        while (i < n && isBlank(line[i])) ++i;
+        if (i >= n) return;
+        const std::size_t start = i;
+        while (i < n && !isBlank(line[i])) ++i;
+        if (!field(line.substr(start, i - start))) return;
     }
 }
 
-// Pieces of a line split at ' '; only the first three are kept, all are counted.
-struct Pieces {
-    std::string_view piece[3];
+// The first four fields of a line, and how many it has.
+struct Fields {
+    std::string_view at[4];
     int count = 0;
 };
-Pieces splitBlank(std::string_view line) {
-    Pieces out;
-    forEachPiece(line, ' ', [&](std::string_view piece) {
-        if (out.count < 3) out.piece[out.count] = piece;
-        ++out.count;
+Fields fieldsOf(std::string_view line) {
+    Fields f;
+    forEachField(line, [&f](std::string_view field) {
+        if (f.count < 4) f.at[f.count] = field;
+        ++f.count;
+        return true;
     });
-    return out;
+    return f;
+}
+
+// Whether the fields are a data line, exactly three numbers, read into v.
+// When they are not, and the line begins as a number does, *notData (unless
+// already set) records it as the first line that was not read as data.
+bool readDataLine(const Fields& f, float v[3], long long lineNumber, NotDataLine* notData) {
+    int bad = 0;
+    if (f.count == 3)
+        for (int c = 0; c < 3 && !bad; ++c)
+            if (!readNumber(f.at[c], v[c])) bad = c + 1;
+    if (f.count == 3 && !bad) return true;
+    if (notData->line == 0 && f.count > 0 && kNumberChars.ok[static_cast<unsigned char>(f.at[0][0])] &&
+        f.at[0][0] != 'e' && f.at[0][0] != 'E') {
+        notData->line = lineNumber;
+        notData->fields = f.count;
+        notData->badField = bad;
+    }
+    return false;
+}
+
+// Keywords are matched without regard to case (ASCII).
+bool isKeyword(std::string_view field, std::string_view keyword) {
+    if (field.size() != keyword.size()) return false;
+    for (std::size_t i = 0; i < field.size(); ++i) {
+        char c = field[i];
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        if (c != keyword[i]) return false;
+    }
+    return true;
 }
 
 bool startsWith(std::string_view s, std::string_view prefix) {
@@ -93,16 +125,23 @@ void appendPresetLine(std::string& preset, std::string_view line) {
     preset.append(line.data(), line.size());
 }
 
-// A .cube data line after its one trailing carriage return is gone: no '#'
-// at its start, only data characters, exactly two blanks.
-bool isCubeDataLine(std::string_view d) {
-    if (d.empty() || d[0] == '#') return false;
-    int blanks = 0;
-    for (char c : d) {
-        if (!kDataChars.ok[static_cast<unsigned char>(c)]) return false;
-        blanks += c == ' ';
+// The number as strtod reads the start of the field, narrowed to float.
+float leadingNumber(std::string_view field) {
+    return static_cast<float>(std::strtod(std::string(field).c_str(), nullptr));
+}
+
+// The three numbers of a DOMAIN_MIN or DOMAIN_MAX line, each read whole by
+// strtod; what follows the third (a comment) is not looked at.
+bool readDomain(const Fields& f, float rgb[3]) {
+    if (f.count < 4) return false;
+    for (int c = 0; c < 3; ++c) {
+        const std::string token(f.at[c + 1]);
+        char* stop = nullptr;
+        const double v = std::strtod(token.c_str(), &stop);
+        if (stop != token.c_str() + token.size()) return false;
+        rgb[c] = static_cast<float>(v);
     }
-    return blanks == 2;
+    return true;
 }
 
 // The empty Lut of a refused file, with the reason told to whoever asked.
@@ -119,6 +158,10 @@ Lut refused(LutFileRefusal* refusal, LutRefusal why, long long dimSize, long lon
 bool sameValue(float a, float b) { return a == b || (a != a && b != b); }
 
 }  // namespace
+
+bool usableInputRange(float range0, float range1) {
+    return std::isfinite(range0) && std::isfinite(range1) && range0 != range1;
+}
 
 // One pass over the bytes gives what a header pass followed by a node pass
 // gives: the header (size, range) is the last one seen before the end of the
@@ -143,6 +186,7 @@ Lut parseCubeText(std::string_view text, const std::string& path, std::string& p
     std::string gathered;
     std::vector<float> nodes;
     std::size_t used = 0;  // floats written to nodes
+    NotDataLine notData;
 
     // No accepted size has more nodes than this: data lines past it can never
     // be used, so a huge file of data lines does not grow memory with it.
@@ -169,60 +213,54 @@ Lut parseCubeText(std::string_view text, const std::string& path, std::string& p
 
     const char* p = text.data();
     const char* const end = p + text.size();
-    while (p < end) {
-        const char* lineStart = p;
-        // Fast road: a plain data line "a b c" ending in \n, \r\n or the end.
-        if (isDigit(*p) || *p == '-' || *p == '.') {
-            float v[3];
-            const char* q = p;
-            if (readNumber(q, end, v[0]) && q < end && *q == ' ' && readNumber(++q, end, v[1]) && q < end &&
-                *q == ' ' && readNumber(++q, end, v[2])) {
-                if (q < end && *q == '\r') ++q;
-                if (q == end || *q == '\n') {
-                    addNode(v);
-                    if (marker && !headerDone) appendPresetLine(gathered, std::string_view(lineStart, q - lineStart));
-                    p = q == end ? end : q + 1;
-                    continue;
-                }
-            }
-        }
-        // Every other line.
+    for (long long lineNumber = 1; p < end; ++lineNumber) {
         const char* nl = static_cast<const char*>(std::memchr(p, '\n', end - p));
-        const char* lineEnd = nl ? nl : end;
+        const std::string_view line(p, (nl ? nl : end) - p);
         p = nl ? nl + 1 : end;
-        std::string_view line(lineStart, lineEnd - lineStart);
         if (line.empty()) continue;
+        const Fields f = fieldsOf(line);
+        float v[3];
+        // Lines of the preset text are no candidates for data that was missed.
+        NotDataLine ignored;
+        if (readDataLine(f, v, lineNumber, marker ? &ignored : &notData)) {
+            addNode(v);
+            if (marker && !headerDone) appendPresetLine(gathered, line);
+            continue;
+        }
 
         if (!headerDone) {
-            if (line[0] == 'L') {
-                Pieces pc = splitBlank(line);
-                if (pc.count == 3 && startsWith(line, "LUT_3D_INPUT_RANGE")) {
-                    range0 = static_cast<float>(std::strtod(std::string(pc.piece[1]).c_str(), nullptr));
-                    range1 = static_cast<float>(std::strtod(std::string(pc.piece[2]).c_str(), nullptr));
+            const std::string_view word = f.count > 0 ? f.at[0] : std::string_view();
+            if (isKeyword(word, "LUT_3D_INPUT_RANGE")) {
+                if (f.count == 3) {
+                    range0 = leadingNumber(f.at[1]);
+                    range1 = leadingNumber(f.at[2]);
                     perChannel[0] = perChannel[1] = false;
-                } else if (pc.count == 2 && startsWith(line, "LUT_3D_SIZE")) {
-                    const std::string number(pc.piece[1]);
+                }
+            } else if (isKeyword(word, "LUT_3D_SIZE")) {
+                if (f.count == 2) {
+                    const std::string number(f.at[1]);
                     char* stop = nullptr;
                     errno = 0;
-                    const long v = std::strtol(number.c_str(), &stop, 10);
-                    if (stop == number.c_str() || errno == ERANGE || v < std::numeric_limits<int>::min() ||
-                        v > std::numeric_limits<int>::max())
+                    const long size = std::strtol(number.c_str(), &stop, 10);
+                    if (stop == number.c_str() || errno == ERANGE || size < std::numeric_limits<int>::min() ||
+                        size > std::numeric_limits<int>::max())
                         return refuse(LutRefusal::BadSize);  // no readable size: the file is refused
-                    n = v;
+                    n = size;
                     sawSize = true;
-                } else if (isCubeOneDimensionalSize(line)) {
-                    return refuse(LutRefusal::OneDimensionalPart);  // refused as a whole, the preset with it
                 }
-            } else if (line[0] == 'D') {
+            } else if (isKeyword(word, "LUT_1D_SIZE")) {
+                return refuse(LutRefusal::OneDimensionalPart);  // refused as a whole, the preset with it
+            } else if (isKeyword(word, "LUT_1D_INPUT_RANGE")) {
+                // Nodes made for the range of a 1D part are wrong over any other.
+                return refuse(LutRefusal::OneDimensionalRange);
+            } else if (isKeyword(word, "DOMAIN_MIN") || isKeyword(word, "DOMAIN_MAX")) {
                 // A domain is the input range under another name, one bound
                 // per line; the later of it and LUT_3D_INPUT_RANGE wins.
-                const int bound = cubeDomainBound(line);
+                const int bound = isKeyword(word, "DOMAIN_MIN") ? 0 : 1;
                 float rgb[3];
-                if (bound >= 0 && !readCubeDomain(line, rgb)) return refuse(LutRefusal::UnreadableDomain);
-                if (bound >= 0) {
-                    perChannel[bound] = !sameValue(rgb[0], rgb[1]) || !sameValue(rgb[0], rgb[2]);
-                    (bound == 0 ? range0 : range1) = rgb[0];
-                }
+                if (!readDomain(f, rgb)) return refuse(LutRefusal::UnreadableDomain);
+                perChannel[bound] = !sameValue(rgb[0], rgb[1]) || !sameValue(rgb[0], rgb[2]);
+                (bound == 0 ? range0 : range1) = rgb[0];
             }
             if (!marker) {
                 if (startsWith(line, "#64BLOB")) {
@@ -233,28 +271,29 @@ Lut parseCubeText(std::string_view text, const std::string& path, std::string& p
                 appendPresetLine(gathered, line);
             }
         }
-
-        std::string_view d = line;
-        if (d.back() == '\r') d.remove_suffix(1);
-        if (isCubeDataLine(d)) {
-            float v[3] = {0.0f, 0.0f, 0.0f};
-            const std::string copy(d);
-            std::sscanf(copy.c_str(), "%f %f %f", &v[0], &v[1], &v[2]);
-            addNode(v);
-        }
     }
 
     // Refused as a whole, like an unreadable file, the preset with it.
     if (n > kMaxFileDimSize) return refuse(LutRefusal::SizeAboveLimit, n);
     const std::size_t want = 4 * static_cast<std::size_t>(n > 0 ? n * n * n : 0);
     if (n >= 1 && (perChannel[0] || perChannel[1])) return refuse(LutRefusal::PerChannelDomain, n);
-    if (n >= 1 && used < want) return refuse(LutRefusal::ShortOfDataLines, n, static_cast<long long>(used / 4));
+    if (n >= 1 && !usableInputRange(range0, range1)) {
+        if (refusal) refusal->range0 = range0, refusal->range1 = range1;
+        return refuse(LutRefusal::UnusableRange, n);
+    }
+    if (n >= 1 && used < want) {
+        if (refusal) refusal->notData = notData;
+        return refuse(LutRefusal::ShortOfDataLines, n, static_cast<long long>(used / 4));
+    }
     if (!skipPreset) presetText = std::move(gathered);
     if (n < 1) return refuse(sawSize ? LutRefusal::BadSize : LutRefusal::NoSize);
     nodes.resize(want);
     return Lut(std::move(nodes), static_cast<int>(n), range0, range1, path);
 }
 
+// A .3dl holds no keywords: a mesh line of input positions (at least six
+// numbers; their count is the number of nodes per axis, their values are not
+// used), then N^3 data lines of three integers, blue fastest.
 Lut parse3dlText(std::string_view text, const std::string& path, std::string& presetText, bool skipPreset,
                  LutFileRefusal* refusal) {
     if (refusal) *refusal = LutFileRefusal();
@@ -263,29 +302,33 @@ Lut parse3dlText(std::string_view text, const std::string& path, std::string& pr
     };
     int n = 0;
     long long k = 0, total = 0;
+    // A mesh line longer than any size read: its length, and the data lines
+    // after it, counted only to tell the user what the file holds.
+    long long meshAbove = 0, linesAfterMesh = 0;
     // Whether a value passed the 10-bit or the 12-bit top: the file's depth.
     bool dataMode = false, marker = false, over10 = false, over12 = false;
-    std::string gathered, copy;
+    std::string gathered;
     std::vector<float> nodes;
+    NotDataLine notData;
 
     const char* p = text.data();
     const char* const end = p + text.size();
-    while (p < end) {
+    for (long long lineNumber = 1; p < end; ++lineNumber) {
         const char* nl = static_cast<const char*>(std::memchr(p, '\n', end - p));
-        std::string_view line(p, (nl ? nl : end) - p);
+        const std::string_view line(p, (nl ? nl : end) - p);
         p = nl ? nl + 1 : end;
-        const bool hasHash = line.find('#') != std::string_view::npos;
+        const Fields f = fieldsOf(line);
 
-        if (n == 0 && !line.empty() && !hasHash) {
-            std::size_t pieces = 0, m = 0;
-            forEachPiece(line, ' ', [&](std::string_view piece) {
-                ++pieces;
-                m += !piece.empty() && piece != "\r";
-            });
-            if (pieces >= 6 && m >= 6) {
-                if (m > static_cast<std::size_t>(kMaxFileDimSize))  // refused as a whole
-                    return refuse(LutRefusal::SizeAboveLimit, static_cast<long long>(m));
-                n = static_cast<int>(m);
+        if (n == 0 && meshAbove == 0 && f.count >= 6) {
+            bool numbers = true;
+            float ignored;
+            forEachField(line, [&](std::string_view field) { return numbers = readNumber(field, ignored); });
+            if (numbers) {
+                if (f.count > kMaxFileDimSize) {  // refused, once the data lines are counted
+                    meshAbove = f.count;
+                    continue;
+                }
+                n = f.count;
                 total = static_cast<long long>(n) * n * n;
                 nodes.assign(4 * static_cast<std::size_t>(total), 0.0f);
                 for (long long t = 0; t < total; ++t) nodes[4 * t + 3] = 1.0f;
@@ -293,25 +336,22 @@ Lut parse3dlText(std::string_view text, const std::string& path, std::string& pr
                 continue;
             }
         }
-        // Some tools right-align their columns: blanks before the first value
-        // do not make a line less of a data line.
-        std::string_view values = line;
-        values.remove_prefix(std::min(values.size(), values.find_first_not_of(' ')));
-        if (dataMode && !values.empty() && !hasHash && isDigit(values[0]) &&
-            std::count(values.begin(), values.end(), ' ') >= 2) {
-            float v[3] = {0.0f, 0.0f, 0.0f};
-            copy.assign(line.data(), line.size());
-            std::sscanf(copy.c_str(), "%f %f %f", &v[0], &v[1], &v[2]);
-            // The file runs blue fastest, the nodes red fastest.
-            const std::size_t nn = static_cast<std::size_t>(n);
-            const std::size_t b = k % nn, g = (k / nn) % nn, r = k / (nn * nn);
-            float* node = nodes.data() + lutNodeOffset(nn, r, g, b);
-            for (int c = 0; c < 3; ++c) {
-                node[c] = v[c];
-                over10 = over10 || v[c] > 1023.0f;
-                over12 = over12 || v[c] > 4095.0f;
+        float v[3];
+        NotDataLine ignored;
+        if (readDataLine(f, v, lineNumber, dataMode ? &notData : &ignored)) {
+            linesAfterMesh += meshAbove > 0;
+            if (dataMode) {
+                // The file runs blue fastest, the nodes red fastest.
+                const std::size_t nn = static_cast<std::size_t>(n);
+                const std::size_t b = k % nn, g = (k / nn) % nn, r = k / (nn * nn);
+                float* node = nodes.data() + lutNodeOffset(nn, r, g, b);
+                for (int c = 0; c < 3; ++c) {
+                    node[c] = v[c];
+                    over10 = over10 || v[c] > 1023.0f;
+                    over12 = over12 || v[c] > 4095.0f;
+                }
+                if (++k == total) dataMode = false;
             }
-            if (++k == total) dataMode = false;
         }
         if (!marker && !dataMode) {
             if (startsWith(line, "#64BLOB")) {
@@ -324,9 +364,13 @@ Lut parse3dlText(std::string_view text, const std::string& path, std::string& pr
         }
     }
 
+    if (meshAbove > 0) return refuse(LutRefusal::MeshAboveLimit, meshAbove, linesAfterMesh);
     // Nodes no data line reached would turn the frame nearly black: a short
     // file is refused as a whole.
-    if (n > 0 && k < total) return refuse(LutRefusal::ShortOfDataLines, n, k);
+    if (n > 0 && k < total) {
+        if (refusal) refusal->notData = notData;
+        return refuse(LutRefusal::ShortOfDataLines, n, k);
+    }
     if (!skipPreset) presetText = std::move(gathered);
     if (n == 0) return refuse(LutRefusal::NoMeshLine);
     // 16-bit files (written by some tools) are told apart by a value above 4095.
@@ -337,36 +381,6 @@ Lut parse3dlText(std::string_view text, const std::string& path, std::string& pr
         nodes[t + 2] /= scale;
     }
     return Lut(std::move(nodes), n, 0.0f, 1.0f, path);
-}
-
-bool isCubeOneDimensionalSize(std::string_view line) { return startsWith(line, "LUT_1D_SIZE"); }
-
-int cubeDomainBound(std::string_view line) {
-    const auto keyword = [&](std::string_view word) {
-        return startsWith(line, word) && (line.size() == word.size() || line[word.size()] == ' ' ||
-                                          line[word.size()] == '\t' || line[word.size()] == '\r');
-    };
-    return keyword("DOMAIN_MIN") ? 0 : keyword("DOMAIN_MAX") ? 1 : -1;
-}
-
-// The numbers are read as LUT_3D_INPUT_RANGE's are (strtod, narrowed to
-// float), but parted by any run of blanks or tabs, since a domain that is
-// passed over grades the whole frame wrong; what follows the third number
-// (a comment) is not looked at.
-bool readCubeDomain(std::string_view line, float rgb[3]) {
-    std::size_t at = std::string_view("DOMAIN_MIN").size();
-    for (int c = 0; c < 3; ++c) {
-        at = line.find_first_not_of(" \t\r", at);
-        if (at == std::string_view::npos) return false;
-        const std::size_t end = std::min(line.find_first_of(" \t\r", at), line.size());
-        const std::string token(line.substr(at, end - at));
-        char* stop = nullptr;
-        const double v = std::strtod(token.c_str(), &stop);
-        if (stop != token.c_str() + token.size()) return false;
-        rgb[c] = static_cast<float>(v);
-        at = end;
-    }
-    return true;
 }
 
 void lutFromFile(std::string* path, Lut* lut, std::vector<char>* preset) {
@@ -435,6 +449,21 @@ bool ends_with(std::string s, std::string suffix) {
     if (suffix.size() > s.size()) return false;
     return s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
+
+namespace {
+// Calls piece(view) for each piece of s between delimiters, as successive
+// std::getline reads give them (see split()).
+template <typename Piece>
+void forEachPiece(std::string_view s, char delimiter, Piece piece) {
+    std::size_t start = 0;
+    while (start < s.size()) {
+        std::size_t d = s.find(delimiter, start);
+        if (d == std::string_view::npos) d = s.size();
+        piece(s.substr(start, d - start));
+        start = d + 1;
+    }
+}
+}  // namespace
 
 std::vector<std::string> split(const std::string& s, char delimiter) {
     std::vector<std::string> pieces;

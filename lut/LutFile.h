@@ -27,15 +27,28 @@ enum class LutRefusal {
     BadSize,             // LUT_3D_SIZE without a number, or below 1
     SizeAboveLimit,      // more than kMaxFileDimSize nodes per axis; dimSize holds it
     OneDimensionalPart,  // LUT_1D_SIZE
-    ShortOfDataLines,    // dataLines of the dimSize^3 the size needs
+    OneDimensionalRange, // LUT_1D_INPUT_RANGE: the range of a 1D part the effect cannot apply
+    ShortOfDataLines,    // dataLines of the dimSize^3 the size needs; notData tells the first line that was not
     PerChannelDomain,    // DOMAIN_MIN or DOMAIN_MAX differs between channels
     UnreadableDomain,    // a DOMAIN_MIN or DOMAIN_MAX line without three numbers
+    UnusableRange,       // the input range (range0, range1) has an end that is not finite, or equal ends
     NoMeshLine,          // .3dl without a line of node positions
+    MeshAboveLimit,      // .3dl mesh line of dimSize positions (above the limit) over dataLines data lines
+};
+// A line that might have been data but was not read as data: its number
+// (from 1) and, when it held three fields, which of them is no number (1-3);
+// otherwise how many fields it held.
+struct NotDataLine {
+    long long line = 0;  // 0: every such line was read as data
+    int fields = 0;
+    int badField = 0;
 };
 struct LutFileRefusal {
     LutRefusal why = LutRefusal::None;
     long long dimSize = 0;
     long long dataLines = 0;
+    NotDataLine notData;
+    float range0 = 0.0f, range1 = 1.0f;
     int error = 0;
     FileRead file;  // what the read found, for the reasons of the file itself
 };
@@ -49,17 +62,9 @@ Lut parseCubeText(std::string_view text, const std::string& path, std::string& p
 Lut parse3dlText(std::string_view text, const std::string& path, std::string& presetText, bool skipPreset,
                  LutFileRefusal* refusal = nullptr);
 
-// A .cube line that declares a 1D part ("LUT_1D_SIZE ..."). The effect applies
-// 3D LUTs only, and the 1D entries would be taken for the first 3D nodes,
-// shifting every node: a file that holds one is refused as a whole.
-bool isCubeOneDimensionalSize(std::string_view line);
-
-// A .cube DOMAIN_MIN or DOMAIN_MAX line: which bound it sets (0 or 1, -1 for
-// any other line), and whether its three numbers could be read into rgb.
-// The record holds one input range for all channels, so a domain is only
-// taken when the three agree.
-int cubeDomainBound(std::string_view line);
-bool readCubeDomain(std::string_view line, float rgb[3]);
+// Whether a LUT's input range can be applied: both ends finite floats, and
+// different (a reversed range is applied as it stands).
+bool usableInputRange(float range0, float range1);
 
 // Why the file at path gives no LUT when read as lutFromFile reads it (the
 // type by its name, double quotes removed); why = None when it gives one.

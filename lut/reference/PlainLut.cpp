@@ -1,7 +1,9 @@
 #include "lut/reference/PlainLut.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
+#include <cstdlib>
 #include <cstdio>
 #include <fstream>
 #include <vector>
@@ -11,8 +13,38 @@
 namespace quillane::plain {
 
 namespace {
-bool onlyChars(const std::string& s, const std::string& allowed) {
-    return s.find_first_not_of(allowed) == std::string::npos;
+// The fields of a line: what lies between blanks and tabs, once the blanks,
+// tabs and carriage returns at its end are taken off.
+std::vector<std::string> fieldsOf(std::string line) {
+    while (!line.empty() && (line.back() == ' ' || line.back() == '\t' || line.back() == '\r')) line.pop_back();
+    std::vector<std::string> fields;
+    std::size_t at = line.find_first_not_of(" \t");
+    while (at != std::string::npos) {
+        const std::size_t stop = line.find_first_of(" \t", at);
+        fields.push_back(line.substr(at, stop == std::string::npos ? std::string::npos : stop - at));
+        at = stop == std::string::npos ? stop : line.find_first_not_of(" \t", stop);
+    }
+    return fields;
+}
+
+std::string upper(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// A number as a LUT file writes it, read whole by strtof.
+bool isNumber(const std::string& s, float* value) {
+    if (s.empty() || s.find_first_not_of("+-.0123456789eE") != std::string::npos) return false;
+    char* stop = nullptr;
+    *value = std::strtof(s.c_str(), &stop);
+    return stop == s.c_str() + s.size();
+}
+
+// Exactly three numbers.
+bool isDataLine(const std::string& line, float rgb[3]) {
+    const std::vector<std::string> fields = fieldsOf(line);
+    return fields.size() == 3 && isNumber(fields[0], &rgb[0]) && isNumber(fields[1], &rgb[1]) &&
+           isNumber(fields[2], &rgb[2]);
 }
 }  // namespace
 
@@ -28,24 +60,31 @@ Lut loadCube(std::string path, std::string& presetText, bool skipPreset) {
     std::string text, line;
     while (std::getline(in, line)) {
         if (line.empty()) continue;
-        if (!onlyChars(line, " -.0123456789")) {
-            std::vector<std::string> pieces = split(line, ' ');
-            if (pieces.size() == 3 && line.rfind("LUT_3D_INPUT_RANGE", 0) == 0) {
-                range0 = static_cast<float>(std::strtod(pieces[1].c_str(), nullptr));
-                range1 = static_cast<float>(std::strtod(pieces[2].c_str(), nullptr));
+        float rgb[3];
+        if (!isDataLine(line, rgb)) {
+            const std::vector<std::string> fields = fieldsOf(line);
+            const std::string word = fields.empty() ? "" : upper(fields[0]);
+            if (word == "LUT_3D_INPUT_RANGE" && fields.size() == 3) {
+                range0 = static_cast<float>(std::strtod(fields[1].c_str(), nullptr));
+                range1 = static_cast<float>(std::strtod(fields[2].c_str(), nullptr));
                 perChannel[0] = perChannel[1] = false;
-            } else if (pieces.size() == 2 && line.rfind("LUT_3D_SIZE", 0) == 0) {
+            } else if (word == "LUT_3D_SIZE" && fields.size() == 2) {
                 try {
-                    n = std::stoi(pieces[1]);
+                    n = std::stoi(fields[1]);
                 } catch (...) {
                     return Lut();
                 }
-            } else if (isCubeOneDimensionalSize(line)) {
+            } else if (word == "LUT_1D_SIZE" || word == "LUT_1D_INPUT_RANGE") {
                 return Lut();
-            } else if (const int bound = cubeDomainBound(line); bound >= 0) {
-                float rgb[3];
-                if (!readCubeDomain(line, rgb)) return Lut();
+            } else if (word == "DOMAIN_MIN" || word == "DOMAIN_MAX") {
+                if (fields.size() < 4) return Lut();
+                for (int c = 0; c < 3; ++c) {
+                    char* stop = nullptr;
+                    rgb[c] = static_cast<float>(std::strtod(fields[c + 1].c_str(), &stop));
+                    if (stop != fields[c + 1].c_str() + fields[c + 1].size()) return Lut();
+                }
                 const auto same = [](float a, float b) { return a == b || (std::isnan(a) && std::isnan(b)); };
+                const int bound = word == "DOMAIN_MIN" ? 0 : 1;
                 perChannel[bound] = !same(rgb[0], rgb[1]) || !same(rgb[0], rgb[2]);
                 (bound == 0 ? range0 : range1) = rgb[0];
             }
@@ -62,6 +101,7 @@ Lut loadCube(std::string path, std::string& presetText, bool skipPreset) {
     in.close();
     if (n > kMaxFileDimSize) return Lut();
     if (n >= 1 && (perChannel[0] || perChannel[1])) return Lut();
+    if (n >= 1 && !(std::isfinite(range0) && std::isfinite(range1) && range0 != range1)) return Lut();
     if (n < 1) {
         if (!skipPreset) presetText = text;
         return Lut();
@@ -74,15 +114,11 @@ Lut loadCube(std::string path, std::string& presetText, bool skipPreset) {
     for (std::size_t k = 0; k < total; ++k) nodes[4 * k + 3] = 1.0f;
     std::size_t k = 0;
     while (k < total && std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.empty() || line[0] == '#' || !onlyChars(line, " -.0123456789e") ||
-            std::count(line.begin(), line.end(), ' ') != 2)
-            continue;
-        float r = 0.0f, g = 0.0f, b = 0.0f;
-        std::sscanf(line.c_str(), "%f %f %f", &r, &g, &b);
-        nodes[4 * k + 0] = r;
-        nodes[4 * k + 1] = g;
-        nodes[4 * k + 2] = b;
+        float rgb[3];
+        if (!isDataLine(line, rgb)) continue;
+        nodes[4 * k + 0] = rgb[0];
+        nodes[4 * k + 1] = rgb[1];
+        nodes[4 * k + 2] = rgb[2];
         ++k;
     }
     if (k < total) return Lut();  // a short file is refused, its preset with it

@@ -121,6 +121,13 @@ TEST_F(ActionsHostCli, APressFailsWhenItsActionFailedOrCouldNotRun) {
         return f;
     }(), nullptr));
     const std::string chosen = "choose-file '" + dir + "/a.cube' ";
+    // A folder whose only other entry has a range the effect cannot apply.
+    const std::string ranged = dir + "/range";
+    std::filesystem::create_directories(ranged);
+    writeCube(ranged + "/a.cube", 0.25f);
+    writeFile(ranged + "/inf.cube", "LUT_3D_SIZE 1\nLUT_3D_INPUT_RANGE 0 inf\n0.5 0.5 0.5\n");
+    const std::string inRanged = "choose-file '" + ranged + "/a.cube' ";
+    const std::string infText = "Cannot read a LUT from the file " + ranged + "/inf.cube";
     struct Case {
         std::string arguments;
         std::string env;
@@ -138,6 +145,12 @@ TEST_F(ActionsHostCli, APressFailsWhenItsActionFailedOrCouldNotRun) {
         {"press 4", std::string(nfd::kAnswerVariable) + "='okay:" + dir + "/b.cube'", 1, "press 4: no LUT was taken"},
         {chosen + "choose-file '" + dir + "/b.cube' state", "", 1, "Cannot read a LUT from the file " + dir + "/b.cube"},
         {"press 4", std::string(nfd::kAnswerVariable) + "='okay:" + dir + "/a.cube'", 0, ""},
+        // A range that is not finite: every way of choosing the file keeps the LUT and fails.
+        {inRanged + "choose-file '" + ranged + "/inf.cube'", "", 1, "inf.cube: its input range, 0 to inf, has an end"},
+        {inRanged + "press 4", std::string(nfd::kAnswerVariable) + "='okay:" + ranged + "/inf.cube'", 1,
+         "press 4: no LUT was taken, the effect kept its LUT: " + infText},
+        {inRanged + "press 5", "", 1, "press 5: no LUT was taken, the effect kept its LUT: " + infText},
+        {inRanged + "press 6", "", 1, "press 6: no LUT was taken, the effect kept its LUT: " + infText},
         {"press 14", "", 0, "[critical] About"},  // informs, fails nothing
         {"press 15", "", 1, "quillane-host: press 15: that parameter has no button to press"},
         {"frame '" + sandbox.dir.file("none.png") + "'", "", 1, "none.png"},

@@ -129,12 +129,16 @@ std::string makeNoLut(const std::string& kind, const std::string& path) {
         return "\nIts DOMAIN_MIN or DOMAIN_MAX differs between the red, green and blue channels, and the effect "
                "applies one input range to all three.";
     }
+    if (kind == "range above float") {
+        writeFile(path, "LUT_3D_SIZE 1\nLUT_3D_INPUT_RANGE 0 1e39\n0.5 0.5 0.5\n");
+        return "\nIts input range, 0 to inf, has an end that is not a finite number (a float reaches about 3.4e38).";
+    }
     writeFile(path, "PK\x03\x04 this is no LUT\n");
     return "\nIts layout is unknown: it declares no size (a line \"LUT_3D_SIZE N\").";
 }
 
 TEST_F(ActionsLocal, AFolderWhoseOnlyOtherEntryIsNoLutKeepsTheCurrentLutAndSaysWhy) {
-    for (const std::string kind : {"file", "folder", "pipe", "1D part", "short", "per-channel domain"}) {
+    for (const std::string kind : {"file", "folder", "pipe", "1D part", "short", "per-channel domain", "range above float"}) {
         SCOPED_TRACE("a " + kind + " named like a LUT");
         const std::string dir = folder("bad-" + kind), bad = dir + "/bad.cube";
         writeCube(dir + "/good.cube", 0.3f, "kept");

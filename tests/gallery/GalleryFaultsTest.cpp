@@ -19,6 +19,7 @@ TEST_F(GalleryFaults, ADeliveryThatLoadsNothingKeepsTheUsersLut) {
     const std::string dir = folder("keep");
     writeCube(dir + "/good.cube", 2, 0.5f, 1, 1);
     std::ofstream(dir + "/bad.cube") << "LUT_3D_SIZE x\n";
+    std::ofstream(dir + "/nan.cube") << "DOMAIN_MIN nan nan nan\nLUT_3D_SIZE 1\n0 0 0\n";
     std::filesystem::create_directories(dir + "/folder.cube");
 
     bool isLocal = false;
@@ -26,13 +27,14 @@ TEST_F(GalleryFaults, ADeliveryThatLoadsNothingKeepsTheUsersLut) {
     std::string name = "Cinematic/Teal";
     std::vector<char> preset = {'p'};
     const GalleryResultCallbacks callbacks = galleryResultCallbacks(&isLocal, &lut, &name, &preset);
-    for (const std::string& path : {std::string(), dir + "/bad.cube", dir + "/gone.cube", dir + "/folder.cube"}) {
+    for (const std::string& path :
+         {std::string(), dir + "/bad.cube", dir + "/gone.cube", dir + "/folder.cube", dir + "/nan.cube"}) {
         callbacks.file(path);
         EXPECT_EQ(name, "Cinematic/Teal") << path;
         EXPECT_EQ(lut.getDimSize(), 2) << path;
         EXPECT_EQ(preset, std::vector<char>{'p'}) << path;
     }
-    ASSERT_EQ(boxes.boxes.size(), 4u);
+    ASSERT_EQ(boxes.boxes.size(), 5u);
     // Each says why, as the reader found it.
     EXPECT_EQ(boxes.boxes[0].informativeText,
               "Cannot read a LUT from the file NONE\nNo such file.\nThe current LUT is kept.");
@@ -43,6 +45,9 @@ TEST_F(GalleryFaults, ADeliveryThatLoadsNothingKeepsTheUsersLut) {
               "Cannot read a LUT from the file " + dir + "/gone.cube\nNo such file.\nThe current LUT is kept.");
     EXPECT_EQ(boxes.boxes[3].informativeText, "Cannot read a LUT from the file " + dir +
                                                   "/folder.cube\nIt is a folder, not a file.\nThe current LUT is kept.");
+    EXPECT_EQ(boxes.boxes[4].informativeText, "Cannot read a LUT from the file " + dir +
+                                                  "/nan.cube\nIts input range, nan to 1, has an end that is not a "
+                                                  "finite number (a float reaches about 3.4e38).\nThe current LUT is kept.");
 
     callbacks.online(Lut(), "Film/Night", {'x'});  // a download that failed
     EXPECT_EQ(name, "Cinematic/Teal");

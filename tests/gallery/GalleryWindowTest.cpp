@@ -26,6 +26,7 @@ TEST_F(GalleryWindow, ListsAFolderInDirectoryOrderWithThumbnailsGradedByEachLut)
     writeCube(dir + "/x.Cube.cube", 3, 0.2f, 1.0f, 1.0f);
     for (const char* hidden : {"/.hidden.cube", "/X.CUBE"}) writeCube(dir + hidden, 3, 1, 1, 1);
     std::ofstream(dir + "/broken.cube") << "LUT_3D_SIZE nonsense\n";
+    std::ofstream(dir + "/inf-range.cube") << "LUT_3D_SIZE 1\nLUT_3D_INPUT_RANGE 0 inf\n0 0 0\n";
     std::ofstream(dir + "/notes.txt") << "not a LUT\n";
     // Folders first (last read first), then the LUT files in the directory's order.
     std::vector<std::string> expected, folders;

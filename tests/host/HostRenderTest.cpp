@@ -168,7 +168,7 @@ TEST_F(HostRender, AnIdentityOverAWiderDomainGivesTheFrameBackAndRefusedFilesSay
         std::string file, says;
     } cases[] = {
         {sandbox.dir.file("gone.cube"), "gone.cube: no such file"},
-        {shortCube, "short.cube: it holds 16 of the 4913 data lines its size of 17 nodes per axis needs"},
+        {shortCube, "short.cube: it holds 16 of the 4,913 data lines its size of 17 nodes per axis needs"},
         {perChannel, "per-channel.cube: its DOMAIN_MIN or DOMAIN_MAX differs between the red, green and blue"},
     };
     for (const Case& c : cases) {

@@ -2,6 +2,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -83,10 +85,10 @@ TEST(LutFiles, CubeBasicsAndHeaders) {
     EXPECT_EQ(lut.getIndexedColor(1, 1, 1).g, 1e-3f);
     EXPECT_EQ(preset, "");  // assigned even when there is no preset
 
-    // "33\r" and "33 " are taken; two blanks make three pieces and are not.
+    // "33\r", "33 " and a run of blanks before the number are all taken.
     EXPECT_EQ(cube(write(dir, "b.cube", "LUT_3D_SIZE 2\r\n" + cubeData(2))).getDimSize(), 2);
     EXPECT_EQ(cube(write(dir, "c.cube", "LUT_3D_SIZE 2 \n" + cubeData(2))).getDimSize(), 2);
-    EXPECT_FALSE(cube(write(dir, "d.cube", "LUT_3D_SIZE  2\n0 0 0\n")).isLoaded());
+    EXPECT_EQ(cube(write(dir, "d.cube", "LUT_3D_SIZE  2\n" + cubeData(2))).getDimSize(), 2);
     // No size at all: empty, whatever data follows. A later size wins, even after the data.
     EXPECT_FALSE(cube(write(dir, "e.cube", "0 0 0\n1 1 1\n")).isLoaded());
     Lut late = cube(write(dir, "f.cube", "LUT_3D_SIZE 5\n0.5 0.5 0.5\nLUT_3D_SIZE 1\n"));
@@ -102,14 +104,117 @@ TEST(LutFiles, CubeBasicsAndHeaders) {
 
 TEST(LutFiles, CubeDataLineRules) {
     TempDir dir;
-    // Skipped: leading blank, tab, '+', double blank, trailing blank, comment. Read: exponent.
+    // Skipped: comment, two or four values, a hexadecimal float, a word.
+    // Read: blanks and tabs around and between, signs, exponents of either case.
     Lut lut = cube(write(dir, "a.cube",
-                         "LUT_3D_SIZE 1\n 0.1 0.1 0.1\n0.2\t0.2 0.2\n+0.3 0.3 0.3\n0.4  0.4  0.4\n0.5 0.5 0.5 \n"
-                         "#1 1 1\n2e-1 0.25 1e1\n"));
+                         "LUT_3D_SIZE 1\n#1 1 1\n0.1 0.1\n0.1 0.1 0.1 0.1\n0x1 0 0\ninf 0 0\n"
+                         " 2E-1\t0.25  +1e+1 \r\n"));
     ASSERT_TRUE(lut.isLoaded());
     EXPECT_EQ(lut.getData()[0], 0.2f);
     EXPECT_EQ(lut.getData()[1], 0.25f);
     EXPECT_EQ(lut.getData()[2], 10.0f);
+}
+
+// Each way other tools spell a file, .cube and .3dl alike: a row either
+// gives exactly the nodes and range of the plainly written file, or is
+// refused with the reason it must give.
+TEST(LutFiles, SpellingsReadAsThePlainFileOrAreRefusedWithTheirReason) {
+    TempDir dir;
+    // The plain .cube: 2 nodes per axis over -0.125 .. 1.125.
+    const char* values[8][3] = {{"0", "0", "0.125"},   {"0.75", "0", "0.125"},   {"0", "0.5", "0.125"},
+                                {"0.75", "0.5", "0.125"}, {"0", "0", "1"},         {"0.75", "0", "1"},
+                                {"0", "0.5", "1"},     {"0.75", "0.5", "1"}};
+    // The data lines with each value written by `format` (its %s the value,
+    // or a printf float form), parted by gap, led by lead, ended by tail.
+    const auto data = [&](const std::string& gap, const std::string& lead = "", const std::string& tail = "\n",
+                          const char* format = nullptr) {
+        std::string t;
+        for (const auto& line : values) {
+            t += lead;
+            for (int c = 0; c < 3; ++c) {
+                char text[32] = {};
+                if (format) std::snprintf(text, sizeof text, format, std::atof(line[c]));
+                t += (c ? gap : "") + std::string(format ? text : line[c]);
+            }
+            t += tail;
+        }
+        return t;
+    };
+    const std::string size = "LUT_3D_SIZE 2\n", range = "LUT_3D_INPUT_RANGE -0.125 1.125\n";
+    const std::string mesh6 = "0 64 128 256 512 1023";
+    const auto threeDlData = [](const std::string& gap, const std::string& lead, const std::string& tail) {
+        std::string t;
+        for (int k = 0; k < 216; ++k)
+            t += lead + std::to_string(k * 4) + gap + std::to_string(k) + gap + "1023" + tail;
+        return t;
+    };
+    std::string mesh1024;
+    for (int k = 0; k < 1024; ++k) mesh1024 += std::to_string(k) + " ";
+    using R = LutRefusal;
+    struct Row {
+        const char* what;
+        std::string name, text;
+        R why = R::None;
+        float lo = -0.125f, hi = 1.125f;  // the range a file read must give
+        long long notDataLine = 0;         // for a short file: the line it must name
+    };
+    const std::vector<Row> rows = {
+        {"the plain .cube", "c", size + range + data(" ")},
+        {"size after two blanks", "c", "LUT_3D_SIZE  2\n" + range + data(" ")},
+        {"size after a tab, keywords in lower case", "c", "lut_3d_size\t2\nlut_3d_input_range -0.125 1.125\n" + data(" ")},
+        {"range after two blanks", "c", size + "LUT_3D_INPUT_RANGE  -0.125  1.125\n" + data(" ")},
+        {"range after a tab, CRLF", "c", "LUT_3D_SIZE 2\r\nLUT_3D_INPUT_RANGE\t-0.125\t1.125\r\n" + data(" ", "", "\r\n")},
+        {"domains in mixed case", "c", size + "Domain_Min -0.125 -0.125 -0.125\ndomain_max 1.125 1.125 1.125\n" + data(" ")},
+        {"data parted by tabs", "c", size + range + data("\t")},
+        {"data parted by two blanks", "c", size + range + data("  ")},
+        {"data with a leading blank and a trailing tab", "c", size + range + data(" ", " ", "\t\n")},
+        {"data with trailing blanks and CR", "c", size + range + data(" ", "\t ", "  \r\n")},
+        {"signed exponents", "c", size + range + data(" ", "", "\n", "%.6e")},
+        {"upper-case exponents and plus signs", "c", size + range + data(" ", "", "\n", "%+.3E")},
+        {"a reversed range stays", "c", size + "LUT_3D_INPUT_RANGE 1.125 -0.125\n" + data(" "), R::None, 1.125f, -0.125f},
+        {"the range above float", "c", size + "LUT_3D_INPUT_RANGE 0 1e39\n" + data(" "), R::UnusableRange},
+        {"an infinite range", "c", size + "LUT_3D_INPUT_RANGE 0 inf\n" + data(" "), R::UnusableRange},
+        {"a range from nan", "c", size + "LUT_3D_INPUT_RANGE nan 1\n" + data(" "), R::UnusableRange},
+        {"a domain above double", "c", size + "DOMAIN_MAX 1e999 1e999 1e999\n" + data(" "), R::UnusableRange},
+        {"a range of equal ends", "c", size + "LUT_3D_INPUT_RANGE 0.5 0.5\n" + data(" "), R::UnusableRange},
+        {"a 1D range without a 1D part", "c", size + "LUT_1D_INPUT_RANGE 0 1\n" + data(" "), R::OneDimensionalRange},
+        {"a data line of four values", "c", size + range + "0 0 0.125\n0 0 0 0\n", R::ShortOfDataLines, 0, 0, 4},
+        {"a decimal comma", "c", size + range + "#\n0 0 0,125\n", R::ShortOfDataLines, 0, 0, 4},
+        {"the plain .3dl", "3", mesh6 + "\n" + threeDlData(" ", "", "\n"), R::None, 0, 1},
+        {".3dl parted by tabs", "3", "3DMESH\nmesh 6 10\n0\t64\t128\t256\t512\t1023\n" + threeDlData("\t", "", "\n"),
+         R::None, 0, 1},
+        {".3dl with blanks around, CRLF", "3", "  " + mesh6 + " \r\n" + threeDlData("  ", " ", " \r\n"), R::None, 0, 1},
+        {".3dl with a word line of six", "3", "made by a tool of six words\n" + mesh6 + "\n" + threeDlData(" ", "", "\n"),
+         R::None, 0, 1},
+        {".3dl with a line of two values", "3", mesh6 + "\n0 0 1023\n4 1\n", R::ShortOfDataLines, 0, 0, 3},
+        {"a mesh line of 1024 over 33^3 lines", "3", mesh1024 + "\n" + lines(33 * 33 * 33, "0 512 1023\n"),
+         R::MeshAboveLimit},
+    };
+    std::string preset;
+    const Lut plainCube = cube(write(dir, "plain.cube", rows[0].text));
+    const Lut plain3dl = threeDl(write(dir, "plain.3dl", full3dl("")));
+    ASSERT_TRUE(plainCube.isLoaded() && plain3dl.isLoaded());
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        const bool isCube = row.name == "c";
+        const std::string path = write(dir, isCube ? "spelled.cube" : "spelled.3dl", row.text);
+        const Lut lut = isCube ? cube(path) : threeDl(path);
+        const LutFileRefusal refusal = lutFileRefusal(path);
+        EXPECT_EQ(refusal.why, row.why);
+        if (isCube) expectSame(lut, quillane::plain::loadCube(path, preset, false), row.what);
+        EXPECT_EQ(refusal.notData.line, row.notDataLine);
+        if (row.why == R::MeshAboveLimit) {
+            EXPECT_TRUE(refusal.dimSize == 1024 && refusal.dataLines == 35937);
+        }
+        if (row.why != R::None) {
+            EXPECT_FALSE(lut.isLoaded());
+            continue;
+        }
+        const Lut& same = isCube ? plainCube : plain3dl;
+        ASSERT_EQ(lut.getDimSize(), same.getDimSize());
+        EXPECT_EQ(0, std::memcmp(lut.getData(), same.getData(), 16 * std::size_t(same.totalSize())));
+        EXPECT_TRUE(lut.getInputRange0() == row.lo && lut.getInputRange1() == row.hi);
+    }
 }
 
 TEST(LutFiles, CubeHostileHeaders) {
@@ -125,10 +230,10 @@ TEST(LutFiles, CubeHostileHeaders) {
     std::string preset = "keep";
     EXPECT_FALSE(cube(write(dir, "i.cube", "#64BLOB\n#QUJD\nLUT_3D_SIZE x1\n"), &preset).isLoaded());
     EXPECT_EQ(preset, "keep");
-    // Large header values that are not sizes are harmless.
-    Lut odd = cube(write(dir, "j.cube", "LUT_3D_INPUT_RANGE 1e400 nan\nLUT_3D_SIZE 1\n1 1 1\n"));
-    ASSERT_TRUE(odd.isLoaded());
-    EXPECT_TRUE(std::isinf(odd.getInputRange0()));
+    // A range the effect cannot apply refuses the file.
+    const std::string odd = write(dir, "j.cube", "LUT_3D_INPUT_RANGE 1e400 nan\nLUT_3D_SIZE 1\n1 1 1\n");
+    EXPECT_FALSE(cube(odd).isLoaded());
+    EXPECT_EQ(lutFileRefusal(odd).why, LutRefusal::UnusableRange);
     // Binary junk with embedded zero bytes.
     const char raw[] = "LUT_3D_SIZE 2\0\xff\n\0\0\0\n1 1\0 1\n";
     const std::string junk = std::string(raw, sizeof raw - 1) + cubeData(2);
@@ -150,8 +255,9 @@ TEST(LutFiles, ACubeWithA1DPartIsRefusedAndTheReasonCanBeAsked) {
          R::OneDimensionalPart},
         {"1D size after the data, CRLF", "LUT_3D_SIZE 2\r\n" + nodes + "LUT_1D_SIZE 1024\r\n", true,
          R::OneDimensionalPart},
-        {"1D size in a comment, 1D range", "# LUT_1D_SIZE 2\nLUT_1D_INPUT_RANGE 0 1\nLUT_3D_SIZE 2\n" + nodes, false,
-         R::None},
+        {"1D size in a comment", "# LUT_1D_SIZE 2\nLUT_3D_SIZE 2\n" + nodes, false, R::None},
+        {"1D range without a 1D part", "LUT_1D_INPUT_RANGE 0 1\nLUT_3D_SIZE 2\n" + nodes, true,
+         R::OneDimensionalRange},
         {"refused for another reason", "LUT_3D_SIZE x\n" + nodes, true, R::BadSize},
     };
     for (const Case& c : cases) {
@@ -296,7 +402,17 @@ TEST(LutFiles, RefusalsSayWhy) {
         {"domain.cube", "DOMAIN_MIN 0\n", "It has a DOMAIN_MIN or DOMAIN_MAX line without three numbers."},
         {"no-mesh.3dl", "3DMESH\nMesh 4 10\n", "Its layout is unknown: it has no mesh line (the node positions a .3dl "
                                                  "file begins with)."},
-        {"mesh-300.3dl", mesh300 + "\n", "Its size of 300 nodes per axis is above the 256 the effect reads."},
+        {"mesh-300.3dl", mesh300 + "\n", "It holds a mesh line of 300 positions and 0 data lines; a mesh line gives "
+                                          "the nodes per axis, and the effect reads at most 256."},
+        {"range-inf.cube", "LUT_3D_INPUT_RANGE 0 1e39\nLUT_3D_SIZE 1\n0 0 0\n",
+         "Its input range, 0 to inf, has an end that is not a finite number (a float reaches about 3.4e38)."},
+        {"range-equal.cube", "LUT_3D_SIZE 1\nDOMAIN_MIN .5 .5 .5\nDOMAIN_MAX 0.5 0.5 0.5\n0 0 0\n",
+         "Its input range, 0.5 to 0.5, has two equal ends and spans no colours."},
+        {"range-1d.cube", "LUT_1D_INPUT_RANGE 0 1\nLUT_3D_SIZE 1\n0 0 0\n",
+         "It has a LUT_1D_INPUT_RANGE, the range of a 1D part, which the effect cannot apply."},
+        {"short-line.cube", "LUT_3D_SIZE 2\n" + lines(6, "0 0 0\n") + "1 1\n1 1 1\n",
+         "It holds 7 of the 8 data lines its size of 2 nodes per axis needs; line 8 is not read as data: it holds 2 "
+         "values, not three."},
         {"good.cube", "LUT_3D_SIZE 1\n0 0 0\n", ""},
     };
     for (const Case& c : cases) {
@@ -358,12 +474,14 @@ TEST(LutFiles, CubeOnePassEqualsTwoPassReader) {
         "0",  "1",     "0.5",  "-0.25", "-0",    ".5",     "1.",      "0.123456789", "16777217", "16777216",
         "1e", "1e-3",  "2e5",  "1e99",  "1e-50", "1e-40",  "-",       ".",           "1-2",      "--1",
         "e5", "0.1e1", "1ee2", "3.4028235e38",   "123456789012345678901234567890", "0.0000000001234",
-        "7e-46", "00000000000000000000001", "1.5e-", "1.2.3"};
+        "7e-46", "00000000000000000000001", "1.5e-", "1.2.3", "1E-3", "+0.5", "1.000000e+00", "-2.5E+1",
+        "inf", "nan", "0x1p0", "1,5"};
     const std::vector<std::string> headers = {
         "LUT_3D_SIZE 2", "LUT_3D_SIZE 3",  "LUT_3D_SIZE 1\r", "LUT_3D_INPUT_RANGE -0.1 1.2", "#64BLOB",
         "#QUJD",         "TITLE \"t\"",    "",                "\r",                          "# c",
         "LUT_1D_SIZE 4", "LUT_3D_SIZE 2 ", "LUT_3D_INPUT_RANGE 0 2\r", "DOMAIN_MIN 0 0 0", "DOMAIN_MAX 2\t2  2\r",
-        "DOMAIN_MAX 1 2 1", "DOMAIN_MIN -0.1 -0.1"};
+        "DOMAIN_MAX 1 2 1", "DOMAIN_MIN -0.1 -0.1", "lut_3d_size 2", "LUT_3D_SIZE\t3", "Domain_Max 2 2 2",
+        "LUT_3D_INPUT_RANGE  0\t2", "LUT_3D_INPUT_RANGE 0 inf"};
     std::mt19937 rng(1234);
     auto pick = [&](std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng); };
     for (int round = 0; round < 400; ++round) {
@@ -375,7 +493,9 @@ TEST(LutFiles, CubeOnePassEqualsTwoPassReader) {
             } else {
                 const int count = pick(8) == 0 ? 2 + static_cast<int>(pick(3)) : 3;
                 for (int t = 0; t < count; ++t) {
-                    if (t) text += pick(12) == 0 ? "  " : " ";
+                    const char* gaps[] = {"  ", "\t", " \t"};
+                    if (t) text += pick(8) == 0 ? gaps[pick(3)] : " ";
+                    if (!t && pick(12) == 0) text += " ";
                     text += pick(3) == 0 ? tokens[pick(tokens.size())] : std::to_string(pick(1000) / 999.0);
                 }
                 if (pick(6) == 0) text += "\r";
@@ -404,10 +524,10 @@ TEST(LutFiles, TruncationSweep) {
         expectSame(cube(path, &a), quillane::plain::loadCube(path, b, false), std::to_string(len));
         EXPECT_EQ(a, b);
     }
-    // Loaded once the last data line ("860 215 1023") holds its two blanks;
+    // Loaded once the last data line ("860 215 1023") holds its third value;
     // from the mesh line's sixth value on until then, refused for want of
     // data lines.
-    const std::size_t lastLineEnd = full3dl("").size() - std::string("1023\n").size();
+    const std::size_t lastLineEnd = full3dl("").size() - std::string("023\n").size();
     for (std::size_t len = 0; len <= threeText.size(); ++len) {
         std::string preset;
         const std::string path = write(dir, "t.3dl", threeText.substr(0, len));
