@@ -45,6 +45,10 @@ inline const std::string kNoLutLoaded = "No LUT loaded";
 // project is damage, not a LUT.
 constexpr int kMaxStoredDimSize = kMaxFileDimSize;
 
+// Why the hidden parameters cannot keep lut, worded to follow "the LUT NAME";
+// empty when they can.
+std::string lutKeepProblem(const Lut& lut);
+
 class FxQuillane : public FxFilter, public FxQuillaneInspection {
 public:
     FxQuillane();
@@ -75,6 +79,11 @@ public:
     // The LUT, its name and preset into the hidden parameters, then back.
     void saveLut();
     void loadLut();
+    // Every LUT an action chose comes in here: it replaces the current one
+    // and is saved, unless the hidden parameters could not keep it (the
+    // restore after the save would drop it); then the press fails with a box
+    // and the current LUT stays. False when it was not taken.
+    bool takeLut(Lut lut, std::vector<char> preset, std::string name);
 
     // Button actions.
     void openLutGallery();

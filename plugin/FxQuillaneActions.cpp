@@ -132,6 +132,31 @@ void failWithBox(std::string* actionFailure, const std::string& text) {
 
 }  // namespace
 
+std::string lutKeepProblem(const Lut& lut) {
+    const int n = lut.getDimSize();
+    if (!lut.isLoaded() || n < 1 || !lut.getData()) return "it holds no nodes";
+    if (n > kMaxStoredDimSize)
+        return "its " + std::to_string(n) + " nodes per axis are more than the " + std::to_string(kMaxStoredDimSize) +
+               " a project keeps";
+    if (!usableInputRange(lut.getInputRange0(), lut.getInputRange1()))
+        return "its input range, " + rangeBoundText(lut.getInputRange0()) + " to " +
+               rangeBoundText(lut.getInputRange1()) + ", is not two different finite numbers";
+    return {};
+}
+
+bool FxQuillane::takeLut(Lut lut, std::vector<char> preset, std::string name) {
+    const std::string problem = lutKeepProblem(lut);
+    if (!problem.empty()) {
+        failWithBox(&_actionFailure, "Cannot take the LUT " + name + ": " + problem + ".\nThe current LUT is kept.");
+        return false;
+    }
+    _lut = std::move(lut);
+    _preset = std::move(preset);
+    _name = std::move(name);
+    saveLut();
+    return true;
+}
+
 void FxQuillane::openLutGallery() {
     // The thumbnails are graded from 8 bits a channel, at the lowest quality.
     const std::unique_ptr<FxBitmap> bitmap = frameOfLastRender(kFxDepth_UINT8, 0);
@@ -140,13 +165,22 @@ void FxQuillane::openLutGallery() {
         return;
     }
     bool isLocal = false;
+    // The window starts at the current LUT's name; a LUT chosen in it comes
+    // here first, to be taken as every other choice is.
+    Lut chosen;
+    std::string name = _name;
+    std::vector<char> preset;
     // A window that never opened, or a chosen LUT that could not be taken
     // (its box said why), leaves nothing to store.
     _actionFailure = openGallery(bitmap->dataPtr(), static_cast<int>(bitmap->width()),
                                  static_cast<int>(bitmap->height()), 4,
-                                 static_cast<int>(FxBitmap::bytesPerPixel(bitmap->depth())), &isLocal, &_lut, &_name,
-                                 &_preset);
-    if (_actionFailure.empty()) saveLut();
+                                 static_cast<int>(FxBitmap::bytesPerPixel(bitmap->depth())), &isLocal, &chosen, &name,
+                                 &preset);
+    if (!_actionFailure.empty()) return;
+    if (chosen.isLoaded())
+        takeLut(std::move(chosen), std::move(preset), std::move(name));
+    else
+        saveLut();
 }
 
 void FxQuillane::choseFileLut() {
@@ -164,10 +198,7 @@ void FxQuillane::choseFileLut() {
         failWithBox(&_actionFailure, unreadableLutText(path) + "\nThe current LUT is kept.");
         return;
     }
-    _name = path;
-    _lut = std::move(lut);
-    _preset = std::move(preset);
-    saveLut();
+    takeLut(std::move(lut), std::move(preset), path);
 }
 
 void FxQuillane::changeNextLut() { selectNextPrevLut(true); }
@@ -237,7 +268,7 @@ void FxQuillane::selectNextPrevLut(bool next) {
     // current place is not tried again, unless it is the folder's only one.
     const std::size_t count = names.size();
     const std::size_t tries = count > 1 ? count - 1 : 1;
-    std::string firstFailure;
+    std::string firstFailure, firstProblem;
     const auto walkStart = std::chrono::steady_clock::now();
     for (std::size_t step = 1; step <= tries; ++step) {
         const std::size_t position = next ? (current + step) % count : (current + count - step) % count;
@@ -264,22 +295,25 @@ void FxQuillane::selectNextPrevLut(bool next) {
                 return;
             }
         }
-        if (lut.isLoaded()) {
-            _lut = std::move(lut);
-            _preset = std::move(preset);
-            _name = newName;
-            saveLut();
+        // A LUT the effect could not keep is passed over as one that gives none.
+        const std::string problem = lut.isLoaded() ? lutKeepProblem(lut) : "";
+        if (lut.isLoaded() && problem.empty()) {
+            takeLut(std::move(lut), std::move(preset), newName);
             return;
         }
-        if (firstFailure.empty()) firstFailure = newName;
+        if (firstFailure.empty()) {
+            firstFailure = newName;
+            firstProblem = problem;
+        }
     }
 
     // No other entry of the folder gives a LUT: the nearest one in the
     // direction pressed is named.
     const std::string others = tries > 1 ? "\nNo other entry of its folder gives a LUT either." : "";
-    const std::string first = at.isFile ? unreadableLutText(firstFailure)
-                                        : "Cannot download the LUT " + firstFailure +
-                                              " from the online library: the service sent no LUT.";
+    const std::string first = !firstProblem.empty() ? "Cannot take the LUT " + firstFailure + ": " + firstProblem + "."
+                              : at.isFile           ? unreadableLutText(firstFailure)
+                                                    : "Cannot download the LUT " + firstFailure +
+                                                " from the online library: the service sent no LUT.";
     failWithBox(&_actionFailure, first + others + "\nThe current LUT is kept.");
 }
 

@@ -67,8 +67,5 @@ void FxQuillane::checkLutMapping() {
     _isRunCheck = false;  // an answer came, usable or not
     if (result != desktop_exchange::AnswerResult::Taken) return;
 
-    _lut = std::move(answer.lut);
-    if (answer.preset) _preset = std::move(*answer.preset);
-    _name = std::move(answer.name);
-    saveLut();
+    takeLut(std::move(answer.lut), answer.preset ? std::move(*answer.preset) : _preset, std::move(answer.name));
 }

@@ -102,6 +102,46 @@ TEST(Persistence, SaveThenLoadKeepsNodesRangeNameAndPreset) {
     }
 }
 
+// A LUT whose range the hidden parameters cannot hold would be dropped by
+// the restore after the save: it is not taken, and the action fails.
+TEST(Persistence, ALutTheParametersCannotKeepIsNotTakenAndTheActionFails) {
+    auto h = host::Host::withModule(linkedEffect());
+    host::EffectInstance* instance = h->newInstance();
+    ASSERT_NE(instance, nullptr);
+    const Lut current = randomLut(2, 0.0f, 1.0f, 7);
+    choose(instance, current, "/looks/current.cube", {'p'});
+    FxQuillane& effect = quillane(instance);
+    const float inf = INFINITY;
+    struct Case {
+        float r0, r1;
+        int n;
+        std::string says;  // empty: taken
+    } cases[] = {
+        {0.0f, inf, 2, "its input range, 0 to inf, is not two different finite numbers"},
+        {NAN, 1.0f, 2, "its input range, nan to 1, is not"},
+        {-inf, 1.0f, 2, "its input range, -inf to 1, is not"},
+        {0.5f, 0.5f, 2, "its input range, 0.5 to 0.5, is not"},
+        {0.0f, 1.0f, 0, "it holds no nodes"},
+        {1.0f, -0.5f, 3, ""},  // reversed: applied as it stands
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.says);
+        const Lut offered = randomLut(c.n, c.r0, c.r1, 9);
+        EXPECT_EQ(effect.takeLut(offered, {'x'}, "/looks/offered.cube"), c.says.empty());
+        const bool taken = c.says.empty();
+        EXPECT_TRUE(sameNodes(effect.currentLut(), taken ? offered : current));
+        EXPECT_EQ(effect.currentName(), taken ? "/looks/offered.cube" : "/looks/current.cube");
+        EXPECT_EQ(effect.currentPreset(), std::vector<char>{taken ? 'x' : 'p'});
+        if (taken) {
+            EXPECT_EQ(effect.currentLut().getInputRange0(), 1.0f);
+            EXPECT_EQ(effect.currentLut().getInputRange1(), -0.5f);
+        } else {
+            EXPECT_EQ(effect.actionFailure().rfind("Cannot take the LUT /looks/offered.cube: " + c.says, 0), 0u)
+                << effect.actionFailure();
+        }
+    }
+}
+
 TEST(Persistence, ALutWithoutPresetAfterOneWithPresetClearsIt) {
     auto h = host::Host::withModule(linkedEffect());
     host::EffectInstance* instance = h->newInstance();
