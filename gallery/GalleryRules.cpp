@@ -150,14 +150,6 @@ std::vector<unsigned char> folderTileFor(const std::vector<unsigned char>& folde
     return tile;
 }
 
-namespace {
-
-bool namesLut(const std::string& name) {
-    return name.find(".cube") != std::string::npos || name.find(".3dl") != std::string::npos;
-}
-
-}  // namespace
-
 std::vector<GalleryItem> localItems(const std::vector<DirectoryEntry>& entries, const std::string& folder,
                                     const std::string& separator) {
     std::vector<std::string> folders, files;
@@ -165,7 +157,7 @@ std::vector<GalleryItem> localItems(const std::vector<DirectoryEntry>& entries, 
         if (entry.name.empty() || entry.name[0] == '.') continue;
         if (entry.isDirectory)
             folders.push_back(entry.name);
-        else if (namesLut(entry.name))
+        else if (holdsLutFileName(entry.name))
             files.push_back(entry.name);
     }
     std::vector<GalleryItem> items;

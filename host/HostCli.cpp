@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
@@ -21,6 +20,7 @@
 #include "host/HostFrame.h"
 #include "host/HostRender.h"
 #include "host/Project.h"
+#include "lut/LutFile.h"
 #include "platform/nfd/nfd.h"
 #include "plugin/FxQuillaneInspection.h"
 
@@ -184,12 +184,10 @@ std::string absolutePath(const std::string& path) {
     return ec ? path : made.lexically_normal().string();
 }
 
+// ".png" alone names no picture.
 bool hasPngName(const std::string& path) {
     const std::string name = std::filesystem::path(path).filename().string();
-    if (name.size() <= 4) return false;
-    std::string extension = name.substr(name.size() - 4);
-    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return extension == ".png";
+    return name.size() > 4 && ends_with(name, ".png");
 }
 
 // Reads IN (its header judged before any pixel memory is taken), renders it

@@ -29,7 +29,7 @@ inline bool isLocalLutName(const std::string& name) {
     const char separator = name.find('/') != std::string::npos ? '/' : '\\';
     const std::size_t last = name.rfind(separator);
     const std::string leaf = last == std::string::npos ? name : name.substr(last + 1);
-    if (ends_with(leaf, ".3dl") || ends_with(leaf, ".cube")) return true;
+    if (hasLutFileSuffix(leaf)) return true;
     return separator == '/' && !name.empty() && name[0] == '/' && isRegularFile(name);
 }
 

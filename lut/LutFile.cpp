@@ -465,6 +465,12 @@ void forEachPiece(std::string_view s, char delimiter, Piece piece) {
 }
 }  // namespace
 
+bool hasLutFileSuffix(const std::string& name) { return ends_with(name, ".cube") || ends_with(name, ".3dl"); }
+
+bool holdsLutFileName(const std::string& name) {
+    return name.find(".cube") != std::string::npos || name.find(".3dl") != std::string::npos;
+}
+
 std::vector<std::string> split(const std::string& s, char delimiter) {
     std::vector<std::string> pieces;
     forEachPiece(s, delimiter, [&](std::string_view piece) { pieces.emplace_back(piece); });

@@ -83,6 +83,11 @@ std::vector<char> decodeBase64(std::string_view text);
 
 // Case-insensitive (ASCII) suffix test; an empty suffix is always a suffix.
 bool ends_with(std::string s, std::string suffix);
+// The two rules of LUT file names: a name that ends in ".cube" or ".3dl"
+// (any case) names a LUT file wherever it is met; a folder listing offers
+// every name that holds ".cube" or ".3dl" anywhere, in that case.
+bool hasLutFileSuffix(const std::string& name);
+bool holdsLutFileName(const std::string& name);
 // Pieces between delimiters, as successive std::getline reads give them: empty
 // pieces between adjacent delimiters and before a leading one are kept, a
 // trailing delimiter adds no empty piece, an empty string gives none.

@@ -422,7 +422,7 @@ std::vector<std::pair<std::string, int>> findFilters(std::string folder, OnlineA
     setFlag(failed, false);
     setFlag(leftOut, false);
     std::vector<std::pair<std::string, int>> filters;
-    if (api == nullptr || ends_with(folder, ".3dl") || ends_with(folder, ".cube"))
+    if (api == nullptr || hasLutFileSuffix(folder))
         return filters;
     const nlohmann::json listing = api->lutBrowse(folder.c_str(), failed);
     setFlag(leftOut, listing.is_array() && listing.size() > OnlineAPI::kMaxListingEntries);
@@ -476,7 +476,7 @@ namespace {
 bool readsAsPath(std::string_view text) {
     if (text.empty()) return false;
     if (text[0] == '/' || text[0] == '\\') return true;
-    if (ends_with(std::string(text), ".cube") || ends_with(std::string(text), ".3dl")) return true;
+    if (hasLutFileSuffix(std::string(text))) return true;
     std::size_t start = 0;
     while (start <= text.size()) {
         std::size_t end = text.find_first_of("/\\", start);

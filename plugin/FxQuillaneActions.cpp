@@ -69,8 +69,7 @@ std::vector<std::string> lutFilesOf(const std::string& folder, std::string* why)
     while (const dirent* entry = ::readdir(dir.get())) {
         const std::string name = entry->d_name;
         if (name.empty() || name[0] == '.') continue;  // ".", ".." and hidden files
-        if (name.find(".cube") != std::string::npos || name.find(".3dl") != std::string::npos)
-            names.push_back(name);
+        if (holdsLutFileName(name)) names.push_back(name);
     }
     return names;
 }
