@@ -12,10 +12,10 @@
 #include <cstring>
 #include <vector>
 
-#include "desktop/CleanSpawn.h"
 #include "desktop/Settings.h"
 #include "desktop/boxer_osx.h"
 #include "platform/libproc/ProcessList.h"
+#include "platform/spawn/CleanSpawn.h"
 
 extern char** environ;
 

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "desktop/CleanSpawn.h"
+#include "platform/spawn/CleanSpawn.h"
 
 extern char** environ;
 
