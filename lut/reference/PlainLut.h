@@ -1,6 +1,6 @@
 #pragma once
 // The plain, line-by-line versions of the .cube reader and of the CPU
-// appliers: a getline + sscanf reader in two passes and a per-pixel loop that
+// appliers: a getline + strtof reader in two passes and a per-pixel loop that
 // follows the algorithm step by step. They are the baseline of the benchmarks
 // and the oracle of the tests; the library's own code must give the same bits.
 #include <string>

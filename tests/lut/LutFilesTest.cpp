@@ -466,7 +466,7 @@ TEST(LutFiles, CubePresetText) {
     EXPECT_EQ(preset, "QUJDLUT_3D_SIZE 2" + eight);
 }
 
-// The one-pass reader against the two-pass getline + sscanf reader on
+// The one-pass reader against the two-pass getline + strtof reader on
 // random files made of valid, odd and hostile lines.
 TEST(LutFiles, CubeOnePassEqualsTwoPassReader) {
     TempDir dir;
