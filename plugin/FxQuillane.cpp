@@ -163,10 +163,7 @@ void FxQuillane::createButton(std::shared_ptr<NSView>* view, const PluginBundle&
     button->setFontSize(kSmallSystemFontSize);
     button->setBezelStyle(kBezelStyleRoundedRect);
     button->setTarget(this);
-    button->setAction([this, onPress] {
-        _actionFailure.clear();
-        (this->*onPress)();
-    });
+    button->setAction([this, onPress] { (this->*onPress)(); });
     row->addSubview(button);
     *view = std::move(row);
 }

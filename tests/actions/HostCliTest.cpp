@@ -149,6 +149,13 @@ TEST_F(ActionsHostCli, APressFailsWhenItsActionFailedOrCouldNotRun) {
             EXPECT_NE(run.out.find(c.says), std::string::npos) << c.arguments << "\n" << run.out;
         }
     }
+    // A press that failed, then one that works: the failure is the first one's alone.
+    for (const char* second : {"press 14", "press 4"}) {
+        const HostRun run = host(chosen + "press 5 " + second, std::string(nfd::kAnswerVariable) + "=cancel");  // 4 cancelled
+        EXPECT_EQ(run.status, 1) << run.out;
+        EXPECT_EQ(hostLines(run.out), 1) << second << "\n" << run.out;
+        EXPECT_NE(run.out.find("quillane-host: press 5: "), std::string::npos) << run.out;
+    }
 }
 
 // Every command that takes a path, given a folder, a missing file, one that
