@@ -11,7 +11,6 @@
 #include <string_view>
 #include <nlohmann/json.hpp>
 
-#include "host/HostFiles.h"
 #include "lut/FileRead.h"
 #include "desktop/FileReplace.h"
 
@@ -22,8 +21,6 @@ using nlohmann::json;
 
 constexpr const char* kFormat = "quillane-host-project";
 constexpr int kVersion = 1;
-// Beside the project while it is saved: the project's name, this, six characters.
-constexpr const char* kSavingSuffix = ".saving.";
 // A project is read however large it is: it holds what the user saved, a
 // LUT block in hex for every instance.
 constexpr std::size_t kMaxProjectBytes = std::numeric_limits<std::size_t>::max();
@@ -357,10 +354,8 @@ bool writeProjectFile(const std::string& path, const std::vector<std::vector<Sto
     // A temporary file of its own beside the target, renamed over it: a save
     // that fails or is killed never leaves half a project, and two saves of
     // the same project at once never spoil each other's.
-    std::string target, reason;
-    if (replacementTarget(path, &target, &reason) &&
-        replaceFileWhole(target, target + kSavingSuffix, projectText(project), 0666, &reason))
-        return true;
+    std::string reason;
+    if (replaceFileWhole(path, projectText(project), 0666, &reason)) return true;
     if (error) *error = "cannot save the project " + path + ": " + reason;
     return false;
 }
