@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
-#include <fstream>
+#include <memory>
 
 #include "desktop/FileDescriptor.h"
 #include "desktop/FileReplace.h"
@@ -21,9 +21,6 @@ namespace {
 
 const char kSettingsFolder[] = "/.config/QuillaneMac/";
 const char kSettingsFile[] = "/.config/QuillaneMac/reg.xml";
-// A rewrite's temporary file, in the settings folder: six characters unique
-// to the writer follow.
-const char kTemporaryName[] = "reg_buf.xml.";
 const char kLockFile[] = "/.config/QuillaneMac/reg.xml.lock";
 const char kParentFolder[] = "/.config/";
 const char kAnchor[] = "<Key Name=\"Quillane\">";
@@ -154,12 +151,58 @@ LineResult lookupLine(const std::string& line, const std::string& quotedKey, std
     return LineResult::Found;
 }
 
-bool readLines(const std::string& path, std::vector<std::string>& lines) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
+// The settings file's lines, one at a time, from a regular file only: a pipe
+// or a device at its name would block the read, or never end it, and is a
+// file that cannot be opened.
+class SettingsLines {
+public:
+    explicit SettingsLines(const std::string& path) {
+        FileRead read;
+        const int fd = openRegularFile(path, &read);
+        problem_ = read.problem == FileReadProblem::None ? std::string() : fileReadProblemText(read);
+        if (fd < 0) return;
+        file_.reset(::fdopen(fd, "rb"));
+        if (!file_) {
+            problem_ = std::string("it cannot be opened (") + std::strerror(errno) + ")";
+            ::close(fd);
+        }
+    }
+    ~SettingsLines() { std::free(buffer_); }
+    SettingsLines(const SettingsLines&) = delete;
+    SettingsLines& operator=(const SettingsLines&) = delete;
+
+    bool isOpen() const { return file_ != nullptr; }
+    // Why it is not open.
+    const std::string& problem() const { return problem_; }
+    // The next line without its line feed; false at the end or on an error.
+    bool next(std::string& line) {
+        const ssize_t length = ::getline(&buffer_, &capacity_, file_.get());
+        if (length < 0) return false;
+        line.assign(buffer_, static_cast<std::size_t>(length));
+        if (!line.empty() && line.back() == '\n') line.pop_back();
+        return true;
+    }
+    bool failed() const { return std::ferror(file_.get()) != 0; }
+
+private:
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file_{nullptr, &std::fclose};
+    std::string problem_;
+    char* buffer_ = nullptr;
+    std::size_t capacity_ = 0;
+};
+
+// False, with the reason, when the file cannot be opened or read.
+bool readLines(const std::string& path, std::vector<std::string>& lines, std::string* problem) {
+    SettingsLines in(path);
+    if (!in.isOpen()) {
+        *problem = in.problem();
+        return false;
+    }
     std::string line;
-    while (std::getline(in, line)) lines.push_back(line);
-    return !in.bad();
+    while (in.next(line)) lines.push_back(line);
+    if (!in.failed()) return true;
+    *problem = std::string("it cannot be read (") + std::strerror(errno) + ")";
+    return false;
 }
 
 // Several editor processes, their instances and the desktop application all
@@ -191,15 +234,17 @@ private:
 
 // The whole new content replaces the settings file in one step (see
 // FileReplace.h), so that a reader (ours or the desktop application's) sees
-// either the old file or the new one, never a part. Temporary files that
-// earlier rewrites left behind when they were killed (each holds the account's
-// password) go first. The caller holds the exclusive lock. A rewrite that
-// fails leaves the file as it was and says why on standard error: the caller
-// has nobody to tell, and a log-in quietly not stored would puzzle the user.
+// either the old file or the new one, never a part; a settings file that is a
+// link (to a dotfiles folder) stays one, and the file keeps its permissions.
+// Temporary files that earlier rewrites left behind when they were killed
+// (each holds the account's password) go first. The caller holds the
+// exclusive lock. A rewrite that fails leaves the file as it was and says why
+// on standard error: the caller has nobody to tell, and a log-in quietly not
+// stored would puzzle the user.
 bool replaceSettingsFile(const std::string& home, const std::string& content) {
     const std::string target = home + kSettingsFile;
     std::string error;
-    if (replaceFileWhole(target, home + kSettingsFolder + kTemporaryName, content, 0600, &error)) return true;
+    if (replaceFileWhole(target, content, 0600, &error)) return true;
     reportNotSaved(target, error);
     return false;
 }
@@ -243,11 +288,11 @@ void createSettingsFile(const std::string& home) {
 enum class FileLookup { Missing, NoMatch, Found, Stop };
 
 FileLookup lookupInFile(const std::string& path, const std::string& key, std::string* value) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return FileLookup::Missing;
+    SettingsLines in(path);
+    if (!in.isOpen()) return FileLookup::Missing;
     const std::string quotedKey = "\"" + key + "\"";
     std::string line;
-    while (std::getline(in, line)) {
+    while (in.next(line)) {
         const LineResult result = lookupLine(line, quotedKey, *value);
         if (result == LineResult::Found) return FileLookup::Found;
         if (result == LineResult::Stop) return FileLookup::Stop;
@@ -261,7 +306,8 @@ void insertEmptyValueLine(const std::string& home, const std::string& key) {
     const std::string prefix = valuePrefix(key);
     if (prefix.empty()) return;  // nothing to insert for keys the plug-in does not own
     std::vector<std::string> lines;
-    if (!readLines(home + kSettingsFile, lines)) return;
+    std::string problem;
+    if (!readLines(home + kSettingsFile, lines, &problem)) return;
     std::string content;
     bool inserted = false;
     for (const std::string& line : lines) {
@@ -334,8 +380,9 @@ void setValuesInReg(const std::vector<std::pair<std::string, std::string>>& valu
         const std::string home = homeVariable;
         SettingsLock lock(home, SettingsLock::Exclusive);
         std::vector<std::string> lines;
-        if (!readLines(home + kSettingsFile, lines)) {
-            reportNotSaved(home + kSettingsFile, std::string("cannot read it: ") + std::strerror(errno));
+        std::string problem;
+        if (!readLines(home + kSettingsFile, lines, &problem)) {
+            reportNotSaved(home + kSettingsFile, problem);
             return;
         }
         std::string content;

@@ -4,13 +4,17 @@
 // one value per line. The application writes ProgramPath and ModalPluginMode;
 // the plug-in keeps FavoriteLUTFolder, email and PersonalAccountPassword there.
 //
-// Every call reads the file afresh. A rewrite builds the complete new file
-// beside it (in a temporary file of a name of its own, "reg_buf.xml." and six
-// characters), flushes it to disk and renames it over reg.xml in one step, so
-// the old file stays whole if anything fails and a reader never sees a part.
-// Each rewrite first removes the temporary files of earlier rewrites that were
-// killed half way. A rewrite that fails says why in one line on standard
-// error (the calls themselves report nothing to their callers).
+// Every call reads the file afresh, and only a regular file: anything else at
+// its name (a pipe, a device) cannot be opened, and never blocks a call. A
+// rewrite builds the complete new file beside it (in a temporary file of a
+// name of its own, ".reg.xml.quillane-tmp." and six characters), flushes it to
+// disk and renames it over reg.xml in one step, so the old file stays whole if
+// anything fails and a reader never sees a part; a reg.xml that is a symbolic
+// link stays one (the file it leads to is rewritten), and the file keeps its
+// permissions. Each rewrite first removes the temporary files of earlier
+// rewrites that were killed half way. A rewrite that fails says why in one
+// line on standard error (the calls themselves report nothing to their
+// callers).
 // Our processes take turns through an advisory lock on "reg.xml.lock" beside
 // it: shared around a lookup, exclusive around every read-modify-write, so no
 // write of one process undoes another's. Values are stored XML-escaped and

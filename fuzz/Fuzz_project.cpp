@@ -1,8 +1,9 @@
 // The host's project file: whatever the reader accepts must survive a save
 // and a second read with every value the same, bit for bit (NaN payloads,
 // negative zero and strings that are not UTF-8 included), and saving what was
-// read again must give the same text. String values also go through the
-// Base64 decoding the effect gives its stored preset text.
+// read again, with the members the host does not read, must give the same
+// text. String values also go through the Base64 decoding the effect gives
+// its stored preset text.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -31,19 +32,21 @@ bool sameProject(const Project& a, const Project& b) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
     Project first;
+    host::ProjectMembers members;
     std::string error;
-    if (!host::projectFromText(text, "fuzz.qhp", &first, &error)) {
+    if (!host::projectFromText(text, "fuzz.qhp", &first, &error, &members)) {
         fuzz::check(!error.empty(), "a refused project says why");
         return 0;
     }
 
     // Through the real files, as a save and a reopen do it.
     const std::string path = fuzz::scratchFolder() + "/project.qhp";
-    fuzz::check(host::writeProjectFile(path, first, &error), "what was read can be saved");
+    fuzz::check(host::writeProjectFile(path, first, &error, members), "what was read can be saved");
     Project second;
-    fuzz::check(host::readProjectFile(path, &second, &error), "a saved project reads back");
+    host::ProjectMembers membersAgain;
+    fuzz::check(host::readProjectFile(path, &second, &error, &membersAgain), "a saved project reads back");
     fuzz::check(sameProject(first, second), "every value reads back with the same bits");
-    fuzz::check(host::projectText(second) == fuzz::readFile(path), "saving again gives the same text");
+    fuzz::check(host::projectText(second, membersAgain) == fuzz::readFile(path), "saving again gives the same text");
 
     for (const auto& values : first)
         for (const host::StoredValue& v : values) {

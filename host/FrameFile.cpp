@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "host/HostFiles.h"
+#include "desktop/FileReplace.h"
 #include "lut/FileRead.h"
 
 namespace host {

@@ -2,6 +2,9 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
 #include <unordered_map>
 
 #include "host/Project.h"
@@ -78,10 +81,12 @@ std::unique_ptr<EffectInstance> EffectInstance::create(std::shared_ptr<EffectMod
     }
     // The project's values replace the defaults before the effect reads them.
     for (const StoredValue& s : stored) {
-        if (Parameter* p = instance->findParameter(s.id))
+        if (Parameter* p = instance->findParameter(s.id)) {
             p->value = s.value;
-        else
+            p->members = s.members;
+        } else {
             instance->undeclared_.push_back(s);
+        }
     }
     instance->callback([](FxFilter& e) { return e.finishInitialSetup(); });
     return instance;
@@ -104,7 +109,7 @@ Parameter* EffectInstance::findParameter(FxParameterId id) {
 std::vector<StoredValue> EffectInstance::storedValues() const {
     std::vector<StoredValue> values;
     values.reserve(parameters_.size() + undeclared_.size());
-    for (const Parameter& p : parameters_) values.push_back({p.id, p.value});
+    for (const Parameter& p : parameters_) values.push_back({p.id, p.value, p.members});
     values.insert(values.end(), undeclared_.begin(), undeclared_.end());
     return values;
 }
@@ -266,33 +271,63 @@ EffectInstance* Host::newInstance(unsigned services, std::string* error) {
 
 bool Host::saveProject(const std::string& path, std::string* error) const {
     std::vector<std::vector<StoredValue>> project;
-    for (const auto& instance : instances_) project.push_back(instance->storedValues());
-    return writeProjectFile(path, project, error);
+    ProjectMembers members{projectMembers_, {}};
+    for (const auto& instance : instances_) {
+        project.push_back(instance->storedValues());
+        members.instances.push_back(instance->projectMembers());
+    }
+    return writeProjectFile(path, project, error, members);
 }
+
+namespace {
+
+// The bounds of the effect's LUT input range, which it holds as floats: a
+// bound no float holds would leave the instance without its LUT, silently.
+constexpr FxParameterId kRangeBounds[] = {9, 10};
+
+// Why entry j of instance i cannot be taken, or empty when it can.
+std::string entryProblem(const std::vector<StoredValue>& values, std::size_t j,
+                         const std::unordered_map<FxParameterId, std::size_t>& entryOfId) {
+    const StoredValue& entry = values[j];
+    if (const std::size_t first = entryOfId.at(entry.id); first != j)
+        return "parameter entries " + std::to_string(first) + " and " + std::to_string(j) + " are both for id " +
+               std::to_string(entry.id);
+    const bool bound = std::find(std::begin(kRangeBounds), std::end(kRangeBounds), entry.id) != std::end(kRangeBounds);
+    if (!bound || entry.value.kind() != FxValue::Kind::Double) return {};
+    const double value = entry.value.doubleValue();
+    const std::string named = "parameter entry " + std::to_string(j) + " (id " + std::to_string(entry.id) +
+                              ", a bound of the LUT's input range) cannot be read: ";
+    if (!std::isfinite(value)) return named + "its value is not a finite number";
+    if (std::fabs(value) > FLT_MAX) return named + "its value is out of range";
+    return {};
+}
+
+}  // namespace
 
 bool Host::openProject(const std::string& path, std::string* error) {
     std::vector<std::vector<StoredValue>> project;
-    if (!readProjectFile(path, &project, error)) return false;
+    ProjectMembers members;
+    if (!readProjectFile(path, &project, error, &members)) return false;
     // Of two values for one parameter an instance could keep only one.
     for (std::size_t i = 0; i < project.size(); ++i) {
         std::unordered_map<FxParameterId, std::size_t> entryOfId;
+        for (std::size_t j = 0; j < project[i].size(); ++j) entryOfId.emplace(project[i][j].id, j);
         for (std::size_t j = 0; j < project[i].size(); ++j) {
-            const auto [first, added] = entryOfId.emplace(project[i][j].id, j);
-            if (added) continue;
-            if (error)
-                *error = path + ": instance " + std::to_string(i) + ": parameter entries " +
-                         std::to_string(first->second) + " and " + std::to_string(j) + " are both for id " +
-                         std::to_string(project[i][j].id);
+            const std::string problem = entryProblem(project[i], j, entryOfId);
+            if (problem.empty()) continue;
+            if (error) *error = path + ": instance " + std::to_string(i) + ": " + problem;
             return false;
         }
     }
     std::vector<std::unique_ptr<EffectInstance>> opened;
-    for (const auto& values : project) {
-        auto instance = EffectInstance::create(module_, kAllServices, values, error);
+    for (std::size_t i = 0; i < project.size(); ++i) {
+        auto instance = EffectInstance::create(module_, kAllServices, project[i], error);
         if (!instance) return false;
+        if (i < members.instances.size()) instance->setProjectMembers(std::move(members.instances[i]));
         opened.push_back(std::move(instance));
     }
     instances_ = std::move(opened);
+    projectMembers_ = std::move(members.project);
     return true;
 }
 

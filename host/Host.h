@@ -61,12 +61,16 @@ struct Parameter {
     FxValue defaultValue;
     FxValue value;
     std::shared_ptr<NSView> view;  // the row view the effect gave, if any
+    std::string members = {};      // what the project's entry held besides the value (Project.h)
 };
 
 // A stored parameter value, as a project carries it.
 struct StoredValue {
     FxParameterId id = 0;
     FxValue value;
+    // The members of its project entry that the host does not read, kept for
+    // the next save (Project.h); empty for none.
+    std::string members = {};
 };
 
 // Gives the input frame for getInputBitmap, or nullptr when there is none.
@@ -99,6 +103,10 @@ public:
     // The values the project keeps, in declaration order, then those the
     // project held for parameters the effect does not declare.
     std::vector<StoredValue> storedValues() const;
+    // The members of the project's instance entry that the host does not
+    // read (Project.h), kept for the next save.
+    const std::string& projectMembers() const { return projectMembers_; }
+    void setProjectMembers(std::string members) { projectMembers_ = std::move(members); }
 
     // The user's side.
     // Clicks the button in the parameter's row view. False when there is none
@@ -181,6 +189,7 @@ private:
     // A project's values for parameters this effect does not declare (saved by
     // another version of it): the effect never sees them, a save keeps them.
     std::vector<StoredValue> undeclared_;
+    std::string projectMembers_;
     bool addParametersResult_ = false;
     FxTime currentTime_{};
     FrameProvider frameProvider_;
@@ -216,6 +225,8 @@ private:
     explicit Host(std::shared_ptr<EffectModule> module) : module_(std::move(module)) {}
     std::shared_ptr<EffectModule> module_;
     std::vector<std::unique_ptr<EffectInstance>> instances_;
+    // The opened project's own members that the host does not read.
+    std::string projectMembers_;
 };
 
 }  // namespace host

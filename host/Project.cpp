@@ -1,5 +1,6 @@
 #include "host/Project.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cmath>
@@ -7,26 +8,70 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <limits>
 #include <string_view>
 #include <nlohmann/json.hpp>
 
-#include "host/HostFiles.h"
-#include "lut/FileRead.h"
 #include "desktop/FileReplace.h"
+#include "lut/FileRead.h"
+#include "lut/LutFile.h"
 
 namespace host {
 namespace {
 
-using nlohmann::json;
+// Members keep the order they were read in, so that those the host does not
+// read are written back where they stood.
+using json = nlohmann::ordered_json;
 
 constexpr const char* kFormat = "quillane-host-project";
 constexpr int kVersion = 1;
-// Beside the project while it is saved: the project's name, this, six characters.
-constexpr const char* kSavingSuffix = ".saving.";
-// A project is read however large it is: it holds what the user saved, a
-// LUT block in hex for every instance.
-constexpr std::size_t kMaxProjectBytes = std::numeric_limits<std::size_t>::max();
+// The largest project the host writes: an instance holding the largest LUT a
+// file gives, its nodes in hexadecimal, and as much again for its preset and
+// every other value. A larger file is no project of ours: it is refused before
+// it is read, and a project that would be larger is not written.
+constexpr std::size_t kLargestLutBytes = std::size_t(kMaxFileDimSize) * kMaxFileDimSize * kMaxFileDimSize * 16;
+constexpr std::size_t kMaxProjectBytes = 2 * (2 * kLargestLutBytes);
+
+// The members the host reads, in each kind of object; all others are kept.
+using MemberNames = std::initializer_list<const char*>;
+constexpr MemberNames kProjectMembers = {"format", "instances", "version"};
+constexpr MemberNames kInstanceMembers = {"parameters"};
+constexpr MemberNames kEntryMembers = {"hex", "id", "type", "value"};
+
+bool isOneOf(const std::string& name, MemberNames names) {
+    return std::any_of(names.begin(), names.end(), [&](const char* n) { return name == n; });
+}
+
+// The object as read, to write back later, when it has members the host does
+// not read: ours stand in it as nulls that mark their places.
+std::string keptMembers(const json& object, MemberNames ours) {
+    if (!object.is_object()) return {};
+    json kept = json::object();
+    bool foreign = false;
+    for (const auto& [name, value] : object.items()) {
+        const bool own = isOneOf(name, ours);
+        kept[name] = own ? json() : value;
+        foreign = foreign || !own;
+    }
+    return foreign ? kept.dump() : std::string();
+}
+
+// written with the kept members around it: the kept order, ours in their
+// places (ours that were not there before go last).
+json withKeptMembers(json written, const std::string& kept, MemberNames ours) {
+    if (kept.empty()) return written;
+    const json before = json::parse(kept, nullptr, false);
+    if (!before.is_object()) return written;
+    json merged = json::object();
+    for (const auto& [name, value] : before.items()) {
+        if (!isOneOf(name, ours))
+            merged[name] = value;
+        else if (const auto mine = written.find(name); mine != written.end())
+            merged[name] = std::move(*mine);
+    }
+    for (auto& [name, value] : written.items())
+        if (!merged.contains(name)) merged[name] = std::move(value);
+    return merged;
+}
 
 // The fields of an IEEE 754 double.
 constexpr std::uint64_t kSignBit = std::uint64_t(1) << 63;
@@ -89,21 +134,41 @@ bool nonFiniteBits(std::string_view text, std::uint64_t* bits) {
     return true;
 }
 
+enum class NumberText { Read, NotANumber, OutOfRange };
+
 // A finite number (unsigned) in hexadecimal ("0x1.8p-1") or decimal form,
 // the whole text, read the same in every locale. Out of range is refused.
-bool finiteBits(std::string_view text, std::uint64_t* bits) {
+NumberText finiteBits(std::string_view text, std::uint64_t* bits) {
     auto format = std::chars_format::general;
     if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
         format = std::chars_format::hex;
         text.remove_prefix(2);
     }
     // from_chars takes a sign of its own; the caller has taken ours.
-    if (text.empty() || text[0] == '-' || text[0] == '+') return false;
+    if (text.empty() || text[0] == '-' || text[0] == '+') return NumberText::NotANumber;
     double d = 0.0;
     const auto result = std::from_chars(text.data(), text.data() + text.size(), d, format);
-    if (result.ec != std::errc() || result.ptr != text.data() + text.size() || !std::isfinite(d)) return false;
+    if (result.ptr != text.data() + text.size()) return NumberText::NotANumber;
+    if (result.ec == std::errc::result_out_of_range) return NumberText::OutOfRange;
+    if (result.ec != std::errc() || !std::isfinite(d)) return NumberText::NotANumber;
     *bits = bitsOfDouble(d);
-    return true;
+    return NumberText::Read;
+}
+
+// What doubleFromHexFloat reads, and why it did not.
+NumberText doubleFromText(std::string_view text, double* value) {
+    bool negative = false;
+    if (!text.empty() && (text[0] == '-' || text[0] == '+')) {
+        negative = text[0] == '-';
+        text.remove_prefix(1);
+    }
+    std::uint64_t bits = 0;
+    if (!nonFiniteBits(text, &bits)) {
+        if (const NumberText read = finiteBits(text, &bits); read != NumberText::Read) return read;
+    }
+    if (negative) bits |= kSignBit;
+    *value = doubleFromBits(bits);
+    return NumberText::Read;
 }
 
 bool isValidUtf8(const std::string& text) {
@@ -116,16 +181,19 @@ bool isValidUtf8(const std::string& text) {
 }
 
 json valueToJson(const StoredValue& stored) {
-    json entry = {{"id", stored.id}};
+    // Members in the order of their names, as the host has always written them.
     const FxValue& v = stored.value;
+    json entry = json::object();
+    const auto hex = [&entry](const void* bytes, std::size_t length) {
+        entry["hex"] = hexFromBytes(static_cast<const unsigned char*>(bytes), length);
+    };
+    if (v.kind() == FxValue::Kind::Data) hex(v.dataValue().data(), v.dataValue().size());
+    const bool textAsHex = v.kind() == FxValue::Kind::String && !isValidUtf8(v.stringValue());
+    if (textAsHex) hex(v.stringValue().data(), v.stringValue().size());
+    entry["id"] = stored.id;
     switch (v.kind()) {
-    case FxValue::Kind::None:
-        entry["type"] = "none";
-        break;
-    case FxValue::Kind::Data:
-        entry["type"] = "data";
-        entry["hex"] = hexFromBytes(v.dataValue().data(), v.dataValue().size());
-        break;
+    case FxValue::Kind::None: entry["type"] = "none"; break;
+    case FxValue::Kind::Data: entry["type"] = "data"; break;
     case FxValue::Kind::Integer:
         entry["type"] = "integer";
         entry["value"] = v.integerValue();
@@ -136,12 +204,7 @@ json valueToJson(const StoredValue& stored) {
         break;
     case FxValue::Kind::String:
         entry["type"] = "string";
-        if (isValidUtf8(v.stringValue())) {
-            entry["value"] = v.stringValue();
-        } else {
-            const std::string& s = v.stringValue();
-            entry["hex"] = hexFromBytes(reinterpret_cast<const unsigned char*>(s.data()), s.size());
-        }
+        if (!textAsHex) entry["value"] = v.stringValue();
         break;
     }
     return entry;
@@ -221,8 +284,13 @@ std::string valueFromJson(const json& entry, StoredValue* stored) {
     double d = 0.0;
     if (value->is_number()) {
         d = value->get<double>();
-    } else if (!value->is_string() || !doubleFromHexFloat(value->get_ref<const std::string&>(), &d)) {
-        return "its value is not a number in range";
+        // JSON has no infinity: this one was a number beyond the double's range.
+        if (std::isinf(d)) return "its value is out of range";
+    } else if (!value->is_string()) {
+        return "its value is not a number";
+    } else if (const NumberText read = doubleFromText(value->get_ref<const std::string&>(), &d);
+               read != NumberText::Read) {
+        return read == NumberText::OutOfRange ? "its value is out of range" : "its value is not a number";
     }
     stored->value = FxValue::number(d);
     return {};
@@ -281,32 +349,26 @@ std::string hexFloatFromDouble(double value) {
 }
 
 bool doubleFromHexFloat(const std::string& text, double* value) {
-    std::string_view rest(text);
-    bool negative = false;
-    if (!rest.empty() && (rest[0] == '-' || rest[0] == '+')) {
-        negative = rest[0] == '-';
-        rest.remove_prefix(1);
-    }
-    std::uint64_t bits = 0;
-    if (!nonFiniteBits(rest, &bits) && !finiteBits(rest, &bits)) return false;
-    if (negative) bits |= kSignBit;
-    *value = doubleFromBits(bits);
-    return true;
+    return doubleFromText(text, value) == NumberText::Read;
 }
 
-std::string projectText(const std::vector<std::vector<StoredValue>>& project) {
+std::string projectText(const std::vector<std::vector<StoredValue>>& project, const ProjectMembers& members) {
     json instances = json::array();
-    for (const auto& values : project) {
+    for (std::size_t i = 0; i < project.size(); ++i) {
         json parameters = json::array();
-        for (const StoredValue& v : values) parameters.push_back(valueToJson(v));
-        instances.push_back({{"parameters", std::move(parameters)}});
+        for (const StoredValue& v : project[i])
+            parameters.push_back(withKeptMembers(valueToJson(v), v.members, kEntryMembers));
+        json instance = {{"parameters", std::move(parameters)}};
+        const std::string none;
+        const std::string& kept = i < members.instances.size() ? members.instances[i] : none;
+        instances.push_back(withKeptMembers(std::move(instance), kept, kInstanceMembers));
     }
-    const json document = {{"format", kFormat}, {"version", kVersion}, {"instances", std::move(instances)}};
-    return document.dump(1) + '\n';
+    json document = {{"format", kFormat}, {"instances", std::move(instances)}, {"version", kVersion}};
+    return withKeptMembers(std::move(document), members.project, kProjectMembers).dump(1) + '\n';
 }
 
 bool projectFromText(const std::string& text, const std::string& path,
-                     std::vector<std::vector<StoredValue>>* project, std::string* error) {
+                     std::vector<std::vector<StoredValue>>* project, std::string* error, ProjectMembers* members) {
     if (text.find_first_not_of(" \t\r\n") == std::string::npos) {
         if (error) *error = path + " is not a project: it is empty";
         return false;
@@ -322,6 +384,14 @@ bool projectFromText(const std::string& text, const std::string& path,
         if (error) *error = path + " is not a project";
         return false;
     }
+    // Saved back, a newer project would lose what its version added.
+    const auto version = document.find("version");
+    if (version != document.end() && !(version->is_number() && version->get<double>() <= kVersion)) {
+        if (error)
+            *error = path + " is a project of version " + version->dump() + ", which this host cannot read (it reads " +
+                     std::to_string(kVersion) + ")";
+        return false;
+    }
     // An entry left out would be saved back without it: the whole project is
     // refused instead, so that nothing it holds can be lost.
     auto refuse = [&](std::size_t i, const std::string& what) {
@@ -329,6 +399,7 @@ bool projectFromText(const std::string& text, const std::string& path,
         return false;
     };
     std::vector<std::vector<StoredValue>> result;
+    ProjectMembers kept{keptMembers(document, kProjectMembers), {}};
     for (std::size_t i = 0; i < instances->size(); ++i) {
         const json& instance = (*instances)[i];
         const auto parameters = instance.is_object() ? instance.find("parameters") : instance.end();
@@ -344,34 +415,41 @@ bool projectFromText(const std::string& text, const std::string& path,
                                      (named ? " (id " + entry["id"].dump() + ")" : std::string()) +
                                      " cannot be read: " + why);
             }
+            v.members = keptMembers(entry, kEntryMembers);
             values.push_back(std::move(v));
         }
         result.push_back(std::move(values));
+        kept.instances.push_back(keptMembers(instance, kInstanceMembers));
     }
     *project = std::move(result);
+    if (members) *members = std::move(kept);
     return true;
 }
 
 bool writeProjectFile(const std::string& path, const std::vector<std::vector<StoredValue>>& project,
-                      std::string* error) {
+                      std::string* error, const ProjectMembers& members) {
     // A temporary file of its own beside the target, renamed over it: a save
     // that fails or is killed never leaves half a project, and two saves of
     // the same project at once never spoil each other's.
-    std::string target, reason;
-    if (replacementTarget(path, &target, &reason) &&
-        replaceFileWhole(target, target + kSavingSuffix, projectText(project), 0666, &reason))
-        return true;
+    const std::string text = projectText(project, members);
+    std::string reason = "it would be larger than any project the host opens";
+    if (text.size() <= kMaxProjectBytes && replaceFileWhole(path, text, 0666, &reason)) return true;
     if (error) *error = "cannot save the project " + path + ": " + reason;
     return false;
 }
 
-bool readProjectFile(const std::string& path, std::vector<std::vector<StoredValue>>* project, std::string* error) {
+bool readProjectFile(const std::string& path, std::vector<std::vector<StoredValue>>* project, std::string* error,
+                     ProjectMembers* members) {
     std::string text;
     if (const FileRead read = readRegularFile(path, kMaxProjectBytes, &text); read.problem != FileReadProblem::None) {
-        if (error) *error = "cannot read the project " + path + ": " + fileReadProblemText(read);
+        const std::string why = read.problem == FileReadProblem::TooLarge
+                                    ? "it is larger than any project the host writes (" +
+                                          std::to_string(kMaxProjectBytes) + " bytes)"
+                                    : fileReadProblemText(read);
+        if (error) *error = "cannot read the project " + path + ": " + why;
         return false;
     }
-    return projectFromText(text, path, project, error);
+    return projectFromText(text, path, project, error, members);
 }
 
 }  // namespace host

@@ -4,7 +4,6 @@
 add_library(quillane_host STATIC
   ${CMAKE_CURRENT_LIST_DIR}/Host.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Project.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/HostFiles.cpp
   ${CMAKE_CURRENT_LIST_DIR}/HostCli.cpp)
 target_link_libraries(quillane_host PUBLIC quillane_fxplug PRIVATE quillane_files nlohmann_json::nlohmann_json ${CMAKE_DL_LIBS})
 target_compile_definitions(quillane_host PRIVATE QUILLANE_DEFAULT_EFFECT_MODULE="${QUILLANE_EFFECT_MODULE}")

@@ -102,7 +102,10 @@ bool FxQuillane::addParameters() {
     create->addCustomParameterWithName(name, LutData, FxValue::data({}), kFxParameterFlag_HIDDEN);
     create->addCustomParameterWithName(name, LutDimSize, FxValue::integer(0), kFxParameterFlag_HIDDEN);
     create->addCustomParameterWithName(name, LutRange0, FxValue::number(0.0), kFxParameterFlag_HIDDEN);
-    create->addCustomParameterWithName(name, LutRange1, FxValue::number(0.0), kFxParameterFlag_HIDDEN);
+    // The upper bound defaults to 1, as the range of the empty LUT and of the
+    // render's filter: a project without the entry renders over 0 to 1, not
+    // over an empty range.
+    create->addCustomParameterWithName(name, LutRange1, FxValue::number(1.0), kFxParameterFlag_HIDDEN);
     create->addCustomParameterWithName(name, LutPreset, FxValue::data({}), kFxParameterFlag_HIDDEN);
     create->addCustomParameterWithName(name, LutPresetSize, FxValue::integer(0), kFxParameterFlag_HIDDEN);
     create->addCustomParameterWithName(name, LutName, noText, kFxParameterFlag_HIDDEN);
@@ -163,10 +166,7 @@ void FxQuillane::createButton(std::shared_ptr<NSView>* view, const PluginBundle&
     button->setFontSize(kSmallSystemFontSize);
     button->setBezelStyle(kBezelStyleRoundedRect);
     button->setTarget(this);
-    button->setAction([this, onPress] {
-        _actionFailure.clear();
-        (this->*onPress)();
-    });
+    button->setAction([this, onPress] { (this->*onPress)(); });
     row->addSubview(button);
     *view = std::move(row);
 }

@@ -162,6 +162,13 @@ TEST_F(ActionsHostCli, APressFailsWhenItsActionFailedOrCouldNotRun) {
             EXPECT_NE(run.out.find(c.says), std::string::npos) << c.arguments << "\n" << run.out;
         }
     }
+    // A press that failed, then one that works: the failure is the first one's alone.
+    for (const char* second : {"press 14", "press 4"}) {
+        const HostRun run = host(chosen + "press 5 " + second, std::string(nfd::kAnswerVariable) + "=cancel");  // 4 cancelled
+        EXPECT_EQ(run.status, 1) << run.out;
+        EXPECT_EQ(hostLines(run.out), 1) << second << "\n" << run.out;
+        EXPECT_NE(run.out.find("quillane-host: press 5: "), std::string::npos) << run.out;
+    }
 }
 
 // Every command that takes a path, given a folder, a missing file, one that
@@ -290,8 +297,16 @@ TEST_F(ActionsHostCli, ADamagedProjectStopsTheLineAndKeepsEveryByte) {
         {"missing id", damaged(good, R"("id": 8,)", ""), "cannot be read: it has no parameter id"},
         {"integer out of range", damaged(good, size, "$019223372036854775808"), "(id 8) cannot be read: its value is out"},
         {"integer beyond 2^63", damaged(good, size, "$011e19"), "(id 8) cannot be read: its value is out"},
-        {"double out of range", damaged(good, range1, "$01\"0x1p+1024\""), "(id 10) cannot be read: its value is not a number"},
-        {"decimal out of range", damaged(good, range1, "$01\"1e999\""), "(id 10) cannot be read"},
+        {"double out of range", damaged(good, range1, "$01\"0x1p+1024\""), "(id 10) cannot be read: its value is out of range"},
+        {"decimal out of range", damaged(good, range1, "$01\"1e999\""), "(id 10) cannot be read: its value is out of range"},
+        {"double not a number", damaged(good, range1, "$01\"one\""), "(id 10) cannot be read: its value is not a number"},
+        // The input range is held as floats: a bound no float holds is damage.
+        {"range beyond float", damaged(good, range1, "$011e39"), "(id 10, a bound of the LUT's input range) cannot be "
+                                                                  "read: its value is out of range"},
+        {"range not finite", damaged(good, range1, "$01\"nan\""), "(id 10, a bound of the LUT's input range) cannot be "
+                                                                   "read: its value is not a finite number"},
+        {"range min infinite", damaged(good, R"re(("id": 9,\s*"type": "double",\s*"value": )"0x0p\+0")re", "$01\"-inf\""),
+         "(id 9, a bound of the LUT's input range) cannot be read: its value is not a finite number"},
         {"id out of range", damaged(good, R"("id": 8,)", "\"id\": 4294967296,"), "its parameter id is out of range"},
     };
     for (const Case& c : cases) {
@@ -306,6 +321,62 @@ TEST_F(ActionsHostCli, ADamagedProjectStopsTheLineAndKeepsEveryByte) {
         EXPECT_EQ(run.out.find("\nname "), std::string::npos) << c.what << ": the line went on\n" << run.out;
         EXPECT_EQ(readFile(project), c.text) << c.what;
     }
+}
+
+// `open P save P` gives P back as it was: the members the host does not read
+// where they stood, and the file's mode. A project of a newer version is
+// refused and stays as it was; one without a bound of its input range takes
+// the range's default bound; a file larger than any project is refused unread.
+TEST_F(ActionsHostCli, AProjectOpenedAndSavedKeepsWhatTheHostDoesNotRead) {
+    const std::string dir = lutDir();
+    {
+        std::ofstream cube(dir + "/range.cube");
+        cube << "LUT_3D_SIZE 2\nLUT_3D_INPUT_RANGE -0.125 2.0\n";
+        for (int i = 0; i < 8; ++i) cube << (i & 1) << ' ' << ((i >> 1) & 1) << ' ' << (i >> 2) << '\n';
+    }
+    const std::string project = sandbox.dir.file("project.json");
+    ASSERT_EQ(host("choose-file '" + dir + "/range.cube' save '" + project + "'").status, 0);
+    const std::string good = readFile(project);
+
+    // Laid out as the host lays out what it writes, so the file comes back byte for byte.
+    std::string noted = damaged(good, R"re(("format": "quillane-host-project",))re",
+                                "$01\n \"note\": {\n  \"by\": [\n   \"me\",\n   2\n  ]\n },");
+    noted = damaged(noted, R"re(\{(\s*)"parameters")re", "{$01\"label\": \"grade\",$01\"parameters\"");
+    noted = damaged(noted, R"re(("id": 9,)(\s*))re", "$01$02\"comment\": \"from the colourist\",$02");
+    writeFile(project, noted);
+    ASSERT_EQ(::chmod(project.c_str(), 0640), 0);
+    const HostRun resaved = host("open '" + project + "' save '" + project + "'");
+    ASSERT_EQ(resaved.status, 0) << resaved.out;
+    EXPECT_EQ(readFile(project), noted);
+    struct stat st {};
+    ASSERT_EQ(::stat(project.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+
+    const std::string newer = damaged(good, R"("version": 1)", "\"version\": 2");
+    writeFile(project, newer);
+    const HostRun refused = host("open '" + project + "' save '" + project + "'");
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.out, "quillane-host: open: " + project +
+                               " is a project of version 2, which this host cannot read (it reads 1)\n");
+    EXPECT_EQ(readFile(project), newer);
+
+    const std::pair<const char*, const char*> absent[] = {{"9", "range 0x0p+0 0x1p+1\n"}, {"10", "range -0x1p-3 0x1p+0\n"}};
+    for (const auto& [id, range] : absent) {
+        writeFile(project, damaged(good, std::string(R"re(,\s*\{\s*"id": )re") + id + R"re(,[^}]*\})re", ""));
+        const HostRun run = host("open '" + project + "' state");
+        EXPECT_EQ(run.status, 0) << run.out;
+        EXPECT_NE(run.out.find(range), std::string::npos) << id << "\n" << run.out;
+    }
+
+    const std::string huge = sandbox.dir.file("huge.json");
+    writeFile(huge, "");
+    std::filesystem::resize_file(huge, 3'000'000'000u);  // sparse: costs no disk
+    const HostRun tooLarge = host("open '" + huge + "'");
+    EXPECT_EQ(tooLarge.status, 1);
+    EXPECT_NE(tooLarge.out.find("quillane-host: open: cannot read the project " + huge +
+                                ": it is larger than any project the host writes"),
+              std::string::npos)
+        << tooLarge.out;
 }
 
 // Numbers typed by hand, as JSON numbers or decimal text, read as the numbers

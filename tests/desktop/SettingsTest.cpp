@@ -143,6 +143,7 @@ TEST_F(SettingsTest, SaveLoginPasswordRoundTripsEveryCharacterAndReplacesEveryLi
               settingsWith("            <Value Name=\"email\" Type=\"2\">old@x</Value>\n"
                            "            <Value Name=\"ProgramPath\" Type=\"2\">/opt/q</Value>\n"
                            "            <Value Name=\"email\" Type=\"2\">duplicate@x</Value>\n"));
+    ASSERT_EQ(::chmod(sandbox.settingsFile().c_str(), 0640), 0);
     const std::string email = "a&b<c>\"d'e@x.com";
     const std::string password = "p\xC3\xA4ss &lt; \"email\"> </Value><Value Name=\"ProgramPath\">/evil";
     saveLoginPassword(email, password);
@@ -156,7 +157,7 @@ TEST_F(SettingsTest, SaveLoginPasswordRoundTripsEveryCharacterAndReplacesEveryLi
                            "<Value Name=\"email\" Type=\"2\">a&amp;b&lt;c&gt;&quot;d&apos;e@x.com</Value>\n"
                            "            <Value Name=\"ProgramPath\" Type=\"2\">/opt/q</Value>\n"
                            "<Value Name=\"email\" Type=\"2\">a&amp;b&lt;c&gt;&quot;d&apos;e@x.com</Value>\n"));
-    EXPECT_EQ(modeOf(sandbox.settingsFile()), 0600u);
+    EXPECT_EQ(modeOf(sandbox.settingsFile()), 0640u);  // the user's choice stays
     EXPECT_EQ(folderEntries(sandbox.home() + "/.config/QuillaneMac/"), kSettingsFiles);
 
     // Log-out stores empty values.
@@ -188,12 +189,14 @@ TEST_F(SettingsTest, LongLinesAndLongValues) {
 }
 
 TEST_F(SettingsTest, ARewriteHoldsExactlyItsLinesOrLeavesTheFileAsItWas) {
-    // A long old file and long leftovers of earlier writers (the fixed name
-    // older versions used among them) must not leak into a shorter new file.
+    // A long old file and long leftovers of earlier writers must not leak into
+    // a shorter new file; files of names older versions used are not ours any
+    // more, and a person may have named a file so: they are left alone.
     const std::string folder = sandbox.home() + "/.config/QuillaneMac/";
     const std::string junk(20000, '#');
     writeFile(folder + "reg_buf.xml", junk);
     writeFile(folder + "reg_buf.xml.000000", junk);
+    writeFile(folder + ".reg.xml.quillane-tmp.000000", junk);
     const std::string programLine = "<Value Name=\"ProgramPath\" Type=\"2\">/opt/q</Value>\n";
     writeFile(sandbox.settingsFile(),
               settingsWith("<Value Name=\"email\" Type=\"2\">" + std::string(8000, 'e') + "</Value>\n"
@@ -204,7 +207,9 @@ TEST_F(SettingsTest, ARewriteHoldsExactlyItsLinesOrLeavesTheFileAsItWas) {
                                              "<Value Name=\"PersonalAccountPassword\" Type=\"2\">pw</Value>\n" +
                                              programLine);
     EXPECT_EQ(readFile(sandbox.settingsFile()), written);
-    EXPECT_EQ(readFile(folder + "reg_buf.xml"), junk);  // not ours any more: left alone
+    EXPECT_EQ(readFile(folder + "reg_buf.xml"), junk);
+    EXPECT_EQ(readFile(folder + "reg_buf.xml.000000"), junk);
+    EXPECT_FALSE(std::filesystem::exists(folder + ".reg.xml.quillane-tmp.000000"));
     std::filesystem::remove(folder + "reg_buf.xml");
     std::filesystem::remove(folder + "reg_buf.xml.000000");
 
@@ -320,12 +325,12 @@ TEST_F(SettingsTest, TheNextRewriteRemovesTemporaryFilesOfKilledRewrites) {
         EXPECT_EQ(exitStatus(writer), 100 + SIGKILL);
     }
     // A leftover whose writer is long gone, and one a living writer holds.
-    writeFile(folder + "reg_buf.xml.Dead00", "a password");
+    writeFile(folder + ".reg.xml.quillane-tmp.Dead00", "a password");
     int held[2];
     ASSERT_EQ(::pipe(held), 0);
     const pid_t holder = ::fork();
     if (holder == 0) {
-        const int fd = ::open((folder + "reg_buf.xml.Alive0").c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+        const int fd = ::open((folder + ".reg.xml.quillane-tmp.Alive0").c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
         ::flock(fd, LOCK_EX);
         ::close(held[1]);
         ::pause();
@@ -338,7 +343,7 @@ TEST_F(SettingsTest, TheNextRewriteRemovesTemporaryFilesOfKilledRewrites) {
 
     saveLoginPassword("me@x", "second");
     std::set<std::string> expected = kSettingsFiles;
-    expected.insert("reg_buf.xml.Alive0");
+    expected.insert(".reg.xml.quillane-tmp.Alive0");
     EXPECT_EQ(folderEntries(folder), expected);
     EXPECT_EQ(getLoginPassword(), (std::vector<std::string>{"me@x", "second"}));
     EXPECT_EQ(getValueFromReg("ProgramPath", false), "/opt/q");
@@ -406,6 +411,48 @@ TEST_F(SettingsTest, ARewriteWhoseFolderCannotBeFlushedIsStoredAndNotReportedFai
     EXPECT_EQ(child.err.find("was not saved"), std::string::npos) << child.err;
     EXPECT_EQ(getLoginPassword(), (std::vector<std::string>{"new@x", "other"}));
     EXPECT_EQ(folderEntries(folder + "/"), kSettingsFiles);
+}
+
+// A settings file that is a link (into a dotfiles folder) stays a link, and
+// the file it leads to is rewritten and keeps its mode.
+TEST_F(SettingsTest, ARewriteWritesThroughALinkAndKeepsTheMode) {
+    const std::string dotfiles = sandbox.home() + "/dotfiles";
+    std::filesystem::create_directories(dotfiles);
+    std::filesystem::create_directories(sandbox.home() + "/.config/QuillaneMac");
+    const std::string real = dotfiles + "/reg.xml";
+    writeFile(real, settingsWith("<Value Name=\"ProgramPath\" Type=\"2\">/opt/q</Value>\n"));
+    ASSERT_EQ(::chmod(real.c_str(), 0640), 0);
+    std::filesystem::create_symlink("../../dotfiles/reg.xml", sandbox.settingsFile());
+
+    saveLoginPassword("me@x", "secret");
+    EXPECT_TRUE(std::filesystem::is_symlink(sandbox.settingsFile()));
+    EXPECT_EQ(getLoginPassword(), (std::vector<std::string>{"me@x", "secret"}));
+    EXPECT_NE(readFile(real).find("me@x"), std::string::npos);
+    EXPECT_EQ(modeOf(real), 0640u);
+    EXPECT_EQ(folderEntries(dotfiles), std::set<std::string>{"reg.xml"});
+    EXPECT_EQ(folderEntries(sandbox.home() + "/.config/QuillaneMac/"), kSettingsFiles);
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
+// Anything but a regular file at the settings file's name (here a pipe, which
+// would block a read for good) cannot be opened: the box and the empty value
+// of a file that cannot be opened, and nothing written.
+TEST_F(SettingsTest, APipeAtTheSettingsFileIsAFileThatCannotBeOpenedAndNeverBlocks) {
+    std::filesystem::create_directories(sandbox.home() + "/.config/QuillaneMac");
+    ASSERT_EQ(::mkfifo(sandbox.settingsFile().c_str(), 0600), 0);
+    const ChildOutcome child = inChildCollectingErrors([&] {
+        ::alarm(20);  // a blocked call ends the child, and fails the test
+        const bool empty = getValueFromReg("ModalPluginMode", false).empty() &&
+                           getValueFromReg("email", true).empty() && getPresetsPath().empty();
+        setValuesInReg({{"FavoriteLUTFolder", "/looks"}});
+        const bool boxed = boxes.boxes.size() == 3 && boxes.boxes[1].messageText == "getValueFromReg" &&
+                           boxes.boxes[1].informativeText == "Error opening file " + sandbox.settingsFile();
+        return empty && boxed ? 0 : 1;
+    });
+    EXPECT_EQ(child.status, 0) << child.err;
+    EXPECT_EQ(child.err, "Quillane: the settings file " + sandbox.settingsFile() +
+                             " was not saved: it is not a regular file\n");
+    EXPECT_TRUE(std::filesystem::is_fifo(sandbox.settingsFile()));
 }
 
 TEST_F(SettingsTest, WithoutHomeNothingIsTouched) {

@@ -74,7 +74,7 @@ TEST_F(HostEffect, DeclaresFourteenParametersInOrderWithFlagsAndDefaults) {
     EXPECT_EQ(order, (std::vector<FxParameterId>{1, 2, 3, 4, 6, 5, 14, 7, 8, 9, 10, 11, 12, 13}));
 
     const std::map<FxParameterId, FxValue> hiddenDefaults = {
-        {7, FxValue::data({})},     {8, FxValue::integer(0)}, {9, FxValue::number(0.0)}, {10, FxValue::number(0.0)},
+        {7, FxValue::data({})},     {8, FxValue::integer(0)}, {9, FxValue::number(0.0)}, {10, FxValue::number(1.0)},
         {11, FxValue::data({})}, {12, FxValue::integer(0)}, {13, FxValue::string("")}};
     for (const auto& p : params) {
         SCOPED_TRACE("parameter " + std::to_string(p.id));

@@ -1,11 +1,15 @@
 // Saving a project: whole or not at all, also when two processes save the
-// same project at once, and a failed save says which file and why.
+// same project at once or the disk cannot keep the new file, and a failed
+// save says which file and why; a save keeps the file's permissions.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <filesystem>
 #include <set>
 
@@ -14,9 +18,36 @@
 #include "host/Project.h"
 
 namespace {
+// While set, flushing a regular file fails as a failing disk makes it fail.
+std::atomic<bool> failingFileFlushes{false};
+}  // namespace
+
+// The writer, linked into this test, calls this in place of the C library's.
+extern "C" int fsync(int fd) {
+    struct stat st {};
+    if (failingFileFlushes && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        errno = EIO;
+        return -1;
+    }
+    return static_cast<int>(::syscall(SYS_fsync, fd));
+}
+
+namespace {
 
 using namespace quillane::test;
 using Project = std::vector<std::vector<host::StoredValue>>;
+
+struct Ownership {
+    unsigned mode;
+    uid_t uid;
+    gid_t gid;
+    bool operator==(const Ownership& o) const { return mode == o.mode && uid == o.uid && gid == o.gid; }
+};
+Ownership ownershipOf(const std::string& path) {
+    struct stat st {};
+    ::stat(path.c_str(), &st);
+    return {static_cast<unsigned>(st.st_mode & 07777), st.st_uid, st.st_gid};
+}
 
 // Version i of writer w: a LUT-sized block of its own and a number that
 // names the version.
@@ -109,19 +140,75 @@ TEST(ProjectSave, AFailedSaveKeepsTheProjectAndNamesTheFileAndTheReason) {
               0);
     EXPECT_EQ(readFile(path), before);
     EXPECT_EQ(entriesOf(dir.path()), (std::set<std::string>{"folder", "project.json"}));
+
+    // A disk that cannot keep the new file: the flush before the rename fails.
+    failingFileFlushes = true;
+    std::string error;
+    const bool saved = host::writeProjectFile(path, version(0, 4), &error);
+    failingFileFlushes = false;
+    EXPECT_FALSE(saved);
+    EXPECT_NE(error.find("Input/output error"), std::string::npos) << error;
+    EXPECT_EQ(readFile(path), before);
+    EXPECT_EQ(entriesOf(dir.path()), (std::set<std::string>{"folder", "project.json"}));
+}
+
+// A save changes the content only: the mode, owner and group stay. A file its
+// owner may not write is refused, as editors do.
+TEST(ProjectSave, ASaveKeepsTheFilesPermissionsAndRefusesAReadOnlyFile) {
+    TempDir dir;
+    const std::string path = dir.file("project.json");
+    struct Case {
+        unsigned mode;
+        uid_t uid;
+        gid_t gid;
+    } kept[] = {{0600, 0, 0}, {0640, 0, 0}, {0664, 65534, 65534}, {0604, 0, 65534}};
+    for (const Case& c : kept) {
+        ASSERT_TRUE(host::writeProjectFile(path, version(0, 1), nullptr));
+        ASSERT_EQ(::chmod(path.c_str(), c.mode), 0);
+        const bool mayGiveAway = ::chown(path.c_str(), c.uid, c.gid) == 0;
+        const Ownership before = ownershipOf(path);
+        std::string error;
+        ASSERT_TRUE(host::writeProjectFile(path, version(0, 2), &error)) << error;
+        EXPECT_EQ(readFile(path), host::projectText(version(0, 2)));
+        EXPECT_TRUE(ownershipOf(path) == before) << std::oct << c.mode << " became " << ownershipOf(path).mode;
+        if (!mayGiveAway) break;  // not root: the modes were seen, owners cannot be
+    }
+    // Read-only files, root or not.
+    for (const unsigned mode : {0444u, 0066u}) {
+        ASSERT_EQ(::chmod(path.c_str(), mode), 0);
+        std::string error;
+        EXPECT_FALSE(host::writeProjectFile(path, version(0, 3), &error));
+        EXPECT_EQ(error, "cannot save the project " + path + ": it is read-only");
+        EXPECT_EQ(readFile(path), host::projectText(version(0, 2)));
+        EXPECT_EQ(ownershipOf(path).mode, mode);
+    }
+    EXPECT_EQ(entriesOf(dir.path()), std::set<std::string>{"project.json"});
 }
 
 // A save clears the temporary files that killed saves left beside the project
-// (a file nobody holds), and a save whose content is in place is a save even
-// when the folder cannot be flushed afterwards.
+// (a file nobody holds) and nothing a person named, and a save whose content
+// is in place is a save even when the folder cannot be flushed afterwards.
 TEST(ProjectSave, ASaveClearsAbandonedTemporariesAndSucceedsWhenOnlyTheFolderFlushFails) {
     TempDir dir;
     const std::string path = dir.file("project.json");
     ASSERT_TRUE(host::writeProjectFile(path, version(0, 1), nullptr));
-    writeFile(dir.file("project.json.saving.AbC123"), "half a project");
-    writeFile(dir.file("other.json.saving.AbC123"), "not ours");
+    writeFile(dir.file(".project.json.quillane-tmp.AbC123"), "half a project");
+    const std::set<std::string> others = {".other.json.quillane-tmp.AbC123", "project.json.saving.backup",
+                                          "project.json.saving.AbC123", ".project.json.quillane-tmp.AbC1234"};
+    for (const std::string& name : others) writeFile(dir.file(name), "not ours");
     ASSERT_TRUE(host::writeProjectFile(path, version(0, 2), nullptr));
-    EXPECT_EQ(entriesOf(dir.path()), (std::set<std::string>{"other.json.saving.AbC123", "project.json"}));
+    std::set<std::string> expected = others;
+    expected.insert("project.json");
+    EXPECT_EQ(entriesOf(dir.path()), expected);
+    for (const std::string& name : others) std::filesystem::remove(dir.file(name));
+
+    // A name as long as a name may be still has room for its temporary file.
+    const std::string longest = dir.file(std::string(250, 'p') + ".json");
+    ASSERT_TRUE(host::writeProjectFile(longest, version(0, 1), nullptr));
+    ASSERT_TRUE(host::writeProjectFile(longest, version(0, 2), nullptr));
+    EXPECT_EQ(readFile(longest), host::projectText(version(0, 2)));
+    std::filesystem::remove(longest);
+    EXPECT_EQ(entriesOf(dir.path()), std::set<std::string>{"project.json"});
 
     // A folder that may be written but not read cannot be opened to flush it
     // (root is not stopped by permissions: the child gives root up).
