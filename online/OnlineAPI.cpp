@@ -500,7 +500,10 @@ std::string_view withoutTrailingUps(std::string_view folder) {
 
 bool skipPathLikeEntry(int id, std::string const& name, std::string const& folder) {
     std::string_view checkedName = name;
-    std::string_view checkedFolder = folder;
+    // A LUT entry is fetched by its id and shown by its name: its folder value is never read,
+    // and a service that writes root-relative ones ("/Film") must not lose every LUT for it.
+    const bool folderValueRead = id == -1 || id == -2;
+    std::string_view checkedFolder = folderValueRead ? std::string_view(folder) : std::string_view();
     if (id == -1) {
         checkedFolder = withoutTrailingUps(folder);
         const bool upEntry = checkedFolder.size() != folder.size();

@@ -173,9 +173,10 @@ std::size_t usedListingEntries(nlohmann::json const& listing, std::string const&
 // Whether a listing entry (its id, name and folder values) must be skipped because a value
 // would later be read as a path on this machine: an absolute path, a ".." component, or a
 // LUT file's extension at its end (the rule that tells local LUT names from online ones
-// looks at that). The "../" segments that end a folder entry's folder value are the
-// service's way up (its name is then ".." or "../") and stay. One line on standard error
-// names each entry skipped.
+// looks at that). The folder value counts only for the entries that are opened or fetch
+// their icon by it (ids -1 and -2); a LUT entry is judged by its name. The "../" segments
+// that end a folder entry's folder value are the service's way up (its name is then ".."
+// or "../") and stay. One line on standard error names each entry skipped.
 bool skipPathLikeEntry(int id, std::string const& name, std::string const& folder);
 
 // True when a favourite reply accepts the change: exactly "ok".

@@ -145,9 +145,13 @@ TEST(OnlineListing, EntriesThatReadAsLocalPathsAreSkippedWithALine) {
         {7, "a/../b", "", true},
         {7, "..\\b", "", true},
         {7, "..", "", true},
-        {7, "Warm", "/Film", true},
-        {7, "Warm", "Film/../..", true},
-        {7, "Warm", "Looks.cube", true},
+        // A LUT's folder value is never read: only its name counts.
+        {7, "Warm", "/Film", false},
+        {7, "Warm", "Film/../..", false},
+        {7, "Warm", "Looks.cube", false},
+        {-1, "Film", "/Film", true},
+        {-1, "Film", "Looks.cube", true},
+        {-2, "Shop", "/Shop", true},
         {-2, "Shop", "Shop/../", true},
         // The way up: a folder entry whose folder value ends in "../" segments.
         {-1, "../", "Film/Night/../", false},
@@ -172,8 +176,8 @@ TEST(OnlineListing, EntriesThatReadAsLocalPathsAreSkippedWithALine) {
     testing::internal::CaptureStderr();
     const auto listing = nlohmann::json::parse(
         R"([{"id": "1", "lutname": "/x/evil.cube"}, {"id": "2", "lutname": "Warm", "folder": "../.."},
-            {"id": "3", "lutname": "Cold"}])");
-    EXPECT_EQ(filtersFromListing(listing), (std::vector<std::pair<std::string, int>>{{"Cold", 3}}));
+            {"id": "3", "lutname": "Cold", "folder": "/Film"}])");
+    EXPECT_EQ(filtersFromListing(listing), (std::vector<std::pair<std::string, int>>{{"Warm", 2}, {"Cold", 3}}));
     testing::internal::GetCapturedStderr();
 }
 
