@@ -100,9 +100,9 @@ using CurlHandle = std::unique_ptr<CURL, CurlDeleter>;
 
 // Options every request shares: the time-out, our user agent, https only, and the peer's
 // certificate and host name checked against the service's trust set.
-void setCommonOptions(CURL* handle, const std::string& url, const std::string& caFile) {
+void setCommonOptions(CURL* handle, const std::string& url, const std::string& caFile, long timeoutMs) {
     curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, OnlineAPI::kTimeoutMs);
+    curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, timeoutMs);
     curl_easy_setopt(handle, CURLOPT_USERAGENT, OnlineAPI::kUserAgent);
     curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "https");
@@ -129,6 +129,14 @@ bool wholeInt(std::string_view text, int& value) {
 
 }  // namespace
 
+long requestTimeoutMs(std::optional<OnlineAPI::Clock::time_point> deadline, OnlineAPI::Clock::time_point now) {
+    if (!deadline) return OnlineAPI::kTimeoutMs;
+    if (now >= *deadline) return 0;
+    // Rounded up: a request with less than a millisecond left still gets one, never none.
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - now).count();
+    return left < OnlineAPI::kTimeoutMs ? static_cast<long>(left) : OnlineAPI::kTimeoutMs;
+}
+
 bool parseLeadingInt(const std::string& text, int& value) {
     std::size_t i = 0;
     while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
@@ -150,10 +158,12 @@ OnlineAPI::OnlineAPI(quillane::online::ServiceAddress address)
 OnlineAPI::~OnlineAPI() { curl_global_cleanup(); }
 
 bool OnlineAPI::post(const std::string& path, const std::string& body, TextReply& reply) const {
+    const long timeoutMs = requestTimeoutMs(deadline, Clock::now());
+    if (timeoutMs <= 0) return false;
     CurlHandle handle(curl_easy_init());
     if (!handle) return false;
     std::string url = baseUrl + path;
-    setCommonOptions(handle.get(), url, caFile);
+    setCommonOptions(handle.get(), url, caFile, timeoutMs);
     curl_easy_setopt(handle.get(), CURLOPT_POST, 1L);
     curl_easy_setopt(handle.get(), CURLOPT_POSTFIELDS, body.c_str());
     curl_easy_setopt(handle.get(), CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
@@ -163,10 +173,12 @@ bool OnlineAPI::post(const std::string& path, const std::string& body, TextReply
 }
 
 bool OnlineAPI::get(const std::string& pathAndQuery, void* sink, bool binary) const {
+    const long timeoutMs = requestTimeoutMs(deadline, Clock::now());
+    if (timeoutMs <= 0) return false;
     CurlHandle handle(curl_easy_init());
     if (!handle) return false;
     std::string url = baseUrl + pathAndQuery;
-    setCommonOptions(handle.get(), url, caFile);
+    setCommonOptions(handle.get(), url, caFile, timeoutMs);
     curl_easy_setopt(handle.get(), CURLOPT_HTTPGET, 1L);
     if (binary)
         curl_easy_setopt(handle.get(), CURLOPT_WRITEFUNCTION, &OnlineAPI::writeCallbackDownload);

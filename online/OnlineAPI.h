@@ -4,7 +4,7 @@
 // per-user favourite flag.
 //
 // Every request is synchronous, on the caller's thread, over HTTPS with the peer and host
-// verified, and ends after at most kTimeoutMs. A request counts only when the transfer
+// verified, and ends after at most kTimeoutMs, or sooner when the client has a deadline. A request counts only when the transfer
 // completed with HTTP status 200; anything else gives the operation's failure result and
 // nothing is cached. Replies are capped by kind (kMax*Bytes) and fail past the cap.
 // Operations that take a `failed` flag set it when the request got no answer (no handle, a
@@ -13,9 +13,11 @@
 // without a LUT, and stop asking it.
 //
 // Not thread-safe: the client and the caches are meant for one (the user interface's) thread.
+#include <chrono>
 #include <cstddef>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -126,6 +128,14 @@ public:
     static CacheBudgets cacheBudgets();
     static void setCacheBudgets(CacheBudgets budgets);
 
+    // Work made of several requests (a step through a folder) ends by a deadline: from now
+    // on each request's time-out is cut to what is left of it, and once it has passed no
+    // request is sent (the operation fails as one that got no answer). None: every request
+    // has kTimeoutMs.
+    using Clock = std::chrono::steady_clock;
+    void setDeadline(std::optional<Clock::time_point> deadline) { this->deadline = deadline; }
+    bool pastDeadline() const { return deadline && Clock::now() >= *deadline; }
+
     const std::string& getBaseUrl() const { return baseUrl; }
     const std::string& getEmail() const { return email; }
     const std::string& getSession() const { return session; }
@@ -139,6 +149,7 @@ private:
     std::string email;
     std::string session;
     std::string caFile;
+    std::optional<Clock::time_point> deadline;
 
     static DownloadCache<int, Lut> lutsCash;
     static DownloadCache<int, MemoryStruct> presetCash;
@@ -178,6 +189,11 @@ std::size_t usedListingEntries(nlohmann::json const& listing, std::string const&
 // that end a folder entry's folder value are the service's way up (its name is then ".."
 // or "../") and stay. One line on standard error names each entry skipped.
 bool skipPathLikeEntry(int id, std::string const& name, std::string const& folder);
+
+// The time-out of a request sent at `now`: kTimeoutMs, cut to what is left before the
+// deadline; 0 when nothing is left, and then no request is sent (libcurl would read 0 as
+// no limit at all).
+long requestTimeoutMs(std::optional<OnlineAPI::Clock::time_point> deadline, OnlineAPI::Clock::time_point now);
 
 // True when a favourite reply accepts the change: exactly "ok".
 bool favoriteAccepted(std::string const& text);

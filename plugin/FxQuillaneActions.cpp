@@ -89,10 +89,10 @@ std::vector<std::pair<std::string, int>> onlineLutsOf(const std::string& folder,
     return findFilters(folder, &api, failed, leftOut);
 }
 
-// A service that answers every request in time, but each without a LUT, must
-// not keep a Next/Previous press going entry after entry: the walk over an
-// online folder gives up after this long.
-constexpr auto kOnlineWalkBudget = std::chrono::milliseconds(4 * OnlineAPI::kTimeoutMs);
+// A service that answers every request just in time, but each without a LUT,
+// must not keep a Next/Previous press going entry after entry: the whole step
+// (log-in, listing, LUTs and presets) gives up after this long.
+constexpr auto kOnlineStepBudget = std::chrono::milliseconds(4 * OnlineAPI::kTimeoutMs);
 
 // What became of one online entry.
 enum class OnlineFetch { Taken, NoLut, LutFailed, PresetFailed };
@@ -128,6 +128,21 @@ void errorBox(const std::string& message, const char* title = kErrorTitle) {
 void failWithBox(std::string* actionFailure, const std::string& text) {
     errorBox(text);
     *actionFailure = text.substr(0, text.find('\n'));
+}
+
+// A request of an online step that got no answer. Past the step's budget it
+// was the budget that ended it (a request is cut to what is left, and none
+// is sent once it is spent): the service answers, but too slowly.
+void failOnline(std::string* actionFailure, const OnlineAPI& api, const std::string& folder,
+                const std::string& notArrived) {
+    if (!api.pastDeadline()) {
+        failWithBox(actionFailure, unreachableLibraryText(notArrived));
+        return;
+    }
+    failWithBox(actionFailure, slowLibraryText("no LUT of " +
+                                               (folder.empty() ? std::string("the top folder") : "the folder " + folder) +
+                                               " arrived within " +
+                                               std::to_string(kOnlineStepBudget.count() / 1000) + " seconds"));
 }
 
 }  // namespace
@@ -201,11 +216,12 @@ void FxQuillane::selectNextPrevLut(bool next) {
             return;
         }
         api = std::make_unique<OnlineAPI>();
+        api->setDeadline(OnlineAPI::Clock::now() + kOnlineStepBudget);
         bool failed = false;
         onlineLuts = onlineLutsOf(at.folder, *api, &failed, &listingCut);
         if (failed) {
-            failWithBox(&_actionFailure, unreachableLibraryText(at.folder.empty() ? std::string("the listing of its top folder")
-                                                                                  : "the listing of the folder " + at.folder));
+            failOnline(&_actionFailure, *api, at.folder, at.folder.empty() ? std::string("the listing of its top folder")
+                                                          : "the listing of the folder " + at.folder);
             return;
         }
         for (const auto& lut : onlineLuts) names.push_back(lut.first);
@@ -238,7 +254,6 @@ void FxQuillane::selectNextPrevLut(bool next) {
     const std::size_t count = names.size();
     const std::size_t tries = count > 1 ? count - 1 : 1;
     std::string firstFailure;
-    const auto walkStart = std::chrono::steady_clock::now();
     for (std::size_t step = 1; step <= tries; ++step) {
         const std::size_t position = next ? (current + step) % count : (current + count - step) % count;
         const std::string& entry = names[position];
@@ -248,19 +263,11 @@ void FxQuillane::selectNextPrevLut(bool next) {
         if (at.isFile) {
             lut = readLutFile(newName, &preset);
         } else {
-            if (std::chrono::steady_clock::now() - walkStart > kOnlineWalkBudget) {
-                failWithBox(&_actionFailure,
-                            slowLibraryText("no LUT of " +
-                                            (at.folder.empty() ? std::string("the top folder") : "the folder " + at.folder) +
-                                            " arrived within " + std::to_string(kOnlineWalkBudget.count() / 1000) +
-                                            " seconds"));
-                return;
-            }
             // A service that does not answer is asked nothing more in this step.
             const OnlineFetch fetched = downloadOnlineLut(*api, onlineLuts, entry, &lut, &preset);
             if (fetched == OnlineFetch::LutFailed || fetched == OnlineFetch::PresetFailed) {
                 const char* what = fetched == OnlineFetch::LutFailed ? "the LUT " : "the preset of the LUT ";
-                failWithBox(&_actionFailure, unreachableLibraryText(what + newName));
+                failOnline(&_actionFailure, *api, at.folder, what + newName);
                 return;
             }
         }

@@ -126,6 +126,32 @@ TEST(DownloadCache, KeepsWithinItsBudgetTheMostRecentlyUsedEntries) {
     EXPECT_EQ(cache.find(1), nullptr);
 }
 
+// A deadline cuts each request's time-out to what is left, and a spent one sends nothing
+// (a time-out of 0 would mean no limit to libcurl).
+TEST(OnlineRequests, TheTimeOutIsCutToWhatIsLeftOfTheDeadline) {
+    using namespace std::chrono;
+    const OnlineAPI::Clock::time_point now{seconds(100)};
+    const struct {
+        std::optional<OnlineAPI::Clock::time_point> deadline;
+        long timeoutMs;
+    } cases[] = {
+        {std::nullopt, OnlineAPI::kTimeoutMs},
+        {now + seconds(20), OnlineAPI::kTimeoutMs},
+        {now + milliseconds(1234), 1234},
+        {now + microseconds(300), 1},
+        {now, 0},
+        {now - seconds(1), 0},
+    };
+    for (const auto& c : cases) EXPECT_EQ(requestTimeoutMs(c.deadline, now), c.timeoutMs);
+
+    OnlineAPI api(quillane::online::ServiceAddress{"https://127.0.0.1:9", ""});
+    api.setDeadline(OnlineAPI::Clock::now());
+    EXPECT_TRUE(api.pastDeadline());
+    bool failed = false;
+    EXPECT_FALSE(api.lutBrowse("F", &failed).is_array());
+    EXPECT_TRUE(failed);
+}
+
 // Names and folders the rule for local LUT names would take for a path on this machine.
 TEST(OnlineListing, EntriesThatReadAsLocalPathsAreSkippedWithALine) {
     struct Case {
