@@ -383,39 +383,34 @@ Lut OnlineAPI::downloadLut(int id, bool* failed) {
 }
 
 // A failed transfer leaves nothing in the cache: the next call asks again.
-MemoryStruct OnlineAPI::downloadLutPreset(int id, bool* failed) {
+template <class Key>
+MemoryStruct OnlineAPI::downloadBytes(DownloadCache<Key, MemoryStruct>& cache, const Key& key, std::size_t keyBytes,
+                                      const std::string& query, std::size_t limit, bool* failed) {
     setFlag(failed, false);
-    if (const MemoryStruct* cached = presetCash.find(id)) return *cached;
-
-    std::string ids = std::to_string(id);
-    std::string query = "/lutload.php?email=" + encodeValue(email) + "&session=" + sign(session + ids) +
-                        "&id=" + ids + "&preset=1" + "&version=" + std::to_string(kClientVersion) +
-                        "KESTRAN" + "&os=mac";
-    MemoryStruct buffer(kMaxPresetBytes);
+    if (const MemoryStruct* cached = cache.find(key)) return *cached;
+    MemoryStruct buffer(limit);
     if (!get(query, &buffer, true)) {
         setFlag(failed, true);
         return MemoryStruct(0);
     }
     buffer.compact();
-    presetCash.insert(id, buffer, cachedSize(buffer, sizeof(int)));
+    cache.insert(key, buffer, cachedSize(buffer, keyBytes));
     return buffer;
 }
 
-MemoryStruct OnlineAPI::donwloadIconFolder(char const* folderArg, bool* failed) {
-    setFlag(failed, false);
-    std::string folder = folderArg != nullptr ? folderArg : "";
-    if (const MemoryStruct* cached = iconCash.find(folder)) return *cached;
+MemoryStruct OnlineAPI::downloadLutPreset(int id, bool* failed) {
+    const std::string ids = std::to_string(id);
+    const std::string query = "/lutload.php?email=" + encodeValue(email) + "&session=" + sign(session + ids) +
+                              "&id=" + ids + "&preset=1" + "&version=" + std::to_string(kClientVersion) +
+                              "KESTRAN" + "&os=mac";
+    return downloadBytes(presetCash, id, sizeof(int), query, kMaxPresetBytes, failed);
+}
 
-    std::string query = "/luticon.php?email=" + encodeValue(email) + "&session=" + sign(session + folder) +
-                        "&folder=" + encodeValue(folder);
-    MemoryStruct buffer(kMaxIconBytes);
-    if (!get(query, &buffer, true)) {
-        setFlag(failed, true);
-        return MemoryStruct(0);
-    }
-    buffer.compact();
-    iconCash.insert(folder, buffer, cachedSize(buffer, folder.size()));
-    return buffer;
+MemoryStruct OnlineAPI::donwloadIconFolder(char const* folderArg, bool* failed) {
+    const std::string folder = folderArg != nullptr ? folderArg : "";
+    const std::string query = "/luticon.php?email=" + encodeValue(email) + "&session=" + sign(session + folder) +
+                              "&folder=" + encodeValue(folder);
+    return downloadBytes(iconCash, folder, folder.size(), query, kMaxIconBytes, failed);
 }
 
 bool OnlineAPI::setChangeFavorite(int id, bool favorite) {
@@ -439,6 +434,29 @@ std::vector<std::pair<std::string, int>> findFilters(std::string folder, OnlineA
     const nlohmann::json listing = api->lutBrowse(folder.c_str(), failed);
     setFlag(leftOut, listing.is_array() && listing.size() > OnlineAPI::kMaxListingEntries);
     return filtersFromListing(listing, folder);
+}
+
+FetchedLut fetchLutWithPreset(OnlineAPI& api, int id) {
+    FetchedLut fetched;
+    bool failed = false;
+    fetched.lut = api.downloadLut(id, &failed);
+    if (failed) {
+        fetched.outcome = FetchedLut::LutFailed;
+        return fetched;
+    }
+    const Lut& lut = fetched.lut;
+    if (!lut.isLoaded() || lut.getDimSize() < 1 || !lut.getData()) {
+        fetched.outcome = FetchedLut::NoLut;
+        return fetched;
+    }
+    const MemoryStruct bytes = api.downloadLutPreset(id, &failed);
+    if (failed) {
+        fetched.outcome = FetchedLut::PresetFailed;
+        return fetched;
+    }
+    fetched.preset.assign(bytes.memory(), bytes.memory() + bytes.size());
+    fetched.outcome = FetchedLut::Taken;
+    return fetched;
 }
 
 std::vector<std::pair<std::string, int>> filtersFromListing(nlohmann::json const& listing,

@@ -143,6 +143,10 @@ public:
 private:
     bool post(const std::string& path, const std::string& body, TextReply& reply) const;
     bool get(const std::string& pathAndQuery, void* sink, bool binary) const;
+    // The bytes of key: from the cache, or by the GET of query, kept when it got an answer.
+    template <class Key>
+    MemoryStruct downloadBytes(DownloadCache<Key, MemoryStruct>& cache, const Key& key, std::size_t keyBytes,
+                               const std::string& query, std::size_t limit, bool* failed);
 
     std::string baseUrl;
     std::string hmacKey;
@@ -204,6 +208,17 @@ bool favoriteAccepted(std::string const& text);
 // tells a listing request that got no answer, *leftOut a listing of more entries than are read.
 std::vector<std::pair<std::string, int>> findFilters(std::string folder, OnlineAPI* api,
                                                      bool* failed = nullptr, bool* leftOut = nullptr);
+
+// An online LUT with the preset the service holds for it, fetched as one delivery: the LUT
+// first (an entry without one costs no preset request), then its preset. A LUT without its
+// preset is not taken: a preset request that got no answer fails the fetch.
+struct FetchedLut {
+    enum Outcome { Taken, NoLut, LutFailed, PresetFailed };
+    Outcome outcome = NoLut;
+    Lut lut;                   // what the service sent (empty unless Taken or NoLut)
+    std::vector<char> preset;  // Taken only
+};
+FetchedLut fetchLutWithPreset(OnlineAPI& api, int id);
 
 // Decimal value of a listing's id text by std::stoi's rules (leading blanks and a sign
 // allowed, text after the digits ignored), without its exceptions: false when there are no

@@ -94,29 +94,15 @@ std::vector<std::pair<std::string, int>> onlineLutsOf(const std::string& folder,
 // (log-in, listing, LUTs and presets) gives up after this long.
 constexpr auto kOnlineStepBudget = std::chrono::milliseconds(4 * OnlineAPI::kTimeoutMs);
 
-// What became of one online entry.
-enum class OnlineFetch { Taken, NoLut, LutFailed, PresetFailed };
-
-// The LUT of an online entry with its preset. NoLut when the service answered
-// without a LUT; a request that got no answer fails the fetch, and a preset
-// is part of the delivery: a LUT without the preset the service holds for it
-// is not taken. Names may repeat in a listing: the last one of that name counts.
-OnlineFetch downloadOnlineLut(OnlineAPI& api, const std::vector<std::pair<std::string, int>>& luts,
-                              const std::string& entry, Lut* lut, std::vector<char>* preset) {
+// The LUT of an online entry with its preset (fetchLutWithPreset). Names may
+// repeat in a listing: the last one of that name counts.
+FetchedLut downloadOnlineLut(OnlineAPI& api, const std::vector<std::pair<std::string, int>>& luts,
+                             const std::string& entry) {
     int id = -1;
     for (const auto& [lutName, lutId] : luts)
         if (lutName == entry) id = lutId;
-    if (id < 0) return OnlineFetch::NoLut;
-    // The LUT first: an entry that is passed over costs no preset download.
-    bool failed = false;
-    Lut downloaded = api.downloadLut(id, &failed);
-    if (failed) return OnlineFetch::LutFailed;
-    if (!downloaded.isLoaded() || downloaded.getDimSize() < 1) return OnlineFetch::NoLut;
-    const MemoryStruct bytes = api.downloadLutPreset(id, &failed);
-    if (failed) return OnlineFetch::PresetFailed;
-    preset->assign(bytes.memory(), bytes.memory() + bytes.size());
-    *lut = std::move(downloaded);
-    return OnlineFetch::Taken;
+    if (id < 0) return {};
+    return fetchLutWithPreset(api, id);
 }
 
 void errorBox(const std::string& message, const char* title = kErrorTitle) {
@@ -264,11 +250,15 @@ void FxQuillane::selectNextPrevLut(bool next) {
             lut = readLutFile(newName, &preset);
         } else {
             // A service that does not answer is asked nothing more in this step.
-            const OnlineFetch fetched = downloadOnlineLut(*api, onlineLuts, entry, &lut, &preset);
-            if (fetched == OnlineFetch::LutFailed || fetched == OnlineFetch::PresetFailed) {
-                const char* what = fetched == OnlineFetch::LutFailed ? "the LUT " : "the preset of the LUT ";
+            FetchedLut fetched = downloadOnlineLut(*api, onlineLuts, entry);
+            if (fetched.outcome == FetchedLut::LutFailed || fetched.outcome == FetchedLut::PresetFailed) {
+                const char* what = fetched.outcome == FetchedLut::LutFailed ? "the LUT " : "the preset of the LUT ";
                 failOnline(&_actionFailure, *api, at.folder, what + newName);
                 return;
+            }
+            if (fetched.outcome == FetchedLut::Taken) {
+                lut = std::move(fetched.lut);
+                preset = std::move(fetched.preset);
             }
         }
         if (lut.isLoaded()) {
