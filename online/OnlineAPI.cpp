@@ -17,6 +17,7 @@
 #include <cryptopp/sha.h>
 
 #include "lut/LutFile.h"
+#include "lut/TextForPeople.h"
 
 // ---------------------------------------------------------------------------------------------
 // MemoryStruct
@@ -481,21 +482,12 @@ std::vector<std::pair<std::string, int>> filtersFromListing(nlohmann::json const
     return filters;
 }
 
-namespace {
-
-// Text from the service as a quoted JSON string: no control character of it reaches a terminal.
-std::string quoted(std::string const& text) {
-    return nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-}
-
-}  // namespace
-
 std::size_t usedListingEntries(nlohmann::json const& listing, std::string const& folder) {
     if (!listing.is_array()) return 0;
     if (listing.size() <= OnlineAPI::kMaxListingEntries) return listing.size();
     std::fprintf(stderr,
                  "Quillane: the online folder %s lists %zu entries; only the first %zu are used (%zu left out).\n",
-                 quoted(folder).c_str(), listing.size(), OnlineAPI::kMaxListingEntries,
+                 quotedForPeople(folder).c_str(), listing.size(), OnlineAPI::kMaxListingEntries,
                  listing.size() - OnlineAPI::kMaxListingEntries);
     return OnlineAPI::kMaxListingEntries;
 }
@@ -541,6 +533,6 @@ bool skipPathLikeEntry(int id, std::string const& name, std::string const& folde
     }
     if (!readsAsPath(checkedName) && !readsAsPath(checkedFolder)) return false;
     std::fprintf(stderr, "Quillane: the online entry %s (folder %s) is skipped: it reads as a path on this machine.\n",
-                 quoted(name).c_str(), quoted(folder).c_str());
+                 quotedForPeople(name).c_str(), quotedForPeople(folder).c_str());
     return true;
 }

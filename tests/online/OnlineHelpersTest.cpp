@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "ProcessTools.h"
+#include "lut/TextForPeople.h"
 #include "online/OnlineAPI.h"
 
 namespace {
@@ -150,6 +151,32 @@ TEST(OnlineRequests, TheTimeOutIsCutToWhatIsLeftOfTheDeadline) {
     bool failed = false;
     EXPECT_FALSE(api.lutBrowse("F", &failed).is_array());
     EXPECT_TRUE(failed);
+}
+
+// Service text in a line for people: every control character escaped, other text as it came.
+TEST(TextForPeople, ControlCharactersAreEscapedAndTheRestKept) {
+    const struct {
+        const char* text;
+        const char* escaped;  // line ends escaped
+        const char* boxText;  // line ends kept
+        const char* quoted;
+    } cases[] = {
+        {"ctl\x01\x1b[31mred\x07", R"(ctl\u0001\u001b[31mred\u0007)", R"(ctl\u0001\u001b[31mred\u0007)",
+         R"("ctl\u0001\u001b[31mred\u0007")"},
+        {"a\nb\tc\r", R"(a\nb\tc\r)", "a\nb\\tc\\r", R"("a\nb\tc\r")"},
+        {"del\x7f c1\xc2\x9b", R"(del\u007f c1\u009b)", R"(del\u007f c1\u009b)", R"("del\u007f c1\u009b")"},
+        {"bad\xff\xc0\xaf end\xe2\x82", "bad\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd end\xef\xbf\xbd\xef\xbf\xbd",
+         "bad\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd end\xef\xbf\xbd\xef\xbf\xbd",
+         "\"bad\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd end\xef\xbf\xbd\xef\xbf\xbd\""},
+        {"Caf\xc3\xa9 \xe2\x80\xa6 \xf0\x9f\x8e\xa8", "Caf\xc3\xa9 \xe2\x80\xa6 \xf0\x9f\x8e\xa8",
+         "Caf\xc3\xa9 \xe2\x80\xa6 \xf0\x9f\x8e\xa8", "\"Caf\xc3\xa9 \xe2\x80\xa6 \xf0\x9f\x8e\xa8\""},
+        {R"(C:\a "b")", R"(C:\a "b")", R"(C:\a "b")", R"("C:\\a \"b\"")"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(escapeControls(c.text), c.escaped) << c.text;
+        EXPECT_EQ(escapeControls(c.text, true), c.boxText) << c.text;
+        EXPECT_EQ(quotedForPeople(c.text), c.quoted) << c.text;
+    }
 }
 
 // Names and folders the rule for local LUT names would take for a path on this machine.
