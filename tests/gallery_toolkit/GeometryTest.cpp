@@ -28,6 +28,35 @@ TEST(GalleryToolkitGeometry, ThumbnailsAndClicksAtTheEdges) {
     EXPECT_EQ(size, Vector2i(0, 0));
 }
 
+// Ten pixels a character (not a byte): a caption cut to a width never splits a character.
+TEST(GalleryToolkitGeometry, CaptionsAreCutToTheirWidthWithAnEllipsis) {
+    int measured = 0;
+    const TextMeasure tenPerCharacter = [&](std::string_view text) {
+        ++measured;
+        float width = 0;
+        for (const char c : text) width += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? 10.0f : 0.0f;
+        return width;
+    };
+    const struct {
+        std::string text;
+        float width;
+        std::string shown;
+    } cases[] = {
+        {"Warm", 40, "Warm"},
+        {"Warm", 39, "Wa\u2026"},
+        {"", 0, ""},
+        {"Caf\u00e9 noir", 50, "Caf\u00e9\u2026"},
+        {"\u00e9\u00e9\u00e9", 25, "\u00e9\u2026"},
+        {"Warm", 5, "\u2026"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(fitToWidth(c.text, c.width, tenPerCharacter), c.shown) << c.text;
+
+    measured = 0;
+    const std::string shown = fitToWidth(std::string(100000, 'x'), 300, tenPerCharacter);
+    EXPECT_EQ(shown, std::string(29, 'x') + "\u2026");
+    EXPECT_LE(measured, 20);
+}
+
 TEST(GalleryToolkitGeometry, ScrollArithmeticAtTheEdges) {
     EXPECT_NEAR(dragScroll(0.0f, 500, 1000, 24.2f), 0.1f, 1e-5);
     EXPECT_FLOAT_EQ(drawnThumbFraction(100, 4000), 0.05f);  // content 40 times the panel
