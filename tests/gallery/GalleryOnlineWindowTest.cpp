@@ -201,10 +201,7 @@ TEST_F(GalleryOnline, CaptionsShowControlCharactersAndTakeOneLineWhateverTheirLe
         EXPECT_EQ(captions[0]->caption(), "Blue");
         EXPECT_EQ(captions[1]->caption(), R"(ctl\u0001\u001b[31mred\u0007)");
         const std::string cut = captions[2]->caption();
-        const std::string ellipsis = "\u2026";
-        ASSERT_GT(cut.size(), ellipsis.size());
-        EXPECT_EQ(cut.substr(cut.size() - ellipsis.size()), ellipsis);
-        EXPECT_EQ(cut.substr(0, cut.size() - ellipsis.size()), std::string(cut.size() - ellipsis.size(), 'W'));
+        EXPECT_TRUE(cut.size() > 3 && cut == std::string(cut.size() - 3, 'W') + "\u2026") << cut;
         for (Label* caption : captions) {
             EXPECT_EQ(caption->height(), captions[0]->height()) << caption->caption();
             EXPECT_LE(caption->preferredSize(gallery->screen->nvgContext()).x(), gallery->screen->width() / 4);
