@@ -386,11 +386,11 @@ Lut OnlineAPI::downloadLut(int id, bool* failed) {
 // A failed transfer leaves nothing in the cache: the next call asks again.
 template <class Key>
 MemoryStruct OnlineAPI::downloadBytes(DownloadCache<Key, MemoryStruct>& cache, const Key& key, std::size_t keyBytes,
-                                      const std::string& query, std::size_t limit, bool* failed) {
+                                      const std::function<std::string()>& query, std::size_t limit, bool* failed) {
     setFlag(failed, false);
     if (const MemoryStruct* cached = cache.find(key)) return *cached;
     MemoryStruct buffer(limit);
-    if (!get(query, &buffer, true)) {
+    if (!get(query(), &buffer, true)) {
         setFlag(failed, true);
         return MemoryStruct(0);
     }
@@ -400,17 +400,20 @@ MemoryStruct OnlineAPI::downloadBytes(DownloadCache<Key, MemoryStruct>& cache, c
 }
 
 MemoryStruct OnlineAPI::downloadLutPreset(int id, bool* failed) {
-    const std::string ids = std::to_string(id);
-    const std::string query = "/lutload.php?email=" + encodeValue(email) + "&session=" + sign(session + ids) +
-                              "&id=" + ids + "&preset=1" + "&version=" + std::to_string(kClientVersion) +
-                              "KESTRAN" + "&os=mac";
+    const auto query = [&] {
+        const std::string ids = std::to_string(id);
+        return "/lutload.php?email=" + encodeValue(email) + "&session=" + sign(session + ids) + "&id=" + ids +
+               "&preset=1" + "&version=" + std::to_string(kClientVersion) + "KESTRAN" + "&os=mac";
+    };
     return downloadBytes(presetCash, id, sizeof(int), query, kMaxPresetBytes, failed);
 }
 
 MemoryStruct OnlineAPI::donwloadIconFolder(char const* folderArg, bool* failed) {
     const std::string folder = folderArg != nullptr ? folderArg : "";
-    const std::string query = "/luticon.php?email=" + encodeValue(email) + "&session=" + sign(session + folder) +
-                              "&folder=" + encodeValue(folder);
+    const auto query = [&] {
+        return "/luticon.php?email=" + encodeValue(email) + "&session=" + sign(session + folder) +
+               "&folder=" + encodeValue(folder);
+    };
     return downloadBytes(iconCash, folder, folder.size(), query, kMaxIconBytes, failed);
 }
 

@@ -15,6 +15,7 @@
 // Not thread-safe: the client and the caches are meant for one (the user interface's) thread.
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -143,10 +144,11 @@ public:
 private:
     bool post(const std::string& path, const std::string& body, TextReply& reply) const;
     bool get(const std::string& pathAndQuery, void* sink, bool binary) const;
-    // The bytes of key: from the cache, or by the GET of query, kept when it got an answer.
+    // The bytes of key: from the cache, or by the GET that query() makes (signing costs,
+    // so only on a miss), kept when it got an answer.
     template <class Key>
     MemoryStruct downloadBytes(DownloadCache<Key, MemoryStruct>& cache, const Key& key, std::size_t keyBytes,
-                               const std::string& query, std::size_t limit, bool* failed);
+                               const std::function<std::string()>& query, std::size_t limit, bool* failed);
 
     std::string baseUrl;
     std::string hmacKey;

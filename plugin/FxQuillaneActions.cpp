@@ -206,8 +206,9 @@ void FxQuillane::selectNextPrevLut(bool next) {
         bool failed = false;
         onlineLuts = onlineLutsOf(at.folder, *api, &failed, &listingCut);
         if (failed) {
-            failOnline(&_actionFailure, *api, at.folder, at.folder.empty() ? std::string("the listing of its top folder")
-                                                          : "the listing of the folder " + at.folder);
+            failOnline(&_actionFailure, *api, at.folder,
+                       at.folder.empty() ? std::string("the listing of its top folder")
+                                         : "the listing of the folder " + at.folder);
             return;
         }
         for (const auto& lut : onlineLuts) names.push_back(lut.first);
