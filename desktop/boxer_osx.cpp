@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include "lut/TextForPeople.h"
 #include "platform/appkit/ModalSession.h"
 
 appkit::AlertStyle getAlertStyle(BoxStyle style) {
@@ -53,8 +54,9 @@ BoxSelection getSelection(int response, BoxButtons buttons) {
 
 BoxSelection showBox(const char* message, const char* title, BoxStyle style, BoxButtons buttons) {
     appkit::Alert alert;
-    alert.setMessageText(title ? title : "");
-    alert.setInformativeText(message ? message : "");
+    // Box texts carry names from outside (files, the online library).
+    alert.setMessageText(escapeControls(title ? title : ""));
+    alert.setInformativeText(escapeControls(message ? message : "", true));
     alert.setAlertStyle(getAlertStyle(style));
     setButtons(alert, buttons);
     return getSelection(alert.runModal(), buttons);

@@ -11,8 +11,8 @@
 //     kind says, its caption the start of the item string;
 //   - only the first OnlineAPI::kMaxListingEntries entries are read, by both;
 //   - entry by entry, the two readers agree on which entries are LUTs (id >= 0
-//     and a web page or none; both skip names and folders that read as local
-//     paths), except where their documented rules differ:
+//     and a web page or none; both skip the entries skipPathLikeEntry finds
+//     read as local paths), except where their documented rules differ:
 //     findFilters needs a "lutname" and reads no other member, the LUT Manager
 //     takes a missing "lutname" as empty and skips an entry whose "url",
 //     "folder" or "favorite" has the wrong type.

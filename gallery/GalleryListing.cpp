@@ -17,6 +17,7 @@
 #include "gallery/toolkit/Toolkit.h"
 #include "lut/LocalLutPath.h"
 #include "lut/MathClass.h"
+#include "lut/TextForPeople.h"
 #include "online/OnlineAPI.h"
 
 namespace {
@@ -236,8 +237,10 @@ void LutGallery::buildGrid(std::vector<GalleryItem>& items, std::vector<unsigned
         cell->setLayout(new BoxLayout(Orientation::Vertical, Alignment::Fill, 0, 0));
         auto* view =
             new LutImageView(cell, readableTextures[i], overlay, item.itemString, item.kind, picked[i]);
-        auto* caption = new Label(cell, itemCaption(item, isOnline, paths[2]), "sans");
-        caption->setFixedWidth(screen->width() / 4);
+        // Names come from outside: shown with their control characters made visible.
+        auto* caption = new Label(cell, "", "sans");
+        setFittedCaption(caption, screen->nvgContext(), escapeControls(itemCaption(item, isOnline, paths[2])),
+                         screen->width() / 4);
         view->mSelectCallback = [this](std::string chosen) { select(chosen); };
         if (isOnline && item.kind != Folder && item.kind != IconLink && item.kind != Link) {
             view->mFavorite = item.favorite;

@@ -188,25 +188,17 @@ void LutGallery::deliverSelection() {
 }
 
 void LutGallery::deliverOnline(const GalleryItem& item) {
-    const std::string name = onlineDisplayName(paths[0], paths[2], item.lutName);
-    // The preset is part of the delivery: without the one the service holds
-    // for the LUT, the LUT is not taken either.
-    bool failed = false;
-    const MemoryStruct bytes = api->downloadLutPreset(item.id, &failed);
-    if (failed) {
-        deliveryFailure = unreachableLibraryText("the preset of the LUT " + name);
-        box(deliveryFailure, kDeliveryTitle);
-        return;
-    }
-    std::vector<char> preset(bytes.memory(), bytes.memory() + bytes.size());
     if (!lutCallback) return;
-    Lut lut = api->downloadLut(item.id, &failed);
-    if (failed) {
-        deliveryFailure = unreachableLibraryText("the LUT " + name);
+    const std::string name = onlineDisplayName(paths[0], paths[2], item.lutName);
+    FetchedLut fetched = fetchLutWithPreset(*api, item.id);
+    if (fetched.outcome == FetchedLut::LutFailed || fetched.outcome == FetchedLut::PresetFailed) {
+        deliveryFailure = unreachableLibraryText(
+            (fetched.outcome == FetchedLut::LutFailed ? "the LUT " : "the preset of the LUT ") + name);
         box(deliveryFailure, kDeliveryTitle);
         return;
     }
-    lutCallback(std::move(lut), name, std::move(preset));
+    // A LUT-less reply goes on as it came: the receiver refuses it in its own words.
+    lutCallback(std::move(fetched.lut), name, std::move(fetched.preset));
 }
 
 void LutGallery::buildToolbar() {

@@ -21,6 +21,7 @@
 #include "host/HostRender.h"
 #include "host/Project.h"
 #include "lut/LutFile.h"
+#include "lut/TextForPeople.h"
 #include "platform/nfd/nfd.h"
 #include "plugin/FxQuillaneInspection.h"
 
@@ -167,7 +168,7 @@ bool state(Session& s, const std::vector<std::string>&) {
     const std::size_t nodeBytes = lut.getData() ? static_cast<std::size_t>(lut.totalSize()) * 16 : 0;
     const std::vector<char>& preset = st->currentPreset();
     s.out << "id " << st->instanceId() << '\n'
-          << "name \"" << st->currentName() << "\"\n"
+          << "name " << quotedForPeople(st->currentName()) << '\n'
           << "loaded " << (lut.isLoaded() ? 1 : 0) << '\n'
           << "dimSize " << lut.getDimSize() << '\n'
           << "range " << hexFloatFromDouble(lut.getInputRange0()) << ' ' << hexFloatFromDouble(lut.getInputRange1())
@@ -287,7 +288,7 @@ bool press(Session& s, const std::vector<std::string>& a) {
     if (failure.empty()) return true;
     // As in an editor, the user carries on after the box: the effect kept its
     // state, so the commands after the press (a save, a render) still run.
-    s.fail() << failure << '\n';
+    s.fail() << escapeControls(failure) << '\n';
     s.actionFailed = true;
     return true;
 }

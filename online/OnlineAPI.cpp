@@ -17,6 +17,7 @@
 #include <cryptopp/sha.h>
 
 #include "lut/LutFile.h"
+#include "lut/TextForPeople.h"
 
 // ---------------------------------------------------------------------------------------------
 // MemoryStruct
@@ -100,9 +101,9 @@ using CurlHandle = std::unique_ptr<CURL, CurlDeleter>;
 
 // Options every request shares: the time-out, our user agent, https only, and the peer's
 // certificate and host name checked against the service's trust set.
-void setCommonOptions(CURL* handle, const std::string& url, const std::string& caFile) {
+void setCommonOptions(CURL* handle, const std::string& url, const std::string& caFile, long timeoutMs) {
     curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, OnlineAPI::kTimeoutMs);
+    curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, timeoutMs);
     curl_easy_setopt(handle, CURLOPT_USERAGENT, OnlineAPI::kUserAgent);
     curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "https");
@@ -129,6 +130,14 @@ bool wholeInt(std::string_view text, int& value) {
 
 }  // namespace
 
+long requestTimeoutMs(std::optional<OnlineAPI::Clock::time_point> deadline, OnlineAPI::Clock::time_point now) {
+    if (!deadline) return OnlineAPI::kTimeoutMs;
+    if (now >= *deadline) return 0;
+    // Rounded up: a request with less than a millisecond left still gets one, never none.
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - now).count();
+    return left < OnlineAPI::kTimeoutMs ? static_cast<long>(left) : OnlineAPI::kTimeoutMs;
+}
+
 bool parseLeadingInt(const std::string& text, int& value) {
     std::size_t i = 0;
     while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
@@ -150,10 +159,12 @@ OnlineAPI::OnlineAPI(quillane::online::ServiceAddress address)
 OnlineAPI::~OnlineAPI() { curl_global_cleanup(); }
 
 bool OnlineAPI::post(const std::string& path, const std::string& body, TextReply& reply) const {
+    const long timeoutMs = requestTimeoutMs(deadline, Clock::now());
+    if (timeoutMs <= 0) return false;
     CurlHandle handle(curl_easy_init());
     if (!handle) return false;
     std::string url = baseUrl + path;
-    setCommonOptions(handle.get(), url, caFile);
+    setCommonOptions(handle.get(), url, caFile, timeoutMs);
     curl_easy_setopt(handle.get(), CURLOPT_POST, 1L);
     curl_easy_setopt(handle.get(), CURLOPT_POSTFIELDS, body.c_str());
     curl_easy_setopt(handle.get(), CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
@@ -163,10 +174,12 @@ bool OnlineAPI::post(const std::string& path, const std::string& body, TextReply
 }
 
 bool OnlineAPI::get(const std::string& pathAndQuery, void* sink, bool binary) const {
+    const long timeoutMs = requestTimeoutMs(deadline, Clock::now());
+    if (timeoutMs <= 0) return false;
     CurlHandle handle(curl_easy_init());
     if (!handle) return false;
     std::string url = baseUrl + pathAndQuery;
-    setCommonOptions(handle.get(), url, caFile);
+    setCommonOptions(handle.get(), url, caFile, timeoutMs);
     curl_easy_setopt(handle.get(), CURLOPT_HTTPGET, 1L);
     if (binary)
         curl_easy_setopt(handle.get(), CURLOPT_WRITEFUNCTION, &OnlineAPI::writeCallbackDownload);
@@ -371,39 +384,37 @@ Lut OnlineAPI::downloadLut(int id, bool* failed) {
 }
 
 // A failed transfer leaves nothing in the cache: the next call asks again.
-MemoryStruct OnlineAPI::downloadLutPreset(int id, bool* failed) {
+template <class Key>
+MemoryStruct OnlineAPI::downloadBytes(DownloadCache<Key, MemoryStruct>& cache, const Key& key, std::size_t keyBytes,
+                                      const std::function<std::string()>& query, std::size_t limit, bool* failed) {
     setFlag(failed, false);
-    if (const MemoryStruct* cached = presetCash.find(id)) return *cached;
-
-    std::string ids = std::to_string(id);
-    std::string query = "/lutload.php?email=" + encodeValue(email) + "&session=" + sign(session + ids) +
-                        "&id=" + ids + "&preset=1" + "&version=" + std::to_string(kClientVersion) +
-                        "KESTRAN" + "&os=mac";
-    MemoryStruct buffer(kMaxPresetBytes);
-    if (!get(query, &buffer, true)) {
+    if (const MemoryStruct* cached = cache.find(key)) return *cached;
+    MemoryStruct buffer(limit);
+    if (!get(query(), &buffer, true)) {
         setFlag(failed, true);
         return MemoryStruct(0);
     }
     buffer.compact();
-    presetCash.insert(id, buffer, cachedSize(buffer, sizeof(int)));
+    cache.insert(key, buffer, cachedSize(buffer, keyBytes));
     return buffer;
 }
 
-MemoryStruct OnlineAPI::donwloadIconFolder(char const* folderArg, bool* failed) {
-    setFlag(failed, false);
-    std::string folder = folderArg != nullptr ? folderArg : "";
-    if (const MemoryStruct* cached = iconCash.find(folder)) return *cached;
+MemoryStruct OnlineAPI::downloadLutPreset(int id, bool* failed) {
+    const auto query = [&] {
+        const std::string ids = std::to_string(id);
+        return "/lutload.php?email=" + encodeValue(email) + "&session=" + sign(session + ids) + "&id=" + ids +
+               "&preset=1" + "&version=" + std::to_string(kClientVersion) + "KESTRAN" + "&os=mac";
+    };
+    return downloadBytes(presetCash, id, sizeof(int), query, kMaxPresetBytes, failed);
+}
 
-    std::string query = "/luticon.php?email=" + encodeValue(email) + "&session=" + sign(session + folder) +
-                        "&folder=" + encodeValue(folder);
-    MemoryStruct buffer(kMaxIconBytes);
-    if (!get(query, &buffer, true)) {
-        setFlag(failed, true);
-        return MemoryStruct(0);
-    }
-    buffer.compact();
-    iconCash.insert(folder, buffer, cachedSize(buffer, folder.size()));
-    return buffer;
+MemoryStruct OnlineAPI::donwloadIconFolder(char const* folderArg, bool* failed) {
+    const std::string folder = folderArg != nullptr ? folderArg : "";
+    const auto query = [&] {
+        return "/luticon.php?email=" + encodeValue(email) + "&session=" + sign(session + folder) +
+               "&folder=" + encodeValue(folder);
+    };
+    return downloadBytes(iconCash, folder, folder.size(), query, kMaxIconBytes, failed);
 }
 
 bool OnlineAPI::setChangeFavorite(int id, bool favorite) {
@@ -429,6 +440,29 @@ std::vector<std::pair<std::string, int>> findFilters(std::string folder, OnlineA
     return filtersFromListing(listing, folder);
 }
 
+FetchedLut fetchLutWithPreset(OnlineAPI& api, int id) {
+    FetchedLut fetched;
+    bool failed = false;
+    fetched.lut = api.downloadLut(id, &failed);
+    if (failed) {
+        fetched.outcome = FetchedLut::LutFailed;
+        return fetched;
+    }
+    const Lut& lut = fetched.lut;
+    if (!lut.isLoaded() || lut.getDimSize() < 1 || !lut.getData()) {
+        fetched.outcome = FetchedLut::NoLut;
+        return fetched;
+    }
+    const MemoryStruct bytes = api.downloadLutPreset(id, &failed);
+    if (failed) {
+        fetched.outcome = FetchedLut::PresetFailed;
+        return fetched;
+    }
+    fetched.preset.assign(bytes.memory(), bytes.memory() + bytes.size());
+    fetched.outcome = FetchedLut::Taken;
+    return fetched;
+}
+
 std::vector<std::pair<std::string, int>> filtersFromListing(nlohmann::json const& listing,
                                                             std::string const& folder) {
     std::vector<std::pair<std::string, int>> filters;
@@ -451,21 +485,12 @@ std::vector<std::pair<std::string, int>> filtersFromListing(nlohmann::json const
     return filters;
 }
 
-namespace {
-
-// Text from the service as a quoted JSON string: no control character of it reaches a terminal.
-std::string quoted(std::string const& text) {
-    return nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-}
-
-}  // namespace
-
 std::size_t usedListingEntries(nlohmann::json const& listing, std::string const& folder) {
     if (!listing.is_array()) return 0;
     if (listing.size() <= OnlineAPI::kMaxListingEntries) return listing.size();
     std::fprintf(stderr,
                  "Quillane: the online folder %s lists %zu entries; only the first %zu are used (%zu left out).\n",
-                 quoted(folder).c_str(), listing.size(), OnlineAPI::kMaxListingEntries,
+                 quotedForPeople(folder).c_str(), listing.size(), OnlineAPI::kMaxListingEntries,
                  listing.size() - OnlineAPI::kMaxListingEntries);
     return OnlineAPI::kMaxListingEntries;
 }
@@ -500,7 +525,10 @@ std::string_view withoutTrailingUps(std::string_view folder) {
 
 bool skipPathLikeEntry(int id, std::string const& name, std::string const& folder) {
     std::string_view checkedName = name;
-    std::string_view checkedFolder = folder;
+    // A LUT entry is fetched by its id and shown by its name: its folder value is never read,
+    // and a service that writes root-relative ones ("/Film") must not lose every LUT for it.
+    const bool folderValueRead = id == -1 || id == -2;
+    std::string_view checkedFolder = folderValueRead ? std::string_view(folder) : std::string_view();
     if (id == -1) {
         checkedFolder = withoutTrailingUps(folder);
         const bool upEntry = checkedFolder.size() != folder.size();
@@ -508,6 +536,6 @@ bool skipPathLikeEntry(int id, std::string const& name, std::string const& folde
     }
     if (!readsAsPath(checkedName) && !readsAsPath(checkedFolder)) return false;
     std::fprintf(stderr, "Quillane: the online entry %s (folder %s) is skipped: it reads as a path on this machine.\n",
-                 quoted(name).c_str(), quoted(folder).c_str());
+                 quotedForPeople(name).c_str(), quotedForPeople(folder).c_str());
     return true;
 }

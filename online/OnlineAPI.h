@@ -4,7 +4,7 @@
 // per-user favourite flag.
 //
 // Every request is synchronous, on the caller's thread, over HTTPS with the peer and host
-// verified, and ends after at most kTimeoutMs. A request counts only when the transfer
+// verified, and ends after at most kTimeoutMs, or sooner when the client has a deadline. A request counts only when the transfer
 // completed with HTTP status 200; anything else gives the operation's failure result and
 // nothing is cached. Replies are capped by kind (kMax*Bytes) and fail past the cap.
 // Operations that take a `failed` flag set it when the request got no answer (no handle, a
@@ -13,9 +13,12 @@
 // without a LUT, and stop asking it.
 //
 // Not thread-safe: the client and the caches are meant for one (the user interface's) thread.
+#include <chrono>
 #include <cstddef>
+#include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -126,6 +129,14 @@ public:
     static CacheBudgets cacheBudgets();
     static void setCacheBudgets(CacheBudgets budgets);
 
+    // Work made of several requests (a step through a folder) ends by a deadline: from now
+    // on each request's time-out is cut to what is left of it, and once it has passed no
+    // request is sent (the operation fails as one that got no answer). None: every request
+    // has kTimeoutMs.
+    using Clock = std::chrono::steady_clock;
+    void setDeadline(std::optional<Clock::time_point> deadline) { this->deadline = deadline; }
+    bool pastDeadline() const { return deadline && Clock::now() >= *deadline; }
+
     const std::string& getBaseUrl() const { return baseUrl; }
     const std::string& getEmail() const { return email; }
     const std::string& getSession() const { return session; }
@@ -133,12 +144,18 @@ public:
 private:
     bool post(const std::string& path, const std::string& body, TextReply& reply) const;
     bool get(const std::string& pathAndQuery, void* sink, bool binary) const;
+    // The bytes of key: from the cache, or by the GET that query() makes (signing costs,
+    // so only on a miss), kept when it got an answer.
+    template <class Key>
+    MemoryStruct downloadBytes(DownloadCache<Key, MemoryStruct>& cache, const Key& key, std::size_t keyBytes,
+                               const std::function<std::string()>& query, std::size_t limit, bool* failed);
 
     std::string baseUrl;
     std::string hmacKey;
     std::string email;
     std::string session;
     std::string caFile;
+    std::optional<Clock::time_point> deadline;
 
     static DownloadCache<int, Lut> lutsCash;
     static DownloadCache<int, MemoryStruct> presetCash;
@@ -173,10 +190,16 @@ std::size_t usedListingEntries(nlohmann::json const& listing, std::string const&
 // Whether a listing entry (its id, name and folder values) must be skipped because a value
 // would later be read as a path on this machine: an absolute path, a ".." component, or a
 // LUT file's extension at its end (the rule that tells local LUT names from online ones
-// looks at that). The "../" segments that end a folder entry's folder value are the
-// service's way up (its name is then ".." or "../") and stay. One line on standard error
-// names each entry skipped.
+// looks at that). The folder value counts only for the entries that are opened or fetch
+// their icon by it (ids -1 and -2); a LUT entry is judged by its name. The "../" segments
+// that end a folder entry's folder value are the service's way up (its name is then ".."
+// or "../") and stay. One line on standard error names each entry skipped.
 bool skipPathLikeEntry(int id, std::string const& name, std::string const& folder);
+
+// The time-out of a request sent at `now`: kTimeoutMs, cut to what is left before the
+// deadline; 0 when nothing is left, and then no request is sent (libcurl would read 0 as
+// no limit at all).
+long requestTimeoutMs(std::optional<OnlineAPI::Clock::time_point> deadline, OnlineAPI::Clock::time_point now);
 
 // True when a favourite reply accepts the change: exactly "ok".
 bool favoriteAccepted(std::string const& text);
@@ -187,6 +210,17 @@ bool favoriteAccepted(std::string const& text);
 // tells a listing request that got no answer, *leftOut a listing of more entries than are read.
 std::vector<std::pair<std::string, int>> findFilters(std::string folder, OnlineAPI* api,
                                                      bool* failed = nullptr, bool* leftOut = nullptr);
+
+// An online LUT with the preset the service holds for it, fetched as one delivery: the LUT
+// first (an entry without one costs no preset request), then its preset. A LUT without its
+// preset is not taken: a preset request that got no answer fails the fetch.
+struct FetchedLut {
+    enum Outcome { Taken, NoLut, LutFailed, PresetFailed };
+    Outcome outcome = NoLut;
+    Lut lut;                   // what the service sent (empty unless Taken or NoLut)
+    std::vector<char> preset;  // Taken only
+};
+FetchedLut fetchLutWithPreset(OnlineAPI& api, int id);
 
 // Decimal value of a listing's id text by std::stoi's rules (leading blanks and a sign
 // allowed, text after the digits ignored), without its exceptions: false when there are no

@@ -88,34 +88,20 @@ std::vector<std::pair<std::string, int>> onlineLutsOf(const std::string& folder,
     return findFilters(folder, &api, failed, leftOut);
 }
 
-// A service that answers every request in time, but each without a LUT, must
-// not keep a Next/Previous press going entry after entry: the walk over an
-// online folder gives up after this long.
-constexpr auto kOnlineWalkBudget = std::chrono::milliseconds(4 * OnlineAPI::kTimeoutMs);
+// A service that answers every request just in time, but each without a LUT,
+// must not keep a Next/Previous press going entry after entry: the whole step
+// (log-in, listing, LUTs and presets) gives up after this long.
+constexpr auto kOnlineStepBudget = std::chrono::milliseconds(4 * OnlineAPI::kTimeoutMs);
 
-// What became of one online entry.
-enum class OnlineFetch { Taken, NoLut, LutFailed, PresetFailed };
-
-// The LUT of an online entry with its preset. NoLut when the service answered
-// without a LUT; a request that got no answer fails the fetch, and a preset
-// is part of the delivery: a LUT without the preset the service holds for it
-// is not taken. Names may repeat in a listing: the last one of that name counts.
-OnlineFetch downloadOnlineLut(OnlineAPI& api, const std::vector<std::pair<std::string, int>>& luts,
-                              const std::string& entry, Lut* lut, std::vector<char>* preset) {
+// The LUT of an online entry with its preset (fetchLutWithPreset). Names may
+// repeat in a listing: the last one of that name counts.
+FetchedLut downloadOnlineLut(OnlineAPI& api, const std::vector<std::pair<std::string, int>>& luts,
+                             const std::string& entry) {
     int id = -1;
     for (const auto& [lutName, lutId] : luts)
         if (lutName == entry) id = lutId;
-    if (id < 0) return OnlineFetch::NoLut;
-    // The LUT first: an entry that is passed over costs no preset download.
-    bool failed = false;
-    Lut downloaded = api.downloadLut(id, &failed);
-    if (failed) return OnlineFetch::LutFailed;
-    if (!downloaded.isLoaded() || downloaded.getDimSize() < 1) return OnlineFetch::NoLut;
-    const MemoryStruct bytes = api.downloadLutPreset(id, &failed);
-    if (failed) return OnlineFetch::PresetFailed;
-    preset->assign(bytes.memory(), bytes.memory() + bytes.size());
-    *lut = std::move(downloaded);
-    return OnlineFetch::Taken;
+    if (id < 0) return {};
+    return fetchLutWithPreset(api, id);
 }
 
 void errorBox(const std::string& message, const char* title = kErrorTitle) {
@@ -127,6 +113,21 @@ void errorBox(const std::string& message, const char* title = kErrorTitle) {
 void failWithBox(std::string* actionFailure, const std::string& text) {
     errorBox(text);
     *actionFailure = text.substr(0, text.find('\n'));
+}
+
+// A request of an online step that got no answer. Past the step's budget it
+// was the budget that ended it (a request is cut to what is left, and none
+// is sent once it is spent): the service answers, but too slowly.
+void failOnline(std::string* actionFailure, const OnlineAPI& api, const std::string& folder,
+                const std::string& notArrived) {
+    if (!api.pastDeadline()) {
+        failWithBox(actionFailure, unreachableLibraryText(notArrived));
+        return;
+    }
+    failWithBox(actionFailure, slowLibraryText("no LUT of " +
+                                               (folder.empty() ? std::string("the top folder") : "the folder " + folder) +
+                                               " arrived within " +
+                                               std::to_string(kOnlineStepBudget.count() / 1000) + " seconds"));
 }
 
 }  // namespace
@@ -237,11 +238,13 @@ void FxQuillane::selectNextPrevLut(bool next) {
             return;
         }
         api = std::make_unique<OnlineAPI>();
+        api->setDeadline(OnlineAPI::Clock::now() + kOnlineStepBudget);
         bool failed = false;
         onlineLuts = onlineLutsOf(at.folder, *api, &failed, &listingCut);
         if (failed) {
-            failWithBox(&_actionFailure, unreachableLibraryText(at.folder.empty() ? std::string("the listing of its top folder")
-                                                                                  : "the listing of the folder " + at.folder));
+            failOnline(&_actionFailure, *api, at.folder,
+                       at.folder.empty() ? std::string("the listing of its top folder")
+                                         : "the listing of the folder " + at.folder);
             return;
         }
         for (const auto& lut : onlineLuts) names.push_back(lut.first);
@@ -274,7 +277,6 @@ void FxQuillane::selectNextPrevLut(bool next) {
     const std::size_t count = names.size();
     const std::size_t tries = count > 1 ? count - 1 : 1;
     std::string firstFailure, firstProblem;
-    const auto walkStart = std::chrono::steady_clock::now();
     for (std::size_t step = 1; step <= tries; ++step) {
         const std::size_t position = next ? (current + step) % count : (current + count - step) % count;
         const std::string& entry = names[position];
@@ -284,20 +286,16 @@ void FxQuillane::selectNextPrevLut(bool next) {
         if (at.isFile) {
             lut = readLutFile(newName, &preset);
         } else {
-            if (std::chrono::steady_clock::now() - walkStart > kOnlineWalkBudget) {
-                failWithBox(&_actionFailure,
-                            slowLibraryText("no LUT of " +
-                                            (at.folder.empty() ? std::string("the top folder") : "the folder " + at.folder) +
-                                            " arrived within " + std::to_string(kOnlineWalkBudget.count() / 1000) +
-                                            " seconds"));
+            // A service that does not answer is asked nothing more in this step.
+            FetchedLut fetched = downloadOnlineLut(*api, onlineLuts, entry);
+            if (fetched.outcome == FetchedLut::LutFailed || fetched.outcome == FetchedLut::PresetFailed) {
+                const char* what = fetched.outcome == FetchedLut::LutFailed ? "the LUT " : "the preset of the LUT ";
+                failOnline(&_actionFailure, *api, at.folder, what + newName);
                 return;
             }
-            // A service that does not answer is asked nothing more in this step.
-            const OnlineFetch fetched = downloadOnlineLut(*api, onlineLuts, entry, &lut, &preset);
-            if (fetched == OnlineFetch::LutFailed || fetched == OnlineFetch::PresetFailed) {
-                const char* what = fetched == OnlineFetch::LutFailed ? "the LUT " : "the preset of the LUT ";
-                failWithBox(&_actionFailure, unreachableLibraryText(what + newName));
-                return;
+            if (fetched.outcome == FetchedLut::Taken) {
+                lut = std::move(fetched.lut);
+                preset = std::move(fetched.preset);
             }
         }
         // A LUT the effect could not keep is passed over as one that gives none.

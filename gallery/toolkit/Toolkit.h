@@ -43,6 +43,11 @@ void broadcastKey(Widget* root, int key, int scancode, int action, int modifiers
 // widget.
 void removeTrailingChildren(Widget* parent, int keep);
 
+// Gives label the fixed width and, as its caption, text as far as it shows
+// on one line of that width in the label's font: a cut one ends in "…".
+// However long a name is, its caption takes one line.
+void setFittedCaption(Label* label, NVGcontext* ctx, const std::string& text, int width);
+
 class LutScreen : public Screen {
 public:
     LutScreen(const Vector2i& size, const std::string& caption, bool resizable = true,

@@ -2,8 +2,31 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace nanogui::geometry {
+
+std::string fitToWidth(const std::string& text, float width, const TextMeasure& measure) {
+    if (measure(text) <= width) return text;
+    static const std::string kEllipsis = "\xE2\x80\xA6";  // U+2026
+    // The places a cut may fall: before each character's first byte.
+    std::vector<std::size_t> cuts;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) cuts.push_back(i);
+    // cuts[fits] with the mark fits (none at all always "fits"), cuts[tooLong] does not.
+    std::size_t fits = 0, tooLong = cuts.size();
+    std::string candidate;
+    while (tooLong - fits > 1) {
+        const std::size_t middle = fits + (tooLong - fits) / 2;
+        candidate.assign(text, 0, cuts[middle]);
+        candidate += kEllipsis;
+        if (measure(candidate) <= width)
+            fits = middle;
+        else
+            tooLong = middle;
+    }
+    return text.substr(0, cuts.empty() ? 0 : cuts[fits]) + kEllipsis;
+}
 
 float thumbnailScale(int windowWidth, int imageWidth) {
     if (imageWidth <= 0) return kMinThumbnailScale;

@@ -4,8 +4,10 @@
 #include <nanogui/common.h>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace nanogui::geometry {
 
@@ -50,6 +52,15 @@ void intersectRect(Vector2i& aPos, Vector2i& aSize, const Vector2i& bPos, const 
 // The view's rectangle in framebuffer pixels (origin bottom left).
 ScissorBox viewScissor(const Vector2i& absolutePos, const Vector2i& size, int screenHeight,
                        float pixelRatio);
+
+// ---- captions ---------------------------------------------------------------
+
+// The advance of a text in pixels, in the font it is drawn in.
+using TextMeasure = std::function<float(std::string_view)>;
+// text as far as it fits in width pixels on one line: whole when it fits, else cut at a
+// character boundary and ending in "…" (the mark alone when not even one character fits
+// beside it). Measures about log2(text length) prefixes, however long the text.
+std::string fitToWidth(const std::string& text, float width, const TextMeasure& measure);
 
 // ---- scroll panel -----------------------------------------------------------
 

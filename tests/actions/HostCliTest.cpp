@@ -12,6 +12,7 @@
 #include <string>
 
 #include "ActionsTestEnv.h"
+#include "FakeService.h"
 #include "host/FrameFile.h"
 
 namespace {
@@ -489,6 +490,32 @@ TEST_F(ActionsHostCli, NextAndPreviousWithNothingToStepToFailWithTheReasonAndKee
                 EXPECT_EQ(readFile(project), c.project) << c.reason;
             }
         }
+    }
+}
+
+// A name the service lists with control characters and a terminal escape: the
+// project keeps it as it came, and every line for people shows it escaped.
+TEST_F(ActionsHostCli, ServiceTextReachesTheLinesForPeopleEscaped) {
+    const std::string hostile = R"(ctl\u0001\u001b[31mred\u0007)";
+    const std::string raw = "ctl\x01\x1b[31mred\x07";
+    FakeService service;
+    const std::string env = "QUILLANE_SERVICE_URL='" + service.url() + "' QUILLANE_SERVICE_CA='" + service.caFile() + "'";
+    const nlohmann::json listing = nlohmann::json::array(
+        {{{"id", "1"}, {"lutname", "Alpha"}}, {{"id", "2"}, {"lutname", raw}}});
+    const std::string project = sandbox.dir.file("project.json");
+    for (const bool sent : {false, true}) {
+        SCOPED_TRACE(sent);
+        nlohmann::json control = {{"listings", {{"", listing}}}, {"lutSize", 3}};
+        if (!sent) control["noLut"] = {2};
+        service.setControl(control.dump());
+        const HostRun run = host("new press 5 state save '" + project + "'", env);
+        EXPECT_EQ(run.status, sent ? 0 : 1) << run.out;
+        for (const char c : {'\x01', '\x1b', '\x07'}) EXPECT_EQ(run.out.find(c), std::string::npos) << run.out;
+        EXPECT_NE(run.out.find(sent ? "name \"" + hostile + "\"\n" : "press 5: no LUT was taken, the effect kept its "
+                                                                     "LUT: Cannot download the LUT " + hostile),
+                  std::string::npos)
+            << run.out;
+        if (sent) EXPECT_NE(readFile(project).find(nlohmann::json(raw).dump()), std::string::npos);
     }
 }
 

@@ -183,6 +183,32 @@ TEST_F(GalleryOnline, ListsKindsItemStringsFavouritesAndIconsSkippingALutNotServ
     });
 }
 
+// Names as the service writes them: control characters shown, not obeyed, and
+// a name of any length on one line of its cell, the item itself unchanged.
+TEST_F(GalleryOnline, CaptionsShowControlCharactersAndTakeOneLineWhateverTheirLength) {
+    const std::string hostile = "ctl\x01\x1b[31mred\x07";
+    const std::string longName(100000, 'W');
+    nlohmann::json listing = nlohmann::json::array(
+        {{{"id", "1"}, {"lutname", "Blue"}}, {{"id", "2"}, {"lutname", hostile}}, {{"id", "3"}, {"lutname", longName}}});
+    service.setControl(nlohmann::json{{"listings", {{"Odd", listing}}}, {"lutSize", 3}}.dump());
+    run("Odd/x", [&] {
+        const std::vector<LutImageView*> shown = views();
+        ASSERT_EQ(shown.size(), 3u);
+        EXPECT_EQ(shown[2]->mCaption, longName + ":3");
+        std::vector<Label*> captions;
+        for (LutImageView* view : shown) captions.push_back(dynamic_cast<Label*>(view->parent()->childAt(1)));
+        ASSERT_TRUE(captions[0] && captions[1] && captions[2]);
+        EXPECT_EQ(captions[0]->caption(), "Blue");
+        EXPECT_EQ(captions[1]->caption(), R"(ctl\u0001\u001b[31mred\u0007)");
+        const std::string cut = captions[2]->caption();
+        EXPECT_TRUE(cut.size() > 3 && cut == std::string(cut.size() - 3, 'W') + "\u2026") << cut;
+        for (Label* caption : captions) {
+            EXPECT_EQ(caption->height(), captions[0]->height()) << caption->caption();
+            EXPECT_LE(caption->preferredSize(gallery->screen->nvgContext()).x(), gallery->screen->width() / 4);
+        }
+    });
+}
+
 TEST_F(GalleryOnline, ProgressCountsFourEntriesInQuartersAndADoubleClickDeliversAndCloses) {
     service.setControl(kNight);
     std::vector<std::string> captions;

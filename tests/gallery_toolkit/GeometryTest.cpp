@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <tuple>
 
 using namespace nanogui;
 using namespace nanogui::geometry;
@@ -26,6 +27,26 @@ TEST(GalleryToolkitGeometry, ThumbnailsAndClicksAtTheEdges) {
     EXPECT_EQ(size, Vector2i(100, 20));
     intersectRect(pos, size, Vector2i(500, 500), Vector2i(10, 10));
     EXPECT_EQ(size, Vector2i(0, 0));
+}
+
+// Ten pixels a character (not a byte): a caption cut to a width never splits a character,
+// and a name of any length costs a handful of measurements.
+TEST(GalleryToolkitGeometry, CaptionsAreCutToTheirWidthWithAnEllipsis) {
+    int measured = 0;
+    const TextMeasure tenPerCharacter = [&](std::string_view text) {
+        ++measured;
+        float width = 0;
+        for (const char c : text) width += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? 10.0f : 0.0f;
+        return width;
+    };
+    for (auto [text, width, shown] : {std::tuple<std::string, float, std::string>{"Warm", 40, "Warm"},
+                                      {"Warm", 39, "Wa\u2026"},
+                                      {"Caf\u00e9 noir", 50, "Caf\u00e9\u2026"},
+                                      {"Warm", 5, "\u2026"}})
+        EXPECT_EQ(fitToWidth(text, width, tenPerCharacter), shown) << text;
+    measured = 0;
+    EXPECT_EQ(fitToWidth(std::string(100000, 'x'), 300, tenPerCharacter), std::string(29, 'x') + "\u2026");
+    EXPECT_LE(measured, 20);
 }
 
 TEST(GalleryToolkitGeometry, ScrollArithmeticAtTheEdges) {

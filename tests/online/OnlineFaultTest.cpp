@@ -271,3 +271,37 @@ TEST_F(OnlineServiceTest, CachesStayWithinTheirByteBudgets) {
         EXPECT_EQ(countFor(kind.path), before + 3);
     }
 }
+
+// A LUT with its preset as one delivery: the LUT first, no preset for a LUT-less reply, and no
+// delivery without the preset.
+TEST_F(OnlineServiceTest, ALutAndItsPresetArriveTogetherOrNotAtAll) {
+    const json status500 = {{"mode", "status"}, {"status", 500}};
+    const struct {
+        json control;
+        bool lutCachedFirst;
+        FetchedLut::Outcome outcome;
+        std::vector<bool> presetAsked;  // each request to /lutload.php in turn
+    } cases[] = {
+        {json::object(), false, FetchedLut::Taken, {false, true}},
+        {{{"noLut", {4}}}, false, FetchedLut::NoLut, {false}},
+        {faults({"/lutload.php"}, status500), false, FetchedLut::LutFailed, {false}},
+        {faults({"/lutload.php"}, status500), true, FetchedLut::PresetFailed, {false, true}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.control.dump());
+        OnlineAPI::clearCash();
+        service.setControl("{}");
+        if (c.lutCachedFirst) api.downloadLut(4);
+        service.setControl(c.control.dump());
+        const FetchedLut fetched = fetchLutWithPreset(api, 4);
+        EXPECT_EQ(fetched.outcome, c.outcome);
+        EXPECT_EQ(fetched.lut.isLoaded(), c.outcome == FetchedLut::Taken || c.outcome == FetchedLut::PresetFailed);
+        EXPECT_EQ(std::string(fetched.preset.begin(), fetched.preset.end()),
+                  c.outcome == FetchedLut::Taken ? std::string("PRESET:4\0\x01\xfe\xff", 12) : "");
+        std::vector<bool> presetAsked;
+        for (const auto& r : service.requestsTo("/lutload.php"))
+            presetAsked.push_back(r["query"].get<std::string>().find("&preset=1") != std::string::npos);
+        EXPECT_EQ(presetAsked, c.presetAsked);
+        service.clearLog();
+    }
+}

@@ -1,12 +1,16 @@
 // The client's pure pieces: signatures against an independent HMAC, reply tokens, encoding,
 // and where the service's address comes from.
 #include <cstdio>
+#include <chrono>
 #include <cstdlib>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "ProcessTools.h"
+#include "lut/TextForPeople.h"
 #include "online/OnlineAPI.h"
 
 namespace {
@@ -126,6 +130,32 @@ TEST(DownloadCache, KeepsWithinItsBudgetTheMostRecentlyUsedEntries) {
     EXPECT_EQ(cache.find(1), nullptr);
 }
 
+// A deadline cuts each request's time-out to what is left, and a spent one sends nothing
+// (a time-out of 0 would mean no limit to libcurl).
+TEST(OnlineRequests, TheTimeOutIsCutToWhatIsLeftOfTheDeadline) {
+    using namespace std::chrono;
+    const OnlineAPI::Clock::time_point now{seconds(100)};
+    EXPECT_EQ(requestTimeoutMs(std::nullopt, now), OnlineAPI::kTimeoutMs);
+    for (auto [left, timeoutMs] : {std::pair<microseconds, long>{seconds(20), OnlineAPI::kTimeoutMs},
+                                   {milliseconds(1234), 1234}, {microseconds(300), 1}, {seconds(0), 0},
+                                   {seconds(-1), 0}})
+        EXPECT_EQ(requestTimeoutMs(now + left, now), timeoutMs) << left.count();
+}
+
+// Service text in a line for people: every control character escaped, other text as it came.
+TEST(TextForPeople, ControlCharactersAreEscapedAndTheRestKept) {
+    const std::string replacement = "\xef\xbf\xbd";
+    for (auto [text, shown] : std::vector<std::pair<std::string, std::string>>{
+             {"ctl\x01\x1b[31mred\x07", R"(ctl\u0001\u001b[31mred\u0007)"},
+             {"a\nb\tc\r", R"(a\nb\tc\r)"},
+             {"del\x7f c1\xc2\x9b", R"(del\u007f c1\u009b)"},
+             {"bad\xff\xc0\xaf end\xe2\x82", "bad" + replacement + replacement + replacement + " end" + replacement + replacement},
+             {"Caf\xc3\xa9 \xe2\x80\xa6 \xf0\x9f\x8e\xa8 C:\\a \"b\"", "Caf\xc3\xa9 \xe2\x80\xa6 \xf0\x9f\x8e\xa8 C:\\a \"b\""}})
+        EXPECT_EQ(escapeControls(text), shown) << text;
+    EXPECT_EQ(escapeControls("a\nb\tc", true), "a\nb\\tc");  // a box keeps its lines
+    EXPECT_EQ(quotedForPeople("C:\\a \"b\"\x1b"), R"("C:\\a \"b\"\u001b")");
+}
+
 // Names and folders the rule for local LUT names would take for a path on this machine.
 TEST(OnlineListing, EntriesThatReadAsLocalPathsAreSkippedWithALine) {
     struct Case {
@@ -145,9 +175,13 @@ TEST(OnlineListing, EntriesThatReadAsLocalPathsAreSkippedWithALine) {
         {7, "a/../b", "", true},
         {7, "..\\b", "", true},
         {7, "..", "", true},
-        {7, "Warm", "/Film", true},
-        {7, "Warm", "Film/../..", true},
-        {7, "Warm", "Looks.cube", true},
+        // A LUT's folder value is never read: only its name counts.
+        {7, "Warm", "/Film", false},
+        {7, "Warm", "Film/../..", false},
+        {7, "Warm", "Looks.cube", false},
+        {-1, "Film", "/Film", true},
+        {-1, "Film", "Looks.cube", true},
+        {-2, "Shop", "/Shop", true},
         {-2, "Shop", "Shop/../", true},
         // The way up: a folder entry whose folder value ends in "../" segments.
         {-1, "../", "Film/Night/../", false},
@@ -172,8 +206,8 @@ TEST(OnlineListing, EntriesThatReadAsLocalPathsAreSkippedWithALine) {
     testing::internal::CaptureStderr();
     const auto listing = nlohmann::json::parse(
         R"([{"id": "1", "lutname": "/x/evil.cube"}, {"id": "2", "lutname": "Warm", "folder": "../.."},
-            {"id": "3", "lutname": "Cold"}])");
-    EXPECT_EQ(filtersFromListing(listing), (std::vector<std::pair<std::string, int>>{{"Cold", 3}}));
+            {"id": "3", "lutname": "Cold", "folder": "/Film"}])");
+    EXPECT_EQ(filtersFromListing(listing), (std::vector<std::pair<std::string, int>>{{"Warm", 2}, {"Cold", 3}}));
     testing::internal::GetCapturedStderr();
 }
 
