@@ -18,11 +18,7 @@ constexpr int kMaxFileDimSize = 256;
 // to word the message, reading the file a second time, a cost only refusals pay.
 enum class LutRefusal {
     None,                // the file gives a LUT
-    NoSuchFile,
-    Folder,
-    NotRegularFile,      // a pipe, a device
-    CannotOpen,          // error holds errno
-    TooLarge,            // larger than any LUT file
+    Unread,              // the file could not be read; file says why
     NoSize,              // .cube without LUT_3D_SIZE
     BadSize,             // LUT_3D_SIZE without a number, or below 1
     SizeAboveLimit,      // more than kMaxFileDimSize nodes per axis; dimSize holds it
@@ -36,7 +32,6 @@ struct LutFileRefusal {
     LutRefusal why = LutRefusal::None;
     long long dimSize = 0;
     long long dataLines = 0;
-    int error = 0;
     FileRead file;  // what the read found, for the reasons of the file itself
 };
 
