@@ -1,6 +1,8 @@
 #include "gallery/toolkit/Toolkit.h"
 #include "gallery/toolkit/ToolkitGeometry.h"
 
+#include <nanogui/layout.h>
+
 #include <stdexcept>
 
 namespace nanogui {
@@ -52,9 +54,7 @@ void LutScrollPanel::draw(NVGcontext* ctx) {
     // The panel takes its height from the native window on every frame.
     Window* win = window();
     if (auto* screen = dynamic_cast<Screen*>(win->parent()); screen && screen->glfwWindow()) {
-        int winW = 0, winH = 0;
-        glfwGetWindowSize(screen->glfwWindow(), &winW, &winH);
-        setHeight(panelHeightForWindow(winH));
+        setHeight(heightInWindow(ctx));
     }
 
     Widget* child = mChildren[0];
@@ -88,6 +88,42 @@ void LutScrollPanel::draw(NVGcontext* ctx) {
     nvgRoundedRect(ctx, x + w - 11, y + 5 + along, 6, thumb - 2, 2);
     nvgFillPaint(ctx, knob);
     nvgFill(ctx);
+}
+
+int LutScrollPanel::heightInWindow(NVGcontext* ctx) {
+    Window* win = window();
+    auto* screen = win ? dynamic_cast<Screen*>(win->parent()) : nullptr;
+    if (!screen || !screen->glfwWindow()) return mSize.y();
+    int winW = 0, winH = 0;
+    glfwGetWindowSize(screen->glfwWindow(), &winW, &winH);
+    // The widgets after the panel in a column (a note under the grid) keep
+    // their room below it.
+    int below = 0;
+    if (const Widget* column = parent()) {
+        const auto* box = dynamic_cast<const BoxLayout*>(column->layout());
+        const int spacing = box ? box->spacing() : 0;
+        bool after = false;
+        for (const Widget* sibling : column->children()) {
+            if (after && sibling->visible())
+                below += spacing + (sibling->fixedHeight() ? sibling->fixedHeight() : sibling->preferredSize(ctx).y());
+            after = after || sibling == this;
+        }
+    }
+    return panelHeightForWindow(winH) - below;
+}
+
+void LutColumnLayout::performLayout(NVGcontext* ctx, Widget* widget) const {
+    BoxLayout::performLayout(ctx, widget);
+    int y = -1;  // where the next widget after the panel goes
+    for (Widget* child : widget->children()) {
+        if (!child->visible()) continue;
+        if (auto* panel = dynamic_cast<LutScrollPanel*>(child)) {
+            y = panel->position().y() + panel->heightInWindow(ctx) + mSpacing;
+        } else if (y >= 0) {
+            child->setPosition(Vector2i(child->position().x(), y));
+            y += child->height() + mSpacing;
+        }
+    }
 }
 
 bool LutScrollPanel::scrollToCurrent() {
