@@ -93,6 +93,14 @@ Widget* findIn(Widget* root, const std::function<bool(Widget*)>& match) {
     return nullptr;
 }
 
+// The account form's Login button, when the form is shown.
+Widget* loginButton(Widget* root) {
+    return findIn(root, [](Widget* w) {
+        auto* button = dynamic_cast<LutButton*>(w);
+        return button && button->caption() == "Login";
+    });
+}
+
 class GalleryXInput : public GalleryTest {
 protected:
     GalleryXInput() {
@@ -255,13 +263,7 @@ TEST_F(GalleryXInputOnline, TheAccountButtonRightAfterTheOnlineButtonShowsTheFor
     user.then(1000, [&] {
         EXPECT_EQ(service.requestsTo("/lutbrowse.php").size(), 2u);  // the folder, then the root
         EXPECT_TRUE(views().empty()) << "the listing replaced the form";
-        EXPECT_NE(findIn(gallery->window,
-                         [](Widget* w) {
-                             auto* button = dynamic_cast<LutButton*>(w);
-                             return button && button->caption() == "Login";
-                         }),
-                  nullptr)
-            << "no log-in form";
+        EXPECT_NE(loginButton(gallery->window), nullptr) << "no log-in form";
     });
     user.run("Film/Blue");
 }
@@ -306,13 +308,7 @@ TEST_F(GalleryXInputOnline, ARightDragBetweenTwoLutsTogglesNeitherAndARightClick
             ASSERT_EQ(boxes.boxes.size(), 1u);
             EXPECT_EQ(boxes.boxes[0].messageText, "Favorite");
             EXPECT_TRUE(views().empty());
-            EXPECT_NE(findIn(gallery->window,
-                             [](Widget* w) {
-                                 auto* button = dynamic_cast<LutButton*>(w);
-                                 return button && button->caption() == "Login";
-                             }),
-                      nullptr)
-                << "no log-in form";
+            EXPECT_NE(loginButton(gallery->window), nullptr) << "no log-in form";
             // Still working: the toolbar's online button lists the root.
             user.moveTo(centreOf(gallery->toolbarButtons[4]));
         });
