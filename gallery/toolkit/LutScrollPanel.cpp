@@ -55,6 +55,7 @@ void LutScrollPanel::draw(NVGcontext* ctx) {
     Window* win = window();
     if (auto* screen = dynamic_cast<Screen*>(win->parent()); screen && screen->glfwWindow()) {
         setHeight(heightInWindow(ctx));
+        placeFollowers(ctx);  // the window's height may have changed since the last layout
     }
 
     Widget* child = mChildren[0];
@@ -99,31 +100,39 @@ int LutScrollPanel::heightInWindow(NVGcontext* ctx) {
     // The widgets after the panel in a column (a note under the grid) keep
     // their room below it.
     int below = 0;
-    if (const Widget* column = parent()) {
-        const auto* box = dynamic_cast<const BoxLayout*>(column->layout());
-        const int spacing = box ? box->spacing() : 0;
-        bool after = false;
-        for (const Widget* sibling : column->children()) {
-            if (after && sibling->visible())
-                below += spacing + (sibling->fixedHeight() ? sibling->fixedHeight() : sibling->preferredSize(ctx).y());
-            after = after || sibling == this;
-        }
-    }
+    for (const Widget* follower : followers())
+        below += columnSpacing() + (follower->fixedHeight() ? follower->fixedHeight() : follower->preferredSize(ctx).y());
     return panelHeightForWindow(winH) - below;
+}
+
+std::vector<Widget*> LutScrollPanel::followers() const {
+    std::vector<Widget*> after;
+    if (!parent()) return after;
+    bool found = false;
+    for (Widget* sibling : parent()->children()) {
+        if (found && sibling->visible()) after.push_back(sibling);
+        found = found || sibling == this;
+    }
+    return after;
+}
+
+int LutScrollPanel::columnSpacing() const {
+    const auto* box = parent() ? dynamic_cast<const BoxLayout*>(parent()->layout()) : nullptr;
+    return box ? box->spacing() : 0;
+}
+
+void LutScrollPanel::placeFollowers(NVGcontext* ctx) {
+    int y = mPos.y() + heightInWindow(ctx) + columnSpacing();
+    for (Widget* follower : followers()) {
+        follower->setPosition(Vector2i(follower->position().x(), y));
+        y += follower->height() + columnSpacing();
+    }
 }
 
 void LutColumnLayout::performLayout(NVGcontext* ctx, Widget* widget) const {
     BoxLayout::performLayout(ctx, widget);
-    int y = -1;  // where the next widget after the panel goes
-    for (Widget* child : widget->children()) {
-        if (!child->visible()) continue;
-        if (auto* panel = dynamic_cast<LutScrollPanel*>(child)) {
-            y = panel->position().y() + panel->heightInWindow(ctx) + mSpacing;
-        } else if (y >= 0) {
-            child->setPosition(Vector2i(child->position().x(), y));
-            y += child->height() + mSpacing;
-        }
-    }
+    for (Widget* child : widget->children())
+        if (auto* panel = dynamic_cast<LutScrollPanel*>(child)) panel->placeFollowers(ctx);
 }
 
 bool LutScrollPanel::scrollToCurrent() {

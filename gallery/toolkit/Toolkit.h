@@ -112,12 +112,18 @@ public:
     // The height the panel draws at: the native window's less a ninth, less
     // the room of the widgets that follow it in its parent's column.
     int heightInWindow(NVGcontext* ctx);
+    // Puts those widgets under that height (its layout height is its whole
+    // content's), in their order.
+    void placeFollowers(NVGcontext* ctx);
+
+private:
+    std::vector<Widget*> followers() const;
+    int columnSpacing() const;
 };
 
 // A vertical box layout for a column that holds a LutScrollPanel: the
-// widgets after the panel go under the height it is drawn at (its layout
-// height is its whole content's), so that a note under a grid stays in the
-// window and takes no room from the grid's layout.
+// widgets after the panel go under the height it is drawn at, so that a note
+// under a grid stays in the window and takes no room from the grid's layout.
 class LutColumnLayout : public BoxLayout {
 public:
     LutColumnLayout(Alignment alignment, int margin, int spacing)

@@ -8,6 +8,7 @@
 
 #include "FakeService.h"
 #include "GalleryTestEnv.h"
+#include "ProcessTools.h"
 #include "desktop/Settings.h"
 #include "gallery/GalleryOnline.h"
 #include "online/OnlineAPI.h"
@@ -403,9 +404,21 @@ TEST_F(GalleryOnline, ANoteUnderACutListingMovesNoCell) {
             ASSERT_EQ(notices().size(), stalled ? 1u : 0u);
             if (!stalled) return;
             const Widget* note = gallery->window->childAt(2);
-            EXPECT_GE(note->absolutePosition().y(), panel()->absolutePosition().y() + panel()->height());
-            EXPECT_LE(note->absolutePosition().y() + note->height(), gallery->screen->height());
-            EXPECT_LE(note->absolutePosition().x() + note->width(), gallery->screen->width());
+            // Under the grid and in the window, also once the window is lower.
+            for (const int height : {700, 560}) {
+                GLFWwindow* native = gallery->screen->glfwWindow();
+                glfwSetWindowSize(native, 1000, height);
+                ASSERT_TRUE(quillane::test::waitUntil([&] {
+                    glfwPollEvents();
+                    int w = 0, h = 0;
+                    glfwGetWindowSize(native, &w, &h);
+                    return h == height;
+                }));
+                nanogui::drawall();
+                EXPECT_GE(note->absolutePosition().y(), panel()->absolutePosition().y() + panel()->height());
+                EXPECT_LE(note->absolutePosition().y() + note->height(), height);
+                EXPECT_LE(note->absolutePosition().x() + note->width(), gallery->screen->width());
+            }
         });
     }
     EXPECT_EQ(cut, healthy);
