@@ -2,13 +2,16 @@
 // nodes listed into the window, and the process's peak resident memory
 // (VmHWM) above the same window showing an empty folder, per entry. Target:
 // at most 0.7 MB per entry (the 512 x 288 thumbnail itself is 0.59 MB), flat
-// as the folder grows.
+// as the folder grows. A folder of empty sub-folders the same way: every
+// folder tile shows one picture, so a sub-folder costs only its widgets;
+// target at most 0.1 MB each.
 //
 // Run under a display:
 //   xvfb-run -a build/release/bench/quillane_gallery_memory_bench
 //   ... --entries=10,100,1000,5000    (or QUILLANE_BENCH_ENTRIES=5000)
 // Counters: MB_per_entry, peak_above_empty_MB, empty_window_MB (resident
-// memory of the window on the empty folder).
+// memory of the window on the empty folder). BM_GalleryMemoryPerEntry lists LUTs,
+// BM_GalleryMemoryPerSubFolder sub-folders.
 //
 // Each size is measured in a process of its own (forked before anything
 // touches the display), so that neither the heap nor the peak of one size
@@ -81,6 +84,13 @@ struct Sandbox {
                                               folder + "/look" + std::to_string(i) + ".cube");
         return folder;
     }
+    // A folder of `entries` empty sub-folders.
+    std::string subFoldersOf(int entries) const {
+        const std::string folder = dir.file("folders" + std::to_string(entries));
+        if (std::filesystem::exists(folder)) return folder;
+        for (int i = 0; i < entries; ++i) std::filesystem::create_directories(folder + "/f" + std::to_string(i));
+        return folder;
+    }
     quillane::test::TempDir dir;
     std::vector<std::string> looks;
 };
@@ -150,9 +160,7 @@ Measure measureInChild(const std::string& folder) {
     return m;
 }
 
-void BM_GalleryMemoryPerEntry(benchmark::State& state) {
-    const int entries = static_cast<int>(state.range(0));
-    const std::string folder = sandbox().folderOf(entries);
+void measureFolder(benchmark::State& state, const std::string& folder, int entries) {
     Measure m;
     for (auto _ : state) m = measureInChild(folder);
     if (m.peakAboveMb < 0 || m.shown != entries) {
@@ -163,6 +171,16 @@ void BM_GalleryMemoryPerEntry(benchmark::State& state) {
     state.counters["empty_window_MB"] = m.emptyWindowMb;
     state.counters["peak_above_empty_MB"] = m.peakAboveMb;
     state.counters["MB_per_entry"] = m.peakAboveMb / entries;
+}
+
+void BM_GalleryMemoryPerEntry(benchmark::State& state) {
+    const int entries = static_cast<int>(state.range(0));
+    measureFolder(state, sandbox().folderOf(entries), entries);
+}
+
+void BM_GalleryMemoryPerSubFolder(benchmark::State& state) {
+    const int entries = static_cast<int>(state.range(0));
+    measureFolder(state, sandbox().subFoldersOf(entries), entries);
 }
 
 // The folder sizes: --entries=a,b,... or QUILLANE_BENCH_ENTRIES, else 10, 100 and 1000.
@@ -189,11 +207,11 @@ std::vector<int> folderSizes(int* argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    for (int entries : folderSizes(&argc, argv))
-        benchmark::RegisterBenchmark("BM_GalleryMemoryPerEntry", BM_GalleryMemoryPerEntry)
-            ->Arg(entries)
-            ->Iterations(1)
-            ->Unit(benchmark::kMillisecond);
+    const std::vector<int> sizes = folderSizes(&argc, argv);
+    for (const auto& [name, measure] : {std::pair{"BM_GalleryMemoryPerEntry", &BM_GalleryMemoryPerEntry},
+                                        std::pair{"BM_GalleryMemoryPerSubFolder", &BM_GalleryMemoryPerSubFolder}})
+        for (int entries : sizes)
+            benchmark::RegisterBenchmark(name, measure)->Arg(entries)->Iterations(1)->Unit(benchmark::kMillisecond);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();

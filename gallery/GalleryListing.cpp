@@ -75,26 +75,25 @@ void LutGallery::choseFolder() {
     // the service nothing for a window that is going.
     const bool closingBefore = closeRequested();
     std::vector<GalleryItem> items;
-    serviceFailed = isOnline && closingBefore;
+    stopAsking = isOnline && closingBefore;
     listingNotice.clear();
-    if (!serviceFailed) listEntries(items);
+    if (!stopAsking) listEntries(items);
     // Each thumbnail goes to the GPU as soon as it is graded, so the listing
     // holds one grading buffer whatever the number of entries.
-    std::vector<nanogui::GlTexture> textures;
+    std::vector<Picture> pictures;
+    SharedPictures shared;
     const int count = static_cast<int>(items.size());
     const auto gone = [&] { return !screen || !window || (!closingBefore && closeRequested()); };
     for (int i = 0; i < count; ++i) {
         if (gone()) return;
-        textures.push_back(nanogui::GlTexture(thumbnailTexture(items[i])));
+        pictures.push_back(thumbnail(items[i], shared));
         showProgress(i, count);
     }
     if (gone()) return;
-    if (serviceFailed && listingNotice.empty() && !closingBefore)
+    if (stopAsking && listingNotice.empty() && !closingBefore)
         listingNotice = "The online library stopped answering: the entries after the first that did not arrive "
                         "show no picture.";
-    std::vector<unsigned> names;
-    for (nanogui::GlTexture& texture : textures) names.push_back(texture.release());
-    buildGrid(items, names);
+    buildGrid(items, pictures);
     std::vector<float>().swap(gradeBuffer);  // frees it (assigning {} would keep the memory)
     setToolbarEnable(true);
     unfinished.done = true;
@@ -107,32 +106,31 @@ void LutGallery::listEntries(std::vector<GalleryItem>& items) {
         const std::string caption = signInBeforeListing(*api, &failed);
         if (!caption.empty() && accountLabel) accountLabel->setCaption(caption);
         if (!failed) items = onlineItems(api->lutBrowse(paths[0].c_str(), &failed), paths[0]);
-        serviceFailed = failed;
+        stopAsking = failed;
         if (failed) listingNotice = "The online library could not be reached: this folder could not be listed.";
     } else {
         items = localItems(readDirectory(paths[0]), paths[0], paths[2]);
     }
 }
 
-unsigned LutGallery::thumbnailTexture(GalleryItem& item) {
+LutGallery::Picture LutGallery::thumbnail(GalleryItem& item, SharedPictures& shared) {
+    using nanogui::GlTexture;
     const GLint format = channels == 4 ? GL_RGBA : GL_RGB;
+    const auto picture = [](GlTexture texture) { return std::make_shared<const GlTexture>(std::move(texture)); };
     // After the first request of a listing that got no answer, the rest of
     // the listing asks nothing: icons show the folder tile, LUTs no picture.
     if (item.kind == Folder || item.kind == IconLink) {
-        if (!isOnline || serviceFailed)
-            return nanogui::GlTexture::create(previewWidth, previewHeight, GL_RGBA, GL_RGBA, GL_UNSIGNED_BYTE,
-                                              folderTile.data())
-                .release();
-        const MemoryStruct icon = api->donwloadIconFolder(item.folder.c_str(), &serviceFailed);
+        if (!isOnline || stopAsking) return folderPicture(shared);
+        const MemoryStruct icon = api->donwloadIconFolder(item.folder.c_str(), &stopAsking);
         const std::vector<unsigned char> tile = onlineIconTile(icon, previewWidth, previewHeight, folderTile);
-        return nanogui::GlTexture::create(previewWidth, previewHeight, format, format, GL_UNSIGNED_BYTE, tile.data())
-            .release();
+        if (tile == folderTile) return folderPicture(shared);
+        return picture(GlTexture::create(previewWidth, previewHeight, format, format, GL_UNSIGNED_BYTE, tile.data()));
     }
 
     Lut lut;
     if (isOnline) {
-        if (!serviceFailed) lut = api->downloadLut(item.id, &serviceFailed);
-        if (serviceFailed) return blankThumbnail();
+        if (!stopAsking) lut = api->downloadLut(item.id, &stopAsking);
+        if (stopAsking) return blankPicture(shared);
     } else if (isRegularFile(item.itemString)) {
         std::string presetText;
         lut = Lut().loadFromFile(item.itemString, presetText, false, item.kind == OtherLut ? 1 : 0);
@@ -140,7 +138,7 @@ unsigned LutGallery::thumbnailTexture(GalleryItem& item) {
     const int n = lut.getDimSize();
     if (n < 1 || !lut.getData()) {
         item.kind = Unreadable;
-        return 0;
+        return nullptr;
     }
     const int pixelCount = previewWidth * previewHeight;
     gradeBuffer.resize(std::size_t(pixelCount) * channels);
@@ -152,16 +150,26 @@ unsigned LutGallery::thumbnailTexture(GalleryItem& item) {
     else
         applyLutCPUTrilinear(preview.data(), gradeBuffer.data(), lut.getData(), r0, r1, useRange, n, pixelCount,
                              channels);
-    return nanogui::GlTexture::create(previewWidth, previewHeight, format, format, GL_FLOAT, gradeBuffer.data())
-        .release();
+    return picture(GlTexture::create(previewWidth, previewHeight, format, format, GL_FLOAT, gradeBuffer.data()));
 }
 
-unsigned LutGallery::blankThumbnail() const {
+LutGallery::Picture LutGallery::folderPicture(SharedPictures& shared) const {
+    if (!shared.folder)
+        shared.folder = std::make_shared<const nanogui::GlTexture>(nanogui::GlTexture::create(
+            previewWidth, previewHeight, GL_RGBA, GL_RGBA, GL_UNSIGNED_BYTE, folderTile.data()));
+    return shared.folder;
+}
+
+LutGallery::Picture LutGallery::blankPicture(SharedPictures& shared) const {
     // A small transparent picture of the preview's shape: the view scales it
     // to a thumbnail's size, and the window shows through.
-    const int width = (previewWidth + 7) / 8, height = (previewHeight + 7) / 8;
-    const std::vector<unsigned char> clear(std::size_t(width) * height * 4, 0);
-    return nanogui::GlTexture::create(width, height, GL_RGBA, GL_RGBA, GL_UNSIGNED_BYTE, clear.data()).release();
+    if (!shared.blank) {
+        const int width = (previewWidth + 7) / 8, height = (previewHeight + 7) / 8;
+        const std::vector<unsigned char> clear(std::size_t(width) * height * 4, 0);
+        shared.blank = std::make_shared<const nanogui::GlTexture>(
+            nanogui::GlTexture::create(width, height, GL_RGBA, GL_RGBA, GL_UNSIGNED_BYTE, clear.data()));
+    }
+    return shared.blank;
 }
 
 bool LutGallery::closeRequested() const { return screen && glfwWindowShouldClose(screen->glfwWindow()); }
@@ -208,7 +216,7 @@ void LutGallery::loading() {
     screen->setVisible(true);
 }
 
-void LutGallery::buildGrid(std::vector<GalleryItem>& items, std::vector<unsigned>& textures) {
+void LutGallery::buildGrid(std::vector<GalleryItem>& items, std::vector<Picture>& pictures) {
     using namespace nanogui;
     clearPage();
     progressBar = nullptr;
@@ -221,11 +229,11 @@ void LutGallery::buildGrid(std::vector<GalleryItem>& items, std::vector<unsigned
     const char separator = paths[2].empty() ? '/' : paths[2][0];
     const std::string lastName = afterLastSeparator(lastPath, separator);
     std::vector<GalleryItem> readable;
-    std::vector<unsigned> readableTextures;
+    std::vector<Picture> readablePictures;
     for (std::size_t i = 0; i < items.size(); ++i) {
         if (items[i].kind == Unreadable) continue;
         readable.push_back(std::move(items[i]));
-        readableTextures.push_back(textures[i]);
+        readablePictures.push_back(std::move(pictures[i]));
     }
     const std::vector<bool> picked = pickedItems(readable, isOnline, paths[2], lastName, highlightName);
     // The mark is the same picture for every cell: one texture for the grid.
@@ -236,7 +244,7 @@ void LutGallery::buildGrid(std::vector<GalleryItem>& items, std::vector<unsigned
         auto* cell = new Widget(grid);
         cell->setLayout(new BoxLayout(Orientation::Vertical, Alignment::Fill, 0, 0));
         auto* view =
-            new LutImageView(cell, readableTextures[i], overlay, item.itemString, item.kind, picked[i]);
+            new LutImageView(cell, readablePictures[i], overlay, item.itemString, item.kind, picked[i]);
         // Names come from outside: shown with their control characters made visible.
         auto* caption = new Label(cell, "", "sans");
         setFittedCaption(caption, screen->nvgContext(), escapeControls(itemCaption(item, isOnline, paths[2])),
@@ -251,7 +259,12 @@ void LutGallery::buildGrid(std::vector<GalleryItem>& items, std::vector<unsigned
         view->mDoubleClickCallback = [this, item] { afterEventOnPage([this, item] { activate(item); }); };
         view->followWindow();
     }
-    if (!listingNotice.empty()) new Label(grid, listingNotice, "sans");
+    // The note goes under the grid, not into it: a cell of its width would
+    // push the columns out of their places.
+    if (!listingNotice.empty()) {
+        auto* note = new Label(window, listingNotice, "sans");
+        note->setFixedWidth(window->width() - 2 * kWindowMargin);
+    }
     shownItems = std::move(readable);
 
     screen->performLayout();

@@ -76,7 +76,7 @@ bool LutGallery::start(std::string name) {
             try {
                 window = new nanogui::LutWindow(screen, "");
                 window->setLayout(
-                    new nanogui::BoxLayout(nanogui::Orientation::Vertical, nanogui::Alignment::Minimum, 5, 5));
+                    new nanogui::LutColumnLayout(nanogui::Alignment::Minimum, kWindowMargin, kWindowMargin));
                 window->setPosition(nanogui::Vector2i(0, 0));
                 window->setSize(screen->size());
             } catch (...) {

@@ -21,6 +21,7 @@ class OnlineAPI;
 
 namespace nanogui {
 class Button;
+class GlTexture;
 class Label;
 class LutButton;
 class LutImageView;
@@ -167,10 +168,19 @@ public:
 private:
     void buildToolbar();
     void listEntries(std::vector<GalleryItem>& items);
-    void buildGrid(std::vector<GalleryItem>& items, std::vector<unsigned>& textures);
-    unsigned thumbnailTexture(GalleryItem& item);
+    using Picture = std::shared_ptr<const nanogui::GlTexture>;
+    // Pictures that many cells of one grid show alike, each made once per
+    // listing on first use: a texture per cell would cost every sub-folder
+    // as much as a graded thumbnail.
+    struct SharedPictures {
+        Picture folder;  // the folder tile
+        Picture blank;   // a LUT that did not arrive
+    };
+    void buildGrid(std::vector<GalleryItem>& items, std::vector<Picture>& pictures);
+    Picture thumbnail(GalleryItem& item, SharedPictures& shared);
     void showProgress(int entry, int count);
-    unsigned blankThumbnail() const;
+    Picture folderPicture(SharedPictures& shared) const;
+    Picture blankPicture(SharedPictures& shared) const;
     // The user asked the window to close (a listing ends at its next entry).
     bool closeRequested() const;
     void deliverSelection();
@@ -182,10 +192,13 @@ private:
 
     // One grading buffer for every thumbnail of a listing.
     std::vector<float> gradeBuffer;
-    // A request of the listing under way got no answer: the rest asks nothing.
-    bool serviceFailed = false;
-    // Shown in place of the grid's items when the listing failed as a whole.
+    // The rest of the listing under way asks the service nothing: a request
+    // got no answer, or the window was closing when the listing began.
+    bool stopAsking = false;
+    // Shown under the grid when the listing failed, as a whole or part way.
     std::string listingNotice;
+    // Margin and spacing of the window's column (toolbar, page, note).
+    static constexpr int kWindowMargin = 5;
 };
 
 // Sets the toolkit up the first time a window is needed and leaves it set up

@@ -66,13 +66,9 @@ inline std::string rangeBoundText(float bound) {
 inline std::string lutRefusalReason(const std::string& path) {
     const LutFileRefusal refusal = lutFileRefusal(path);
     switch (refusal.why) {
-        case LutRefusal::NoSuchFile:
-        case LutRefusal::Folder:
-        case LutRefusal::NotRegularFile:
-        case LutRefusal::CannotOpen:
+        case LutRefusal::Unread:
+            if (refusal.file.problem == FileReadProblem::TooLarge) return "it is larger than any LUT file";
             return fileReadProblemText(refusal.file);  // worded as for every file the system reads
-        case LutRefusal::TooLarge:
-            return "it is larger than any LUT file";
         case LutRefusal::NoSize:
             return "its layout is unknown: it declares no size (a line \"LUT_3D_SIZE N\")";
         case LutRefusal::BadSize:

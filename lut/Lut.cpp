@@ -33,20 +33,9 @@ constexpr std::size_t kMaxLutFileBytes = std::size_t(1) << 30;
 // why the file was not read.
 bool readWholeFile(const std::string& path, std::string& out, LutFileRefusal* refusal = nullptr) {
     const FileRead read = readRegularFile(path, kMaxLutFileBytes, &out);
-    LutRefusal why = LutRefusal::None;
-    switch (read.problem) {
-        case FileReadProblem::None:
-        case FileReadProblem::ReadFailed:
-            return true;
-        case FileReadProblem::NoSuchFile: why = LutRefusal::NoSuchFile; break;
-        case FileReadProblem::CannotOpen: why = LutRefusal::CannotOpen; break;
-        case FileReadProblem::Folder: why = LutRefusal::Folder; break;
-        case FileReadProblem::NotRegularFile: why = LutRefusal::NotRegularFile; break;
-        case FileReadProblem::TooLarge: why = LutRefusal::TooLarge; break;
-    }
+    if (read.problem == FileReadProblem::None || read.problem == FileReadProblem::ReadFailed) return true;
     if (refusal) {
-        refusal->why = why;
-        refusal->error = read.error;
+        refusal->why = LutRefusal::Unread;
         refusal->file = read;
     }
     return false;

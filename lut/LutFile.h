@@ -18,11 +18,7 @@ constexpr int kMaxFileDimSize = 256;
 // to word the message, reading the file a second time, a cost only refusals pay.
 enum class LutRefusal {
     None,                // the file gives a LUT
-    NoSuchFile,
-    Folder,
-    NotRegularFile,      // a pipe, a device
-    CannotOpen,          // error holds errno
-    TooLarge,            // larger than any LUT file
+    Unread,              // the file could not be read; file says why
     NoSize,              // .cube without LUT_3D_SIZE
     BadSize,             // LUT_3D_SIZE without a number, or below 1
     SizeAboveLimit,      // more than kMaxFileDimSize nodes per axis; dimSize holds it
@@ -49,7 +45,6 @@ struct LutFileRefusal {
     long long dataLines = 0;
     NotDataLine notData;
     float range0 = 0.0f, range1 = 1.0f;
-    int error = 0;
     FileRead file;  // what the read found, for the reasons of the file itself
 };
 

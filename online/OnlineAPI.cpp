@@ -56,10 +56,6 @@ void OnlineAPI::clearCash() {
 
 std::size_t OnlineAPI::cachedBytes() { return lutsCash.heldBytes() + presetCash.heldBytes() + iconCash.heldBytes(); }
 
-OnlineAPI::CacheBudgets OnlineAPI::cacheBudgets() {
-    return {lutsCash.budgetBytes(), presetCash.budgetBytes(), iconCash.budgetBytes()};
-}
-
 void OnlineAPI::setCacheBudgets(CacheBudgets budgets) {
     lutsCash.setBudget(budgets.lutBytes);
     presetCash.setBudget(budgets.presetBytes);

@@ -124,9 +124,8 @@ public:
     bool setChangeFavorite(int id, bool favorite);
     // Empties the three download caches, shared by every client of the process.
     static void clearCash();
-    // Bytes the three caches hold, and their budgets (tests make them small).
+    // Bytes the three caches hold; their budgets (tests make them small).
     static std::size_t cachedBytes();
-    static CacheBudgets cacheBudgets();
     static void setCacheBudgets(CacheBudgets budgets);
 
     // Work made of several requests (a step through a folder) ends by a deadline: from now

@@ -76,7 +76,9 @@ std::vector<std::string> splitLines(const std::string& text) {
 // The image program, freed with its last user (while that user's context is
 // current, as every view's textures need too).
 struct ImageProgram {
-    GLShader shader;
+    struct Shader : GLShader {
+        GLuint programId() const { return mProgramShader; }
+    } shader;
     ImageProgram() = default;
     ImageProgram(const ImageProgram&) = delete;
     ImageProgram& operator=(const ImageProgram&) = delete;
@@ -132,13 +134,14 @@ void LutImageView::setClock(Clock clock) {
 
 LutImageView::LutImageView(Widget* parent, GLuint imageID, GLuint overlayID, std::string caption,
                            int kind, bool picked)
-    : LutImageView(parent, imageID, std::make_shared<const GlTexture>(overlayID), std::move(caption), kind,
-                   picked) {}
+    : LutImageView(parent, std::make_shared<const GlTexture>(imageID), std::make_shared<const GlTexture>(overlayID),
+                   std::move(caption), kind, picked) {}
 
-LutImageView::LutImageView(Widget* parent, GLuint imageID, std::shared_ptr<const GlTexture> overlay,
-                           std::string caption, int kind, bool picked)
-    : Widget(parent), mKind(kind), mCaption(std::move(caption)), mImageID(imageID),
-      mOverlayID(overlay ? std::move(overlay) : std::make_shared<const GlTexture>()) {
+LutImageView::LutImageView(Widget* parent, std::shared_ptr<const GlTexture> image,
+                           std::shared_ptr<const GlTexture> overlay, std::string caption, int kind, bool picked)
+    : Widget(parent), mKind(kind), mCaption(std::move(caption)),
+      mImage(image ? std::move(image) : std::make_shared<const GlTexture>()),
+      mOverlay(overlay ? std::move(overlay) : std::make_shared<const GlTexture>()) {
     if (picked) {
         mPicked = true;
         pickedLut = this;
@@ -147,14 +150,15 @@ LutImageView::LutImageView(Widget* parent, GLuint imageID, std::shared_ptr<const
         pickedLut = nullptr;
     }
     updateImageParameters();
-    mShader = sharedImageProgram();
+    mProgram = sharedImageProgram();
 }
 
 LutImageView::~LutImageView() {
     if (pickedLut == this) pickedLut = nullptr;
-    // mShader, mImageID and mOverlayID free their GL objects (the shared ones
-    // with their last user).
+    // mProgram, mImage and mOverlay free their GL objects with their last user.
 }
+
+GLuint LutImageView::imageProgram() const { return mProgram->shader.programId(); }
 
 bool LutImageView::isPicked() const { return pickedLut == this; }
 
@@ -242,9 +246,9 @@ void LutImageView::draw(NVGcontext* ctx) {
     // the mark shows the window behind them.
     glEnable(GL_BLEND);
     glBlendFunc(GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
-    drawQuad(mImageID.get(), 0, mImageSize.cast<float>() * mScale, picturePos, screenSize);
+    drawQuad(mImage->get(), 0, mImageSize.cast<float>() * mScale, picturePos, screenSize);
     if (mFavorite)
-        drawQuad(mOverlayID->get(), 1, favouriteMarkSize(mOverlaySize, mScale),
+        drawQuad(mOverlay->get(), 1, favouriteMarkSize(mOverlaySize, mScale),
                  absolute.cast<float>() + mOverlayOffset, screenSize);
     glActiveTexture(GL_TEXTURE0);
 
@@ -268,13 +272,13 @@ void LutImageView::drawQuad(GLuint texture, int unit, const Vector2f& scaledSize
 
     glEnable(GL_SCISSOR_TEST);
     glScissor(box.x, box.y, box.w, box.h);
-    mShader->shader.bind();
+    mProgram->shader.bind();
     glActiveTexture(GL_TEXTURE0 + unit);
     glBindTexture(GL_TEXTURE_2D, texture);
-    mShader->shader.setUniform("image", unit);
-    mShader->shader.setUniform("scaleFactor", Vector2f(scaledSize.cwiseQuotient(screenF)));
-    mShader->shader.setUniform("position", Vector2f(position.cwiseQuotient(screenF)));
-    mShader->shader.drawIndexed(GL_TRIANGLES, 0, 2);
+    mProgram->shader.setUniform("image", unit);
+    mProgram->shader.setUniform("scaleFactor", Vector2f(scaledSize.cwiseQuotient(screenF)));
+    mProgram->shader.setUniform("position", Vector2f(position.cwiseQuotient(screenF)));
+    mProgram->shader.drawIndexed(GL_TRIANGLES, 0, 2);
     glDisable(GL_SCISSOR_TEST);
 }
 
@@ -310,12 +314,12 @@ void LutImageView::drawWidgetBorder(NVGcontext* ctx) const {
 // ---- image-view operations ---------------------------------------------------
 
 void LutImageView::updateImageParameters() {
-    mImageSize = textureSize(mImageID.get());
-    mOverlaySize = textureSize(mOverlayID->get());
+    mImageSize = textureSize(mImage->get());
+    mOverlaySize = textureSize(mOverlay->get());
 }
 
 void LutImageView::bindImage(GLuint imageId) {
-    mImageID.reset(imageId);
+    mImage = std::make_shared<const GlTexture>(imageId);
     updateImageParameters();
     fit();
 }

@@ -1,6 +1,8 @@
 #include "gallery/toolkit/Toolkit.h"
 #include "gallery/toolkit/ToolkitGeometry.h"
 
+#include <nanogui/layout.h>
+
 #include <stdexcept>
 
 namespace nanogui {
@@ -52,9 +54,8 @@ void LutScrollPanel::draw(NVGcontext* ctx) {
     // The panel takes its height from the native window on every frame.
     Window* win = window();
     if (auto* screen = dynamic_cast<Screen*>(win->parent()); screen && screen->glfwWindow()) {
-        int winW = 0, winH = 0;
-        glfwGetWindowSize(screen->glfwWindow(), &winW, &winH);
-        setHeight(panelHeightForWindow(winH));
+        setHeight(heightInWindow(ctx));
+        placeFollowers(ctx);  // the window's height may have changed since the last layout
     }
 
     Widget* child = mChildren[0];
@@ -88,6 +89,50 @@ void LutScrollPanel::draw(NVGcontext* ctx) {
     nvgRoundedRect(ctx, x + w - 11, y + 5 + along, 6, thumb - 2, 2);
     nvgFillPaint(ctx, knob);
     nvgFill(ctx);
+}
+
+int LutScrollPanel::heightInWindow(NVGcontext* ctx) {
+    Window* win = window();
+    auto* screen = win ? dynamic_cast<Screen*>(win->parent()) : nullptr;
+    if (!screen || !screen->glfwWindow()) return mSize.y();
+    int winW = 0, winH = 0;
+    glfwGetWindowSize(screen->glfwWindow(), &winW, &winH);
+    // The widgets after the panel in a column (a note under the grid) keep
+    // their room below it.
+    int below = 0;
+    for (const Widget* follower : followers())
+        below += columnSpacing() + (follower->fixedHeight() ? follower->fixedHeight() : follower->preferredSize(ctx).y());
+    return panelHeightForWindow(winH) - below;
+}
+
+std::vector<Widget*> LutScrollPanel::followers() const {
+    std::vector<Widget*> after;
+    if (!parent()) return after;
+    bool found = false;
+    for (Widget* sibling : parent()->children()) {
+        if (found && sibling->visible()) after.push_back(sibling);
+        found = found || sibling == this;
+    }
+    return after;
+}
+
+int LutScrollPanel::columnSpacing() const {
+    const auto* box = parent() ? dynamic_cast<const BoxLayout*>(parent()->layout()) : nullptr;
+    return box ? box->spacing() : 0;
+}
+
+void LutScrollPanel::placeFollowers(NVGcontext* ctx) {
+    int y = mPos.y() + heightInWindow(ctx) + columnSpacing();
+    for (Widget* follower : followers()) {
+        follower->setPosition(Vector2i(follower->position().x(), y));
+        y += follower->height() + columnSpacing();
+    }
+}
+
+void LutColumnLayout::performLayout(NVGcontext* ctx, Widget* widget) const {
+    BoxLayout::performLayout(ctx, widget);
+    for (Widget* child : widget->children())
+        if (auto* panel = dynamic_cast<LutScrollPanel*>(child)) panel->placeFollowers(ctx);
 }
 
 bool LutScrollPanel::scrollToCurrent() {

@@ -12,6 +12,7 @@
 
 #include <nanogui/button.h>
 #include <nanogui/glutil.h>
+#include <nanogui/layout.h>
 #include <nanogui/screen.h>
 #include <nanogui/textbox.h>
 #include <nanogui/vscrollpanel.h>
@@ -112,6 +113,27 @@ public:
     bool scrollToCurrent();
 
     int childPreferredHeight() const { return mChildPreferredHeight; }
+
+    // The height the panel draws at: the native window's less a ninth, less
+    // the room of the widgets that follow it in its parent's column.
+    int heightInWindow(NVGcontext* ctx);
+    // Puts those widgets under that height (its layout height is its whole
+    // content's), in their order.
+    void placeFollowers(NVGcontext* ctx);
+
+private:
+    std::vector<Widget*> followers() const;
+    int columnSpacing() const;
+};
+
+// A vertical box layout for a column that holds a LutScrollPanel: the
+// widgets after the panel go under the height it is drawn at, so that a note
+// under a grid stays in the window and takes no room from the grid's layout.
+class LutColumnLayout : public BoxLayout {
+public:
+    LutColumnLayout(Alignment alignment, int margin, int spacing)
+        : BoxLayout(Orientation::Vertical, alignment, margin, spacing) {}
+    void performLayout(NVGcontext* ctx, Widget* widget) const override;
 };
 
 class LutButton : public Button {
@@ -151,10 +173,11 @@ public:
     // current context (the screen's).
     LutImageView(Widget* parent, GLuint imageID, GLuint overlayID, std::string caption, int kind,
                  bool picked);
-    // The same with a mark texture that many views share (it is the same
-    // picture for every item of a grid).
-    LutImageView(Widget* parent, GLuint imageID, std::shared_ptr<const GlTexture> overlay,
-                 std::string caption, int kind, bool picked);
+    // The same with textures that many views share: the mark is the same
+    // picture for every item of a grid, and so is the folder picture for
+    // every folder.
+    LutImageView(Widget* parent, std::shared_ptr<const GlTexture> image,
+                 std::shared_ptr<const GlTexture> overlay, std::string caption, int kind, bool picked);
     ~LutImageView() override;
 
     // The gallery's item kinds (LutItemKind::Folder and LutItemKind::IconLink)
@@ -175,8 +198,10 @@ public:
     // its views this way before its first layout, so that their first draws
     // need none (one layout instead of one per view).
     bool followWindow();
-    // The picture's texture (owned by the view).
-    GLuint imageTexture() const { return mImageID.get(); }
+    // The picture's texture (owned by the view, or shared with other views).
+    GLuint imageTexture() const { return mImage->get(); }
+    // The GL program the view draws with (one for every view of a context).
+    GLuint imageProgram() const;
 
     // The clock that times double clicks (microseconds). Tests inject theirs;
     // setting it also forgets the previous click.
@@ -217,9 +242,9 @@ public:
 private:
     // One program serves every view of a context: a program per view costs
     // the driver tens of kilobytes each, for the same two stages.
-    std::shared_ptr<ImageProgram> mShader;
-    GlTexture mImageID;
-    std::shared_ptr<const GlTexture> mOverlayID;
+    std::shared_ptr<ImageProgram> mProgram;
+    std::shared_ptr<const GlTexture> mImage;
+    std::shared_ptr<const GlTexture> mOverlay;
     Vector2i mImageSize{0, 0};
     Vector2i mOverlaySize{0, 0};
     float mScale = 1.0f;

@@ -8,6 +8,7 @@
 
 #include "FakeService.h"
 #include "GalleryTestEnv.h"
+#include "ProcessTools.h"
 #include "desktop/Settings.h"
 #include "gallery/GalleryOnline.h"
 #include "online/OnlineAPI.h"
@@ -82,12 +83,11 @@ protected:
 
     std::size_t requestsTo(const std::string& path) const { return service.requestsTo(path).size(); }
     bool closing() const { return gallery->screen && glfwWindowShouldClose(gallery->screen->glfwWindow()); }
-    // The captions the grid shows beside its cells: what it says about the listing.
+    // The captions the window shows under the grid: what it says about the listing.
     std::vector<std::string> notices() {
         std::vector<std::string> captions;
-        if (LutScrollPanel* scroll = panel())
-            for (Widget* child : scroll->childAt(0)->children())
-                if (auto* label = dynamic_cast<Label*>(child)) captions.push_back(label->caption());
+        for (int i = 2; gallery->window && panel() && i < gallery->window->childCount(); ++i)
+            if (auto* label = dynamic_cast<Label*>(gallery->window->childAt(i))) captions.push_back(label->caption());
         return captions;
     }
 
@@ -403,6 +403,51 @@ TEST_F(GalleryOnline, AStalledRequestCostsAListingOneRequestLimit) {
         EXPECT_FALSE(gallery->screen);
         EXPECT_EQ(requestsTo(c.path), 1u);
     }
+}
+
+// A listing cut short by stalled downloads shows its cells where a healthy
+// listing of the folder shows them; its note lies under the grid, inside the
+// window.
+TEST_F(GalleryOnline, ANoteUnderACutListingMovesNoCell) {
+    using nlohmann::json;
+    json listing = json::array();
+    for (int i = 1; i <= 7; ++i) listing.push_back({{"id", std::to_string(i)}, {"lutname", "Look " + std::to_string(i)}});
+    std::vector<std::vector<int>> healthy, cut;  // x, y, width, height of each drawn cell
+    for (const bool stalled : {false, true}) {
+        SCOPED_TRACE(stalled ? "cut" : "healthy");
+        OnlineAPI::clearCash();
+        json control{{"listings", {{"Seven", listing}}}};
+        if (stalled) control["faults"] = {{{"path", "/lutload.php"}, {"mode", "stall"}}};
+        service.setControl(control.dump());
+        makeGallery();
+        run("Seven/x", [&] {
+            nanogui::drawall();
+            ASSERT_EQ(views().size(), 7u);
+            for (LutImageView* view : views()) {
+                const Vector2i p = view->absolutePosition();
+                (stalled ? cut : healthy).push_back({p.x(), p.y(), view->width(), view->height()});
+            }
+            ASSERT_EQ(notices().size(), stalled ? 1u : 0u);
+            if (!stalled) return;
+            const Widget* note = gallery->window->childAt(2);
+            // Under the grid and in the window, also once the window is lower.
+            for (const int height : {700, 560}) {
+                GLFWwindow* native = gallery->screen->glfwWindow();
+                glfwSetWindowSize(native, 1000, height);
+                ASSERT_TRUE(quillane::test::waitUntil([&] {
+                    glfwPollEvents();
+                    int w = 0, h = 0;
+                    glfwGetWindowSize(native, &w, &h);
+                    return h == height;
+                }));
+                nanogui::drawall();
+                EXPECT_GE(note->absolutePosition().y(), panel()->absolutePosition().y() + panel()->height());
+                EXPECT_LE(note->absolutePosition().y() + note->height(), height);
+                EXPECT_LE(note->absolutePosition().x() + note->width(), gallery->screen->width());
+            }
+        });
+    }
+    EXPECT_EQ(cut, healthy);
 }
 
 TEST_F(GalleryOnline, ClosingTheWindowDuringAListingEndsItAtTheNextEntry) {

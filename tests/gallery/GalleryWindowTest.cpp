@@ -166,6 +166,43 @@ TEST_F(GalleryWindow, ThePresetsButtonListsTheDesktopProgramsPresets) {
     });
 }
 
+// A toolbar click only asks for its work, which runs at the next turn of the
+// loop: a page rebuilt inside the click would be one the toolkit still reads.
+TEST_F(GalleryWindow, EveryToolbarButtonOnlyQueuesItsWork) {
+    folder("app/Presets");  // so that every button is there
+    quillane::test::writeFile(sandbox.settingsFile(),
+                              "<Key Name=\"Quillane\">\n<Value Name=\"ProgramPath\" Type=\"2\">" +
+                                  sandbox.dir.file("app/tool") + "</Value>\n");
+    const std::string looks = folder("looks");
+    writeCube(looks + "/a.cube", 2, 1, 1, 1);
+    nfd::ScopedAnswerer dialog([](const nfd::DialogRequest&) { return nfd::DialogAnswer{NFD_CANCEL, "", ""}; });
+    const struct {
+        int button;
+        bool shift;
+    } clicks[] = {{0, false}, {1, false}, {2, false}, {3, false}, {3, true}, {4, false}, {5, false}};
+    run(looks + "/a.cube", [&] {
+        for (const auto& c : clicks) {
+            SCOPED_TRACE(testing::Message() << "button " << c.button << (c.shift ? " with Shift" : ""));
+            LutButton* button = gallery->toolbarButtons[c.button];
+            ASSERT_NE(button, nullptr);
+            ASSERT_TRUE(button->enabled());
+            if (c.shift) key(GLFW_KEY_LEFT_SHIFT, GLFW_PRESS);
+            const unsigned page = gallery->pageNumber;
+            const Vector2i p = button->absolutePosition() + button->size() / 2;
+            gallery->screen->cursorPosCallbackEvent(p.x() + 1, p.y() + 2);
+            gallery->screen->mouseButtonCallbackEvent(GLFW_MOUSE_BUTTON_LEFT, GLFW_PRESS, 0);
+            gallery->screen->mouseButtonCallbackEvent(GLFW_MOUSE_BUTTON_LEFT, GLFW_RELEASE, 0);
+            EXPECT_EQ(gallery->pageNumber, page);
+            EXPECT_TRUE(gallery->screen->hasDeferred());
+            gallery->runEventWork();
+            if (c.shift) key(GLFW_KEY_LEFT_SHIFT, GLFW_RELEASE);
+        }
+        // The account button's work came: its form below the toolbar.
+        ASSERT_EQ(gallery->window->childCount(), 2);
+        EXPECT_TRUE(views().empty());
+    });
+}
+
 // The current LUT is picked by its whole file name: not the folder, the other
 // file type or the longer name that share its stem.
 TEST_F(GalleryWindow, TheCurrentLutPicksOnlyItsOwnItem) {

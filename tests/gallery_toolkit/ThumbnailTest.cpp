@@ -74,23 +74,25 @@ TEST_F(GalleryToolkitTest, ThumbnailFollowsWindowAndDrawsPictureFrameAndMark) {
     EXPECT_GE(plain->size().minCoeff(), 0);
 }
 
-// Views share one image program and may share their mark: removing some of
-// them leaves the others drawing their picture and mark.
-TEST_F(GalleryToolkitTest, ViewsThatShareTheProgramAndTheMarkOutliveEachOther) {
+// Views of one context share one image program, and may share their picture
+// and mark: removing some of them leaves the others drawing both.
+TEST_F(GalleryToolkitTest, ViewsThatShareTheProgramPictureAndMarkOutliveEachOther) {
     removeTrailingChildren(window, 1);
     auto* panel = new LutScrollPanel(window);
     auto* grid = new Widget(panel);
     grid->setLayout(new GridLayout(Orientation::Horizontal, 3, Alignment::Middle, 3, 3));
     const auto mark = std::make_shared<const GlTexture>(solidTexture(256, 256, {255, 0, 0, 255}));
+    const auto picture = std::make_shared<const GlTexture>(solidTexture(512, 288, {0, 200, 0, 255}));
     std::vector<LutImageView*> views;
     for (int i = 0; i < 3; ++i) {
         auto* cell = new Widget(grid);
         cell->setLayout(new BoxLayout(Orientation::Vertical, Alignment::Fill, 0, 0));
-        auto* view = new LutImageView(cell, solidTexture(512, 288, {0, 200, 0, 255}).release(), mark,
-                                      "item" + std::to_string(i), 1, false);
+        auto* view = new LutImageView(cell, picture, mark, "item" + std::to_string(i), 1, false);
         view->mFavorite = true;
         views.push_back(view);
     }
+    EXPECT_NE(views[0]->imageProgram(), 0u);
+    EXPECT_EQ(views[0]->imageProgram(), views[2]->imageProgram());
     screen->performLayout();
     drawall();
     grid->removeChild(0);

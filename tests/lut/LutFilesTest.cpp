@@ -273,7 +273,9 @@ TEST(LutFiles, ACubeWithA1DPartIsRefusedAndTheReasonCanBeAsked) {
     }
     // Only a .cube can hold a 1D part.
     EXPECT_EQ(lutFileRefusal(write(dir, "one.3dl", "LUT_1D_SIZE 2\n")).why, R::NoMeshLine);
-    EXPECT_EQ(lutFileRefusal(dir.file("missing.cube")).why, R::NoSuchFile);
+    const LutFileRefusal missing = lutFileRefusal(dir.file("missing.cube"));
+    EXPECT_EQ(missing.why, R::Unread);
+    EXPECT_EQ(missing.file.problem, FileReadProblem::NoSuchFile);
 }
 
 // A file cut short is refused, whatever line it stops at, and the reason

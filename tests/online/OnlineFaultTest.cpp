@@ -3,9 +3,16 @@
 #include "OnlineServiceFixture.h"
 #include "ProcessTools.h"
 
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
+#include <sstream>
 
 namespace {
 
@@ -218,6 +225,20 @@ TEST_F(OnlineServiceTest, CachedPresetsAndIconsHoldNoMoreThanTheirBytes) {
     }
 }
 
+// A cached LUT counts the bytes of its nodes (four floats each), so that the LUT cache's
+// budget bounds the memory it takes.
+TEST_F(OnlineServiceTest, ACachedLutCountsTheBytesOfItsNodes) {
+    for (const int n : {5, 17}) {
+        SCOPED_TRACE(n);
+        OnlineAPI::clearCash();
+        service.setControl(nlohmann::json{{"lutSize", n}}.dump());
+        ASSERT_EQ(api.downloadLut(3).getDimSize(), n);
+        const std::size_t nodeBytes = std::size_t(n) * n * n * 4 * sizeof(float);
+        EXPECT_GE(OnlineAPI::cachedBytes(), nodeBytes);
+        EXPECT_LT(OnlineAPI::cachedBytes(), nodeBytes + 1024);
+    }
+}
+
 // Each cache keeps within its byte budget, the least recently used entry leaving first.
 TEST_F(OnlineServiceTest, CachesStayWithinTheirByteBudgets) {
     // The largest LUT a reply may carry fits its cache; the three take 256 MiB in all.
@@ -304,4 +325,57 @@ TEST_F(OnlineServiceTest, ALutAndItsPresetArriveTogetherOrNotAtAll) {
         EXPECT_EQ(presetAsked, c.presetAsked);
         service.clearLog();
     }
+}
+
+// A test that crashes while its fake service runs: the pipe it wrote its output to (as a
+// test runner gives one) reaches its end at once, and the service ends soon after.
+TEST(FakeServiceHarness, ACrashedTestLeavesNeitherItsPipeHeldNorItsServiceRunning) {
+    int output[2];
+    ASSERT_EQ(::pipe(output), 0);
+    const pid_t test = ::fork();
+    if (test == 0) {
+        ::close(output[0]);
+        ::dup2(output[1], 1);
+        ::dup2(output[1], 2);
+        quillane::test::FakeService service;
+        // Whether the service has the pipe open, by its descriptors' names.
+        struct stat pipeInfo {};
+        ::fstat(output[1], &pipeInfo);
+        const std::string pipeName = "pipe:[" + std::to_string(pipeInfo.st_ino) + "]";
+        int held = 0;
+        std::error_code error;
+        for (const auto& fd :
+             std::filesystem::directory_iterator("/proc/" + std::to_string(service.pid()) + "/fd", error))
+            held += std::filesystem::read_symlink(fd.path(), error).string() == pipeName;
+        const std::string said = std::to_string(service.pid()) + " " + std::to_string(held) + "\n";
+        if (::write(output[1], said.data(), said.size()) < 0) ::_exit(1);
+        ::raise(SIGKILL);  // no destructor runs
+    }
+    ::close(output[1]);
+    std::string said;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(40);  // start-up included
+    bool ended = false;
+    while (!ended && std::chrono::steady_clock::now() < deadline) {
+        pollfd readable{output[0], POLLIN, 0};
+        if (::poll(&readable, 1, 100) <= 0) continue;
+        char chunk[256];
+        const ssize_t got = ::read(output[0], chunk, sizeof chunk);
+        ended = got <= 0;
+        if (got > 0) said.append(chunk, got);
+    }
+    ::close(output[0]);
+    EXPECT_EQ(quillane::test::exitStatus(test), 100 + SIGKILL);
+    EXPECT_TRUE(ended) << "the pipe is still held";
+    long service = 0, held = -1;
+    std::istringstream(said) >> service >> held;
+    ASSERT_GT(service, 0) << said;
+    EXPECT_EQ(held, 0) << "descriptors of the service on the test's pipe";
+    // Gone, or a zombie whose new parent does not reap it.
+    const auto running = [service] {
+        std::ifstream stat("/proc/" + std::to_string(service) + "/stat");
+        std::string pid, name, state;
+        return stat >> pid >> name >> state && state != "Z";
+    };
+    EXPECT_TRUE(quillane::test::waitUntil([&] { return !running(); }, std::chrono::seconds(5)));
+    if (running()) ::kill(static_cast<pid_t>(service), SIGKILL);
 }

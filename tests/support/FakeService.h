@@ -2,6 +2,9 @@
 // Starts tests/support/fake_service.py (a stand-in for the online LUT library, HTTPS on
 // 127.0.0.1 with a certificate made for the occasion; its behaviour is set with
 // setControl) once it accepts connections, and stops it when the object goes.
+// A test that crashes leaves no service behind: the service ends with the process that
+// started it, and holds none of that process's descriptors (a test runner waits for the
+// end of the output pipes it gave the test).
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -35,15 +38,19 @@ public:
             if (std::getenv(proxy) != nullptr) ::setenv("no_proxy", "127.0.0.1,localhost", 1);
         std::string script = std::string(QUILLANE_SOURCE_DIR) + "/tests/support/fake_service.py";
         std::string dir = dir_.path().string();
-        std::vector<std::string> args = {"python3", script, "--dir", dir, "--san", san};
+        std::vector<std::string> args = {"python3", script,  "--dir",   dir,
+                                         "--san",   san,     "--parent", std::to_string(::getpid())};
         std::vector<char*> argv;
         for (auto& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
 
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
         posix_spawn_file_actions_addopen(&actions, 2, dir_.file("stderr.log").c_str(),
                                          O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_adddup2(&actions, 2, 1);
+        posix_spawn_file_actions_addclosefrom_np(&actions, 3);
         int failed = posix_spawnp(&pid_, "python3", &actions, nullptr, argv.data(), environ);
         posix_spawn_file_actions_destroy(&actions);
         if (failed != 0) throw std::runtime_error("cannot start python3");
@@ -71,6 +78,7 @@ public:
     FakeService& operator=(const FakeService&) = delete;
 
     const std::string& url() const { return url_; }
+    pid_t pid() const { return pid_; }
     std::string caFile() const { return dir_.file("cert.pem"); }
     std::string logFile() const { return dir_.file("requests.jsonl"); }
 

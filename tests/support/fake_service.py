@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """A stand-in for the online LUT library, for tests: HTTPS on 127.0.0.1.
 
-    fake_service.py --dir DIR [--san SAN]
+    fake_service.py --dir DIR [--san SAN] [--parent PID]
 
 Makes DIR/cert.pem (self-signed for SAN), binds a free port and writes it to DIR/port once it
 accepts connections. Every request is appended to DIR/requests.jsonl before the reply: method,
@@ -19,6 +19,9 @@ DIR/control.json, read afresh on every request (write it whole, then rename), st
   reply: stall (silence for a minute), slow (the usual reply after `seconds`, default 1),
   truncate (full length announced, half sent), garbage, status (normal body, HTTP `status`),
   endless (no length, bytes until the client hangs up), size (exactly `size` bytes).
+
+With --parent it ends once process PID is gone (a test that crashed), within a fifth of a
+second.
 
 Favourite changes the service accepted are kept per e-mail in DIR/favorites.json
 ({email: {lutid: "1" or "0"}}) and override the "favorite" member of that user's listings.
@@ -287,11 +290,21 @@ class Handler(BaseHTTPRequestHandler):
             pass
 
 
+def end_with_parent(parent):
+    # Once the parent is gone this process belongs to another one.
+    while os.getppid() == parent:
+        time.sleep(0.2)
+    os._exit(0)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--dir", required=True)
     parser.add_argument("--san", default="IP:127.0.0.1,DNS:localhost")
+    parser.add_argument("--parent", type=int, default=0)
     args = parser.parse_args()
+    if args.parent:
+        threading.Thread(target=end_with_parent, args=(args.parent,), daemon=True).start()
     cert = os.path.join(args.dir, "cert.pem")
     key = os.path.join(args.dir, "key.pem")
     subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes",
