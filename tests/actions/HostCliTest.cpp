@@ -515,7 +515,9 @@ TEST_F(ActionsHostCli, ServiceTextReachesTheLinesForPeopleEscaped) {
                                                                      "LUT: Cannot download the LUT " + hostile),
                   std::string::npos)
             << run.out;
-        if (sent) EXPECT_NE(readFile(project).find(nlohmann::json(raw).dump()), std::string::npos);
+        if (sent) {
+            EXPECT_NE(readFile(project).find(nlohmann::json(raw).dump()), std::string::npos);
+        }
     }
 }
 

@@ -260,8 +260,9 @@ TEST(LutApply, IdentityEdgesAndRange) {
         for (std::size_t k = 0; k < ramp.size(); k += 3) {
             EXPECT_NEAR(out[k], rampFloat[k], 1e-5f) << lo << ".." << hi << " " << int(ramp[k]);
             EXPECT_NEAR(outFloat[k], rampFloat[k], 1e-5f) << lo << ".." << hi << " " << int(ramp[k]);
-            if (rampFloat[k + 1] >= lo && rampFloat[k + 1] <= hi)  // the other channel, where it is in the range
+            if (rampFloat[k + 1] >= lo && rampFloat[k + 1] <= hi) {  // the other channel, where it is in the range
                 EXPECT_NEAR(out[k + 1], rampFloat[k + 1], 1e-5f) << lo << ".." << hi << " " << int(ramp[k]);
+            }
         }
         ASSERT_GT(pixels, 20);
     }
