@@ -3,6 +3,7 @@
 
 #include <nanogui/layout.h>
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace nanogui {
@@ -54,8 +55,9 @@ void LutScrollPanel::draw(NVGcontext* ctx) {
     // The panel takes its height from the native window on every frame.
     Window* win = window();
     if (auto* screen = dynamic_cast<Screen*>(win->parent()); screen && screen->glfwWindow()) {
-        setHeight(heightInWindow(ctx));
-        placeFollowers(ctx);  // the window's height may have changed since the last layout
+        const int height = heightInWindow(ctx);
+        setHeight(height);
+        placeFollowers(height);  // the window's height may have changed since the last layout
     }
 
     Widget* child = mChildren[0];
@@ -102,7 +104,8 @@ int LutScrollPanel::heightInWindow(NVGcontext* ctx) {
     int below = 0;
     for (const Widget* follower : followers())
         below += columnSpacing() + (follower->fixedHeight() ? follower->fixedHeight() : follower->preferredSize(ctx).y());
-    return panelHeightForWindow(winH) - below;
+    // A note taller than the window leaves the panel no room, not a negative one.
+    return std::max(0, panelHeightForWindow(winH) - below);
 }
 
 std::vector<Widget*> LutScrollPanel::followers() const {
@@ -121,8 +124,8 @@ int LutScrollPanel::columnSpacing() const {
     return box ? box->spacing() : 0;
 }
 
-void LutScrollPanel::placeFollowers(NVGcontext* ctx) {
-    int y = mPos.y() + heightInWindow(ctx) + columnSpacing();
+void LutScrollPanel::placeFollowers(int panelHeight) {
+    int y = mPos.y() + panelHeight + columnSpacing();
     for (Widget* follower : followers()) {
         follower->setPosition(Vector2i(follower->position().x(), y));
         y += follower->height() + columnSpacing();
@@ -132,7 +135,7 @@ void LutScrollPanel::placeFollowers(NVGcontext* ctx) {
 void LutColumnLayout::performLayout(NVGcontext* ctx, Widget* widget) const {
     BoxLayout::performLayout(ctx, widget);
     for (Widget* child : widget->children())
-        if (auto* panel = dynamic_cast<LutScrollPanel*>(child)) panel->placeFollowers(ctx);
+        if (auto* panel = dynamic_cast<LutScrollPanel*>(child)) panel->placeFollowers(panel->heightInWindow(ctx));
 }
 
 bool LutScrollPanel::scrollToCurrent() {

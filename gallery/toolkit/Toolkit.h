@@ -117,9 +117,9 @@ public:
     // The height the panel draws at: the native window's less a ninth, less
     // the room of the widgets that follow it in its parent's column.
     int heightInWindow(NVGcontext* ctx);
-    // Puts those widgets under that height (its layout height is its whole
-    // content's), in their order.
-    void placeFollowers(NVGcontext* ctx);
+    // Puts those widgets under the panel drawn panelHeight high (its layout
+    // height is its whole content's), in their order.
+    void placeFollowers(int panelHeight);
 
 private:
     std::vector<Widget*> followers() const;
