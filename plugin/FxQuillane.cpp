@@ -1,7 +1,6 @@
 #include "plugin/FxQuillane.h"
 
 #include <algorithm>
-#include <cfloat>
 #include <cmath>
 #include <cstring>
 #include <iostream>
@@ -40,7 +39,7 @@ private:
 
 // A stored range bound as float, or false when it is not a finite float.
 bool narrowRange(double stored, float* range) {
-    if (!std::isfinite(stored) || std::fabs(stored) > FLT_MAX) return false;
+    if (!floatHoldsRangeBound(stored)) return false;
     *range = static_cast<float>(stored);
     return true;
 }

@@ -14,28 +14,11 @@
 #include "lut/LutFile.h"
 #include "platform/fxplug/FxPlug.h"
 #include "plugin/FxQuillaneInspection.h"
+#include "plugin/FxQuillaneParameters.h"
 
 class PluginBundle;
 class CIImage;        // the LUT as an image for the GPU filter
 class CIFxPlugCache;  // one Core Image context per OpenGL context
-
-// The parameter ids. They are stored in projects: never renumber.
-enum FxQuillaneParam : FxParameterId {
-    SelectLut = 1,
-    OpenQuillane = 2,
-    OpenGallery = 3,
-    ChooseFile = 4,
-    NextLut = 5,
-    PrevLut = 6,
-    LutData = 7,
-    LutDimSize = 8,
-    LutRange0 = 9,
-    LutRange1 = 10,
-    LutPreset = 11,
-    LutPresetSize = 12,
-    LutName = 13,
-    About = 14,
-};
 
 // The text parameter 1 shows while no LUT is chosen.
 inline const std::string kNoLutLoaded = "No LUT loaded";
