@@ -56,7 +56,7 @@ public:
 
     // Row views.
     void createButton(std::shared_ptr<NSView>* view, const PluginBundle& bundle, const std::string& name,
-                      void (FxQuillane::*onPress)());
+                      FxQuillaneParam button);
     void createLabel(std::shared_ptr<NSView>* view, const PluginBundle& bundle);
 
     // The LUT, its name and preset into the hidden parameters, then back.
@@ -68,14 +68,10 @@ public:
     // and the current LUT stays. False when it was not taken.
     bool takeLut(Lut lut, std::vector<char> preset, std::string name);
 
-    // Button actions.
-    void openLutGallery();
-    void choseFileLut();
-    void changeNextLut();
-    void changePrevLut();
-    void selectNextPrevLut(bool next);
-    void openAbout();
-    void openQuillane();
+    // Runs the action of a push button, however it was pressed (its row view,
+    // a parameter change, a test): first it forgets why the one before failed,
+    // so that a press never reports an earlier press's failure.
+    void runAction(FxQuillaneParam button);
     void checkLutMapping();
 
     // The instance's current LUT, name and preset, which the actions replace
@@ -98,6 +94,13 @@ public:
     static int lastPluginID();
 
 private:
+    // Button actions; runAction runs them.
+    void openLutGallery();
+    void choseFileLut();
+    void selectNextPrevLut(bool next);
+    void openAbout();
+    void openQuillane();
+
     // GPU seam (FxQuillaneRender.cpp): the context cache made at start-up,
     // and the LUT image rebuilt from _lut whenever loadLut replaces it.
     bool makeContextCache();
