@@ -174,7 +174,11 @@ bool replaceFileWhole(const std::string& path, const std::string& content, mode_
     }
     struct stat old {};
     const bool replacing = ::stat(target.c_str(), &old) == 0;
-    if (replacing && (old.st_mode & S_IWUSR) == 0) {
+    // A file this user may not write is not replaced, though the folder would
+    // let the rename through: that would take another user's file over. Root
+    // passes every access check, so a file with no owner write bit is refused
+    // too.
+    if (replacing && ((old.st_mode & S_IWUSR) == 0 || ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)) {
         if (error) *error = "it is read-only";
         return false;
     }

@@ -10,11 +10,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
-#include <memory>
 
 #include "desktop/FileDescriptor.h"
 #include "desktop/FileReplace.h"
 #include "desktop/boxer_osx.h"
+#include "lut/FileRead.h"
 #include "lut/LutFile.h"
 
 namespace {
@@ -151,58 +151,22 @@ LineResult lookupLine(const std::string& line, const std::string& quotedKey, std
     return LineResult::Found;
 }
 
-// The settings file's lines, one at a time, from a regular file only: a pipe
-// or a device at its name would block the read, or never end it, and is a
-// file that cannot be opened.
-class SettingsLines {
-public:
-    explicit SettingsLines(const std::string& path) {
-        FileRead read;
-        const int fd = openRegularFile(path, &read);
-        problem_ = read.problem == FileReadProblem::None ? std::string() : fileReadProblemText(read);
-        if (fd < 0) return;
-        file_.reset(::fdopen(fd, "rb"));
-        if (!file_) {
-            problem_ = std::string("it cannot be opened (") + std::strerror(errno) + ")";
-            ::close(fd);
-        }
-    }
-    ~SettingsLines() { std::free(buffer_); }
-    SettingsLines(const SettingsLines&) = delete;
-    SettingsLines& operator=(const SettingsLines&) = delete;
+// A settings file holds a handful of lines; one larger than this is not ours
+// and is not read.
+constexpr std::size_t kMaxSettingsBytes = 4 * 1024 * 1024;
 
-    bool isOpen() const { return file_ != nullptr; }
-    // Why it is not open.
-    const std::string& problem() const { return problem_; }
-    // The next line without its line feed; false at the end or on an error.
-    bool next(std::string& line) {
-        const ssize_t length = ::getline(&buffer_, &capacity_, file_.get());
-        if (length < 0) return false;
-        line.assign(buffer_, static_cast<std::size_t>(length));
-        if (!line.empty() && line.back() == '\n') line.pop_back();
-        return true;
-    }
-    bool failed() const { return std::ferror(file_.get()) != 0; }
-
-private:
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file_{nullptr, &std::fclose};
-    std::string problem_;
-    char* buffer_ = nullptr;
-    std::size_t capacity_ = 0;
-};
-
-// False, with the reason, when the file cannot be opened or read.
+// The settings file's lines, from a regular file only: a pipe or a device at
+// its name would block the read, or never end it, and is a file that cannot be
+// opened. False, with the reason, when the file cannot be opened or read.
 bool readLines(const std::string& path, std::vector<std::string>& lines, std::string* problem) {
-    SettingsLines in(path);
-    if (!in.isOpen()) {
-        *problem = in.problem();
+    std::string text;
+    const FileRead read = readRegularFile(path, kMaxSettingsBytes, &text);
+    if (read.problem != FileReadProblem::None) {
+        *problem = fileReadProblemText(read);
         return false;
     }
-    std::string line;
-    while (in.next(line)) lines.push_back(line);
-    if (!in.failed()) return true;
-    *problem = std::string("it cannot be read (") + std::strerror(errno) + ")";
-    return false;
+    lines = split(text, '\n');
+    return true;
 }
 
 // Several editor processes, their instances and the desktop application all
@@ -288,11 +252,11 @@ void createSettingsFile(const std::string& home) {
 enum class FileLookup { Missing, NoMatch, Found, Stop };
 
 FileLookup lookupInFile(const std::string& path, const std::string& key, std::string* value) {
-    SettingsLines in(path);
-    if (!in.isOpen()) return FileLookup::Missing;
+    std::vector<std::string> lines;
+    std::string problem;
+    if (!readLines(path, lines, &problem)) return FileLookup::Missing;
     const std::string quotedKey = "\"" + key + "\"";
-    std::string line;
-    while (in.next(line)) {
+    for (const std::string& line : lines) {
         const LineResult result = lookupLine(line, quotedKey, *value);
         if (result == LineResult::Found) return FileLookup::Found;
         if (result == LineResult::Stop) return FileLookup::Stop;

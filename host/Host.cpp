@@ -3,12 +3,13 @@
 #include <dlfcn.h>
 
 #include <algorithm>
-#include <cfloat>
 #include <cmath>
 #include <unordered_map>
 
 #include "host/Project.h"
+#include "lut/LutFile.h"
 #include "plugin/FxQuillaneInspection.h"
+#include "plugin/FxQuillaneParameters.h"
 
 namespace host {
 
@@ -283,7 +284,7 @@ namespace {
 
 // The bounds of the effect's LUT input range, which it holds as floats: a
 // bound no float holds would leave the instance without its LUT, silently.
-constexpr FxParameterId kRangeBounds[] = {9, 10};
+constexpr FxParameterId kRangeBounds[] = {LutRange0, LutRange1};
 
 // Why entry j of instance i cannot be taken, or empty when it can.
 std::string entryProblem(const std::vector<StoredValue>& values, std::size_t j,
@@ -297,9 +298,8 @@ std::string entryProblem(const std::vector<StoredValue>& values, std::size_t j,
     const double value = entry.value.doubleValue();
     const std::string named = "parameter entry " + std::to_string(j) + " (id " + std::to_string(entry.id) +
                               ", a bound of the LUT's input range) cannot be read: ";
-    if (!std::isfinite(value)) return named + "its value is not a finite number";
-    if (std::fabs(value) > FLT_MAX) return named + "its value is out of range";
-    return {};
+    if (floatHoldsRangeBound(value)) return {};
+    return named + (std::isfinite(value) ? "its value is out of range" : "its value is not a finite number");
 }
 
 }  // namespace

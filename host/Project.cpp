@@ -30,6 +30,10 @@ constexpr int kVersion = 1;
 // it is read, and a project that would be larger is not written.
 constexpr std::size_t kLargestLutBytes = std::size_t(kMaxFileDimSize) * kMaxFileDimSize * kMaxFileDimSize * 16;
 constexpr std::size_t kMaxProjectBytes = 2 * (2 * kLargestLutBytes);
+// The host nests a project four levels deep. Copying or writing out a value
+// nested much deeper would recurse as deep as the file goes, past the stack,
+// so a deeper file is refused before it is parsed.
+constexpr int kMaxProjectDepth = 64;
 
 // The members the host reads, in each kind of object; all others are kept.
 using MemberNames = std::initializer_list<const char*>;
@@ -171,6 +175,43 @@ NumberText doubleFromText(std::string_view text, double* value) {
     return NumberText::Read;
 }
 
+// Whether no array or object in the JSON text lies deeper than maxDepth;
+// brackets inside strings do not count.
+bool nestedAtMost(std::string_view text, int maxDepth) {
+    int depth = 0;
+    bool inString = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (inString) {
+            if (c == '\\')
+                ++i;
+            else if (c == '"')
+                inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > maxDepth) return false;
+        } else if (c == ']' || c == '}') {
+            --depth;
+        }
+    }
+    return true;
+}
+
+// A value from the file to quote in a line: short, whatever the file holds.
+std::string quotedBriefly(const json& value) {
+    constexpr std::size_t kLongest = 24;
+    if (value.is_object()) return "an object";
+    if (value.is_array()) return "a list";
+    if (!value.is_string() || value.get_ref<const std::string&>().size() <= kLongest)
+        return value.dump(-1, ' ', false, json::error_handler_t::replace);
+    // Cut where a character starts.
+    const std::string& whole = value.get_ref<const std::string&>();
+    std::size_t cut = kLongest;
+    while (cut > 0 && (static_cast<unsigned char>(whole[cut]) & 0xc0) == 0x80) --cut;
+    return json(whole.substr(0, cut)).dump(-1, ' ', false, json::error_handler_t::replace) + "...";
+}
+
 bool isValidUtf8(const std::string& text) {
     try {
         (void)json(text).dump();
@@ -284,8 +325,6 @@ std::string valueFromJson(const json& entry, StoredValue* stored) {
     double d = 0.0;
     if (value->is_number()) {
         d = value->get<double>();
-        // JSON has no infinity: this one was a number beyond the double's range.
-        if (std::isinf(d)) return "its value is out of range";
     } else if (!value->is_string()) {
         return "its value is not a number";
     } else if (const NumberText read = doubleFromText(value->get_ref<const std::string&>(), &d);
@@ -373,6 +412,11 @@ bool projectFromText(const std::string& text, const std::string& path,
         if (error) *error = path + " is not a project: it is empty";
         return false;
     }
+    if (!nestedAtMost(text, kMaxProjectDepth)) {
+        if (error) *error = path + " is not a project: it is nested deeper than " + std::to_string(kMaxProjectDepth) +
+                            " levels";
+        return false;
+    }
     const json document = json::parse(text, nullptr, false);
     if (document.is_discarded() || !document.is_object()) {
         if (error) *error = path + " is not a project (not JSON)";
@@ -388,7 +432,7 @@ bool projectFromText(const std::string& text, const std::string& path,
     const auto version = document.find("version");
     if (version != document.end() && !(version->is_number() && version->get<double>() <= kVersion)) {
         if (error)
-            *error = path + " is a project of version " + version->dump() + ", which this host cannot read (it reads " +
+            *error = path + " is a project of version " + quotedBriefly(*version) + ", which this host cannot read (it reads " +
                      std::to_string(kVersion) + ")";
         return false;
     }

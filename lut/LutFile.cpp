@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cfloat>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -161,6 +162,8 @@ bool sameValue(float a, float b) { return a == b || (a != a && b != b); }
 bool usableInputRange(float range0, float range1) {
     return std::isfinite(range0) && std::isfinite(range1) && range0 != range1;
 }
+
+bool floatHoldsRangeBound(double bound) { return std::isfinite(bound) && std::fabs(bound) <= FLT_MAX; }
 
 // One pass over the bytes gives what a header pass followed by a node pass
 // gives: the header (size, range) is the last one seen before the end of the

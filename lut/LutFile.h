@@ -61,6 +61,10 @@ Lut parse3dlText(std::string_view text, const std::string& path, std::string& pr
 // different (a reversed range is applied as it stands).
 bool usableInputRange(float range0, float range1);
 
+// Whether a float holds the stored bound of an input range: it is finite and
+// within the float's range (one beyond it would become an infinity).
+bool floatHoldsRangeBound(double bound);
+
 // Why the file at path gives no LUT when read as lutFromFile reads it (the
 // type by its name, double quotes removed); why = None when it gives one.
 LutFileRefusal lutFileRefusal(std::string path);

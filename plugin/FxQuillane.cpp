@@ -1,7 +1,6 @@
 #include "plugin/FxQuillane.h"
 
 #include <algorithm>
-#include <cfloat>
 #include <cmath>
 #include <cstring>
 #include <iostream>
@@ -40,7 +39,7 @@ private:
 
 // A stored range bound as float, or false when it is not a finite float.
 bool narrowRange(double stored, float* range) {
-    if (!std::isfinite(stored) || std::fabs(stored) > FLT_MAX) return false;
+    if (!floatHoldsRangeBound(stored)) return false;
     *range = static_cast<float>(stored);
     return true;
 }
@@ -129,15 +128,21 @@ bool FxQuillane::parameterChanged(FxParameterId parmId) {
             if (shown != shownName()) settings->setStringParameterValue(shownName(), SelectLut);
         }
     }
-    switch (parmId) {
+    if (isButton) runAction(static_cast<FxQuillaneParam>(parmId));
+    return true;
+}
+
+void FxQuillane::runAction(FxQuillaneParam button) {
+    _actionFailure.clear();
+    switch (button) {
     case OpenQuillane: openQuillane(); break;
     case OpenGallery: openLutGallery(); break;
     case ChooseFile: choseFileLut(); break;
-    case NextLut: changeNextLut(); break;
-    case PrevLut: changePrevLut(); break;
+    case NextLut: selectNextPrevLut(true); break;
+    case PrevLut: selectNextPrevLut(false); break;
+    case About: openAbout(); break;
     default: break;
     }
-    return true;
 }
 
 std::shared_ptr<NSView> FxQuillane::createViewForParm(FxParameterId parmId) {
@@ -145,29 +150,29 @@ std::shared_ptr<NSView> FxQuillane::createViewForParm(FxParameterId parmId) {
     std::shared_ptr<NSView> view;
     switch (parmId) {
     case SelectLut: createLabel(&view, bundle); break;
-    case OpenQuillane: createButton(&view, bundle, "FxQuillane::OpenQL", &FxQuillane::openQuillane); break;
-    case OpenGallery: createButton(&view, bundle, "FxQuillane::Open", &FxQuillane::openLutGallery); break;
-    case ChooseFile: createButton(&view, bundle, "FxQuillane::Chose", &FxQuillane::choseFileLut); break;
-    case NextLut: createButton(&view, bundle, "FxQuillane::Next", &FxQuillane::changeNextLut); break;
-    case PrevLut: createButton(&view, bundle, "FxQuillane::Prev", &FxQuillane::changePrevLut); break;
-    case About: createButton(&view, bundle, "FxQuillane::About", &FxQuillane::openAbout); break;
+    case OpenQuillane: createButton(&view, bundle, "FxQuillane::OpenQL", OpenQuillane); break;
+    case OpenGallery: createButton(&view, bundle, "FxQuillane::Open", OpenGallery); break;
+    case ChooseFile: createButton(&view, bundle, "FxQuillane::Chose", ChooseFile); break;
+    case NextLut: createButton(&view, bundle, "FxQuillane::Next", NextLut); break;
+    case PrevLut: createButton(&view, bundle, "FxQuillane::Prev", PrevLut); break;
+    case About: createButton(&view, bundle, "FxQuillane::About", About); break;
     default: break;
     }
     return view;
 }
 
 void FxQuillane::createButton(std::shared_ptr<NSView>* view, const PluginBundle& bundle, const std::string& name,
-                              void (FxQuillane::*onPress)()) {
+                              FxQuillaneParam button) {
     if (!view) return;
     auto row = std::make_shared<NSView>(NSMakeRect(0, 0, 120, 30));
     // 124 wide in a 120-wide row: the button reaches past the row's right edge.
-    auto button = std::make_shared<NSButton>(NSMakeRect(2, 2, 124, 24));
-    button->setTitle(bundle.localizedStringForKey(name));
-    button->setFontSize(kSmallSystemFontSize);
-    button->setBezelStyle(kBezelStyleRoundedRect);
-    button->setTarget(this);
-    button->setAction([this, onPress] { (this->*onPress)(); });
-    row->addSubview(button);
+    auto pushButton = std::make_shared<NSButton>(NSMakeRect(2, 2, 124, 24));
+    pushButton->setTitle(bundle.localizedStringForKey(name));
+    pushButton->setFontSize(kSmallSystemFontSize);
+    pushButton->setBezelStyle(kBezelStyleRoundedRect);
+    pushButton->setTarget(this);
+    pushButton->setAction([this, button] { runAction(button); });
+    row->addSubview(pushButton);
     *view = std::move(row);
 }
 

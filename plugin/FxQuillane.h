@@ -14,28 +14,11 @@
 #include "lut/LutFile.h"
 #include "platform/fxplug/FxPlug.h"
 #include "plugin/FxQuillaneInspection.h"
+#include "plugin/FxQuillaneParameters.h"
 
 class PluginBundle;
 class CIImage;        // the LUT as an image for the GPU filter
 class CIFxPlugCache;  // one Core Image context per OpenGL context
-
-// The parameter ids. They are stored in projects: never renumber.
-enum FxQuillaneParam : FxParameterId {
-    SelectLut = 1,
-    OpenQuillane = 2,
-    OpenGallery = 3,
-    ChooseFile = 4,
-    NextLut = 5,
-    PrevLut = 6,
-    LutData = 7,
-    LutDimSize = 8,
-    LutRange0 = 9,
-    LutRange1 = 10,
-    LutPreset = 11,
-    LutPresetSize = 12,
-    LutName = 13,
-    About = 14,
-};
 
 // The text parameter 1 shows while no LUT is chosen.
 inline const std::string kNoLutLoaded = "No LUT loaded";
@@ -73,7 +56,7 @@ public:
 
     // Row views.
     void createButton(std::shared_ptr<NSView>* view, const PluginBundle& bundle, const std::string& name,
-                      void (FxQuillane::*onPress)());
+                      FxQuillaneParam button);
     void createLabel(std::shared_ptr<NSView>* view, const PluginBundle& bundle);
 
     // The LUT, its name and preset into the hidden parameters, then back.
@@ -85,14 +68,10 @@ public:
     // and the current LUT stays. False when it was not taken.
     bool takeLut(Lut lut, std::vector<char> preset, std::string name);
 
-    // Button actions.
-    void openLutGallery();
-    void choseFileLut();
-    void changeNextLut();
-    void changePrevLut();
-    void selectNextPrevLut(bool next);
-    void openAbout();
-    void openQuillane();
+    // Runs the action of a push button, however it was pressed (its row view,
+    // a parameter change, a test): first it forgets why the one before failed,
+    // so that a press never reports an earlier press's failure.
+    void runAction(FxQuillaneParam button);
     void checkLutMapping();
 
     // The instance's current LUT, name and preset, which the actions replace
@@ -115,6 +94,13 @@ public:
     static int lastPluginID();
 
 private:
+    // Button actions; runAction runs them.
+    void openLutGallery();
+    void choseFileLut();
+    void selectNextPrevLut(bool next);
+    void openAbout();
+    void openQuillane();
+
     // GPU seam (FxQuillaneRender.cpp): the context cache made at start-up,
     // and the LUT image rebuilt from _lut whenever loadLut replaces it.
     bool makeContextCache();

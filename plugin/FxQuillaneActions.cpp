@@ -157,11 +157,7 @@ bool FxQuillane::takeLut(Lut lut, std::vector<char> preset, std::string name) {
     return true;
 }
 
-// Every action starts by clearing the reason the one before it failed, however
-// it is run (its button, a parameter change, a test), so a press never reports
-// an earlier press's failure.
 void FxQuillane::openLutGallery() {
-    _actionFailure.clear();
     // The thumbnails are graded from 8 bits a channel, at the lowest quality.
     const std::unique_ptr<FxBitmap> bitmap = frameOfLastRender(kFxDepth_UINT8, 0);
     if (!bitmap) {
@@ -188,7 +184,6 @@ void FxQuillane::openLutGallery() {
 }
 
 void FxQuillane::choseFileLut() {
-    _actionFailure.clear();
     std::string path;
     const nfdresult_t result = NFD_OpenDialog("3dl;cube;", nullptr, &path);
     if (result == NFD_CANCEL) return;
@@ -206,12 +201,7 @@ void FxQuillane::choseFileLut() {
     takeLut(std::move(lut), std::move(preset), path);
 }
 
-void FxQuillane::changeNextLut() { selectNextPrevLut(true); }
-
-void FxQuillane::changePrevLut() { selectNextPrevLut(false); }
-
 void FxQuillane::selectNextPrevLut(bool next) {
-    _actionFailure.clear();
     const LutLocation at = locate(_name);
     // Each way of finding nothing to step to keeps the LUT and says why.
     const std::string subject = _name.empty() ? "no LUT is chosen" : "the LUT " + _name;
@@ -321,7 +311,6 @@ void FxQuillane::selectNextPrevLut(bool next) {
 }
 
 void FxQuillane::openAbout() {
-    _actionFailure.clear();
     const std::string message = "Quillane Plug-in for Final Cut Pro version " + std::to_string(kPluginVersion) +
                                 "\nFor more info visit " + kMakerWebAddress;
     showBox(message.c_str(), "About", BoxStyle::Error, BoxButtons::OK);

@@ -33,7 +33,6 @@ std::string FxQuillane::exchangeFailure() const {
 }
 
 void FxQuillane::openQuillane() {
-    _actionFailure.clear();  // as every action does (FxQuillaneActions.cpp)
     const std::unique_ptr<FxBitmap> bitmap = frameOfLastRender(kFxDepth_FLOAT32, kFxQuality_HIGH);
     if (!bitmap) {
         _actionFailure = "there is no current frame to send";

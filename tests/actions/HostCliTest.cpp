@@ -325,9 +325,10 @@ TEST_F(ActionsHostCli, ADamagedProjectStopsTheLineAndKeepsEveryByte) {
 }
 
 // `open P save P` gives P back as it was: the members the host does not read
-// where they stood, and the file's mode. A project of a newer version is
-// refused and stays as it was; one without a bound of its input range takes
-// the range's default bound; a file larger than any project is refused unread.
+// where they stood, and the file's mode. A project of a newer version, or
+// nested deeper than any project, is refused and stays as it was; one without
+// a bound of its input range takes the range's default bound; a file larger
+// than any project is refused unread.
 TEST_F(ActionsHostCli, AProjectOpenedAndSavedKeepsWhatTheHostDoesNotRead) {
     const std::string dir = lutDir();
     {
@@ -353,13 +354,27 @@ TEST_F(ActionsHostCli, AProjectOpenedAndSavedKeepsWhatTheHostDoesNotRead) {
     ASSERT_EQ(::stat(project.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
 
-    const std::string newer = damaged(good, R"("version": 1)", "\"version\": 2");
-    writeFile(project, newer);
-    const HostRun refused = host("open '" + project + "' save '" + project + "'");
-    EXPECT_EQ(refused.status, 1);
-    EXPECT_EQ(refused.out, "quillane-host: open: " + project +
-                               " is a project of version 2, which this host cannot read (it reads 1)\n");
-    EXPECT_EQ(readFile(project), newer);
+    // Refused whole, in one short line, and left as it was. A file nested
+    // deeper than any project would take the host past its stack.
+    const std::string format = R"re(("format": "quillane-host-project",))re";
+    const std::string unreadable = ", which this host cannot read (it reads 1)\n";
+    const struct {
+        std::string text, says;
+    } refusals[] = {
+        {damaged(good, R"("version": 1)", "\"version\": 2"), " is a project of version 2" + unreadable},
+        {damaged(good, R"("version": 1)", "\"version\": \"" + std::string(100000, 'v') + "\""),
+         " is a project of version \"" + std::string(24, 'v') + "\"..." + unreadable},
+        {damaged(good, R"("version": 1)", "\"version\": {\"major\": [2]}"), " is a project of version an object" + unreadable},
+        {damaged(good, format, "$01 \"note\": " + std::string(100000, '[') + std::string(100000, ']') + ","),
+         " is not a project: it is nested deeper than 64 levels\n"},
+    };
+    for (const auto& r : refusals) {
+        writeFile(project, r.text);
+        const HostRun refused = host("open '" + project + "' save '" + project + "'");
+        EXPECT_EQ(refused.status, 1) << r.says;
+        EXPECT_EQ(refused.out, "quillane-host: open: " + project + r.says);
+        EXPECT_EQ(readFile(project), r.text) << r.says;
+    }
 
     const std::pair<const char*, const char*> absent[] = {{"9", "range 0x0p+0 0x1p+1\n"}, {"10", "range -0x1p-3 0x1p+0\n"}};
     for (const auto& [id, range] : absent) {

@@ -34,15 +34,15 @@ TEST_F(ActionsLocal, TheFirstEntryThatBeginsWithTheLeafIsTheCurrentPosition) {
     // and previous both give ab.cube itself, read again.
     choose(dir + "/" + stem);
     fx().lut() = Lut();
-    fx().changeNextLut();
+    fx().runAction(NextLut);
     EXPECT_EQ(fx().currentName(), dir + "/" + stem);
     EXPECT_FLOAT_EQ(firstRed(fx().currentLut()), 0.25f);
     EXPECT_TRUE(saved());
-    fx().changePrevLut();
+    fx().runAction(PrevLut);
     EXPECT_EQ(fx().currentName(), dir + "/" + stem);
     // Stepped to, ab.cube.old is still a file of the folder: next is ab.cube.
     choose(dir + "/" + stem + ".old");
-    fx().changeNextLut();
+    fx().runAction(NextLut);
     EXPECT_EQ(fx().currentName(), dir + "/" + stem);
     EXPECT_EQ(presetText(), "new");
 }
@@ -57,8 +57,8 @@ TEST_F(ActionsLocal, NothingHappensWithoutAFolderOrACurrentEntry) {
         SCOPED_TRACE(why);
         fx().name() = name;
         instance->clearCalls();
-        fx().changeNextLut();
-        fx().changePrevLut();
+        fx().runAction(NextLut);
+        fx().runAction(PrevLut);
         expectKept(name, 0.3f, "mine");
     };
     choose(dir + "/current.cube");
@@ -90,8 +90,8 @@ TEST_F(ActionsLocal, AFolderThatCannotBeReadChangesNothing) {
     if (child == 0) {
         if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(10);
         if (::opendir(dir.c_str()) != nullptr) ::_exit(11);  // readable all the same: proves nothing
-        fx().changeNextLut();
-        fx().changePrevLut();
+        fx().runAction(NextLut);
+        fx().runAction(PrevLut);
         const bool same = fx().currentName() == dir + "/a.cube" && firstRed(fx().currentLut()) == 0.1f;
         ::_exit(same && !saved() && boxes.boxes.empty() ? 0 : 12);
     }
@@ -147,8 +147,8 @@ TEST_F(ActionsLocal, AFolderWhoseOnlyOtherEntryIsNoLutKeepsTheCurrentLutAndSaysW
         boxes.boxes.clear();
         const std::string text = "Cannot read a LUT from the file " + bad + why + "\nThe current LUT is kept.";
 
-        fx().changeNextLut();
-        fx().changePrevLut();
+        fx().runAction(NextLut);
+        fx().runAction(PrevLut);
         expectKept(dir + "/good.cube", 0.3f, "kept");
         ASSERT_EQ(boxes.boxes.size(), 2u);
         EXPECT_EQ(boxes.boxes[0].messageText, "Error in Quillane Plug-in");
@@ -156,7 +156,7 @@ TEST_F(ActionsLocal, AFolderWhoseOnlyOtherEntryIsNoLutKeepsTheCurrentLutAndSaysW
         EXPECT_EQ(boxes.boxes[1].informativeText, text);
         // The file dialog's choice of it says the same.
         dialogAnswer = nfd::DialogAnswer{NFD_OKAY, bad, ""};
-        fx().choseFileLut();
+        fx().runAction(ChooseFile);
         expectKept(dir + "/good.cube", 0.3f, "kept");
         ASSERT_EQ(boxes.boxes.size(), 3u);
         EXPECT_EQ(boxes.boxes[2].informativeText, text);

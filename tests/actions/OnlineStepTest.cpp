@@ -55,7 +55,7 @@ TEST_F(ActionsOnline, TheStoredAccountSignsInAndTheNextLutArrivesWithItsPreset) 
     boxes.boxes.clear();
     service.clearLog();
 
-    fx().changeNextLut();
+    fx().runAction(NextLut);
     EXPECT_EQ(fx().currentName(), "Film/Cold");
     EXPECT_EQ(storedName(), "Film/Cold");
     EXPECT_EQ(fx().currentLut().getDimSize(), 3);
@@ -75,19 +75,19 @@ TEST_F(ActionsOnline, TheStoredAccountSignsInAndTheNextLutArrivesWithItsPreset) 
 
     // Previous twice: back to Warm, then around to the last LUT; folders and
     // links (negative ids) are not stepped to.
-    fx().changePrevLut();
+    fx().runAction(PrevLut);
     EXPECT_EQ(fx().currentName(), "Film/Warm");
     EXPECT_FLOAT_EQ(firstRed(fx().currentLut()), 11.0f / 255.0f);
-    fx().changePrevLut();
+    fx().runAction(PrevLut);
     EXPECT_EQ(fx().currentName(), "Film/Teal");
     EXPECT_EQ(presetText(), presetOf(13));
-    fx().changeNextLut();
+    fx().runAction(NextLut);
     EXPECT_EQ(fx().currentName(), "Film/Warm");
     EXPECT_TRUE(boxes.boxes.empty());
 }
 
 TEST_F(ActionsOnline, WithoutAnAccountTheRootListingIsUsedForAnEmptyName) {
-    fx().changeNextLut();
+    fx().runAction(NextLut);
     EXPECT_EQ(fx().currentName(), "Beta");  // the second entry: the empty leaf matches the first
     EXPECT_EQ(presetText(), presetOf(2));
     EXPECT_TRUE(service.requestsTo("/lutlogin.php").empty());
@@ -97,7 +97,7 @@ TEST_F(ActionsOnline, WithoutAnAccountTheRootListingIsUsedForAnEmptyName) {
     EXPECT_EQ(field(listing[0], "email"), "");
 
     fx().name().clear();
-    fx().changePrevLut();
+    fx().runAction(PrevLut);
     EXPECT_EQ(fx().currentName(), "Gamma");  // previous from the first wraps to the last
 }
 
@@ -108,8 +108,8 @@ TEST_F(ActionsOnline, AServiceThatCannotBeReachedChangesNothingAndSaysSo) {
     choose(dir + "/kept.cube");
     fx().name() = "Film/Warm";
     service.stop();  // it lists nothing
-    fx().changeNextLut();
-    fx().changePrevLut();
+    fx().runAction(NextLut);
+    fx().runAction(PrevLut);
     expectKept("Film/Warm", 0.5f, "kept preset");
     std::vector<std::string> texts;
     for (const auto& box : boxes.boxes)
@@ -136,7 +136,7 @@ TEST_F(ActionsOnline, AStalledRequestEndsTheStepWithinTwoRequestLimits) {
         fx().name() = "Big/L1";
         boxes.boxes.clear();
         const auto start = std::chrono::steady_clock::now();
-        fx().changeNextLut();
+        fx().runAction(NextLut);
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         EXPECT_LT(seconds, 3.0 * OnlineAPI::kTimeoutMs / 1000);  // a bound on a hang, not a timing target
         EXPECT_EQ(fx().currentName(), "Big/L1");
@@ -184,7 +184,7 @@ TEST_F(ActionsOnline, ASlowServiceWithoutLutsEndsTheStepWithinItsBudget) {
         boxes.boxes.clear();
         service.clearLog();
         const auto start = std::chrono::steady_clock::now();
-        fx().changeNextLut();
+        fx().runAction(NextLut);
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         EXPECT_LT(seconds, budgetSeconds + 1.0);  // asking all would take minutes
         EXPECT_EQ(fx().currentName(), "Big/L1");
@@ -205,7 +205,7 @@ TEST_F(ActionsOnline, ALutPastTheListingCapIsNotSteppedFrom) {
     service.setControl(json{{"listings", {{"Big", listing}}}}.dump());
     fx().name() = "Big/Last";
     testing::internal::CaptureStderr();
-    fx().changeNextLut();
+    fx().runAction(NextLut);
     testing::internal::GetCapturedStderr();
     EXPECT_EQ(fx().currentName(), "Big/Last");
     EXPECT_EQ(fx().actionFailure(), "the LUT Big/Last is not among the first 2000 entries of its online folder, "
@@ -240,7 +240,7 @@ TEST_F(ActionsOnline, AFailedPresetDownloadIsAFailedDelivery) {
         choose(dir + "/kept.cube");
         fx().name() = "Film/Warm";
         boxes.boxes.clear();
-        fx().changeNextLut();
+        fx().runAction(NextLut);
         std::vector<std::string> texts;  // the settings file's own box aside
         for (const auto& box : boxes.boxes)
             if (box.messageText != "getValueFromReg") texts.push_back(box.informativeText);
@@ -285,9 +285,9 @@ TEST_F(ActionsOnline, NextAndPreviousStepPastLutsTheServiceCannotSend) {
         SCOPED_TRACE(p.name);
         instance->clearCalls();
         if (p.next)
-            fx().changeNextLut();
+            fx().runAction(NextLut);
         else
-            fx().changePrevLut();
+            fx().runAction(PrevLut);
         EXPECT_EQ(fx().currentName(), p.name);
         EXPECT_FLOAT_EQ(firstRed(fx().currentLut()), p.id / 255.0f);
         EXPECT_EQ(presetText(), presetOf(p.id));
@@ -302,7 +302,7 @@ TEST_F(ActionsOnline, NextAndPreviousStepPastLutsTheServiceCannotSend) {
     OnlineAPI::clearCash();
     control({12, 13});
     instance->clearCalls();
-    fx().changeNextLut();
+    fx().runAction(NextLut);
     expectKept("Film/Warm", 11 / 255.0f, presetOf(11));
     EXPECT_EQ(boxTexts(), std::vector<std::string>{
                               "Cannot download the LUT Film/Cold from the online library: the service sent no "
@@ -316,8 +316,8 @@ TEST_F(ActionsOnline, LocalFilesNeverAskTheService) {
     writeCube(dir + "/look.cube.bak", 0.2f);
     for (const std::string current : {"LOOK.CUBE", "look.cube.bak"}) {
         choose(dir + "/" + current);
-        fx().changeNextLut();
-        fx().changePrevLut();
+        fx().runAction(NextLut);
+        fx().runAction(PrevLut);
     }
     EXPECT_EQ(service.requestCount(), 0u);
     EXPECT_TRUE(boxes.boxes.empty());

@@ -455,6 +455,25 @@ TEST_F(SettingsTest, APipeAtTheSettingsFileIsAFileThatCannotBeOpenedAndNeverBloc
     EXPECT_TRUE(std::filesystem::is_fifo(sandbox.settingsFile()));
 }
 
+// A settings file far larger than any we write is not ours: it is a file that
+// cannot be opened, read for no value and left as it was.
+TEST_F(SettingsTest, ASettingsFileLargerThanAnyOursIsAFileThatCannotBeOpened) {
+    const std::string huge = settingsWith("<Comment text=\"" + std::string(5 << 20, 'x') +
+                                          "\"/>\n<Value Name=\"FavoriteLUTFolder\" Type=\"2\">/looks</Value>\n");
+    writeFile(sandbox.settingsFile(), huge);
+    const ChildOutcome child = inChildCollectingErrors([&] {
+        const bool empty = getValueFromReg("FavoriteLUTFolder", false).empty();
+        setValuesInReg({{"FavoriteLUTFolder", "/other"}});
+        const bool boxed = boxes.boxes.size() == 1 && boxes.boxes[0].messageText == "getValueFromReg" &&
+                           boxes.boxes[0].informativeText == "Error opening file " + sandbox.settingsFile();
+        return empty && boxed ? 0 : 1;
+    });
+    EXPECT_EQ(child.status, 0) << child.err;
+    EXPECT_EQ(child.err, "Quillane: the settings file " + sandbox.settingsFile() +
+                             " was not saved: it is larger than any such file\n");
+    EXPECT_TRUE(readFile(sandbox.settingsFile()) == huge);
+}
+
 TEST_F(SettingsTest, WithoutHomeNothingIsTouched) {
     ScopedEnv noHome("HOME", std::nullopt);
     EXPECT_EQ(getValueFromReg("email", true), "");

@@ -153,7 +153,7 @@ TEST(ProjectSave, AFailedSaveKeepsTheProjectAndNamesTheFileAndTheReason) {
 }
 
 // A save changes the content only: the mode, owner and group stay. A file its
-// owner may not write is refused, as editors do.
+// owner, or the user saving, may not write is refused, as editors do.
 TEST(ProjectSave, ASaveKeepsTheFilesPermissionsAndRefusesAReadOnlyFile) {
     TempDir dir;
     const std::string path = dir.file("project.json");
@@ -183,6 +183,30 @@ TEST(ProjectSave, ASaveKeepsTheFilesPermissionsAndRefusesAReadOnlyFile) {
         EXPECT_EQ(ownershipOf(path).mode, mode);
     }
     EXPECT_EQ(entriesOf(dir.path()), std::set<std::string>{"project.json"});
+
+    // Another user who may write the folder but not the file does not take
+    // the file over; one who may write the file saves it. Only root can be
+    // that other user here.
+    if (::geteuid() != 0) GTEST_SKIP() << "not root: no other user to save as";
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0777), 0);
+    const struct {
+        unsigned mode;
+        int status;
+    } others[] = {{0644, 1}, {0666, 0}};
+    for (const auto& o : others) {
+        ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
+        ASSERT_TRUE(host::writeProjectFile(path, version(0, 2), nullptr));
+        ASSERT_EQ(::chmod(path.c_str(), o.mode), 0);
+        const int status = inChild([&] {
+            if (::setgid(65534) != 0 || ::setuid(65534) != 0) return 3;
+            std::string error;
+            if (host::writeProjectFile(path, version(0, 5), &error)) return 0;
+            return error == "cannot save the project " + path + ": it is read-only" ? 1 : 2;
+        });
+        EXPECT_EQ(status, o.status) << std::oct << o.mode;
+        EXPECT_TRUE(readFile(path) == host::projectText(version(0, o.status == 0 ? 5 : 2))) << std::oct << o.mode;
+        if (o.status != 0) EXPECT_EQ(ownershipOf(path).uid, 0u) << std::oct << o.mode;
+    }
 }
 
 // A save clears the temporary files that killed saves left beside the project
