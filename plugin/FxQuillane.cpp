@@ -138,8 +138,8 @@ void FxQuillane::runAction(FxQuillaneParam button) {
     case OpenQuillane: openQuillane(); break;
     case OpenGallery: openLutGallery(); break;
     case ChooseFile: choseFileLut(); break;
-    case NextLut: selectNextPrevLut(true); break;
-    case PrevLut: selectNextPrevLut(false); break;
+    case NextLut: changeNextLut(); break;
+    case PrevLut: changePrevLut(); break;
     case About: openAbout(); break;
     default: break;
     }

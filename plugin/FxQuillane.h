@@ -97,6 +97,8 @@ private:
     // Button actions; runAction runs them.
     void openLutGallery();
     void choseFileLut();
+    void changeNextLut();
+    void changePrevLut();
     void selectNextPrevLut(bool next);
     void openAbout();
     void openQuillane();

@@ -201,6 +201,10 @@ void FxQuillane::choseFileLut() {
     takeLut(std::move(lut), std::move(preset), path);
 }
 
+void FxQuillane::changeNextLut() { selectNextPrevLut(true); }
+
+void FxQuillane::changePrevLut() { selectNextPrevLut(false); }
+
 void FxQuillane::selectNextPrevLut(bool next) {
     const LutLocation at = locate(_name);
     // Each way of finding nothing to step to keeps the LUT and says why.
