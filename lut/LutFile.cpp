@@ -438,13 +438,18 @@ std::vector<char> decodeBase64(std::string_view text) {
     return out;
 }
 
+namespace {
+// Names of files are matched without regard to case (ASCII).
+std::string lowerAscii(std::string t) {
+    for (char& c : t)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return t;
+}
+}  // namespace
+
 bool ends_with(std::string s, std::string suffix) {
-    auto lower = [](std::string& t) {
-        for (char& c : t)
-            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    };
-    lower(s);
-    lower(suffix);
+    s = lowerAscii(std::move(s));
+    suffix = lowerAscii(std::move(suffix));
     if (suffix.size() > s.size()) return false;
     return s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
@@ -467,7 +472,8 @@ void forEachPiece(std::string_view s, char delimiter, Piece piece) {
 bool hasLutFileSuffix(const std::string& name) { return ends_with(name, ".cube") || ends_with(name, ".3dl"); }
 
 bool holdsLutFileName(const std::string& name) {
-    return name.find(".cube") != std::string::npos || name.find(".3dl") != std::string::npos;
+    const std::string lower = lowerAscii(name);
+    return lower.find(".cube") != std::string::npos || lower.find(".3dl") != std::string::npos;
 }
 
 std::vector<std::string> split(const std::string& s, char delimiter) {

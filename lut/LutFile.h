@@ -80,7 +80,7 @@ std::vector<char> decodeBase64(std::string_view text);
 bool ends_with(std::string s, std::string suffix);
 // The two rules of LUT file names: a name that ends in ".cube" or ".3dl"
 // (any case) names a LUT file wherever it is met; a folder listing offers
-// every name that holds ".cube" or ".3dl" anywhere, in that case.
+// every name that holds ".cube" or ".3dl" anywhere, in any case.
 bool hasLutFileSuffix(const std::string& name);
 bool holdsLutFileName(const std::string& name);
 // Pieces between delimiters, as successive std::getline reads give them: empty

@@ -661,8 +661,9 @@ TEST(LutFiles, Base64AndStringHelpers) {
     EXPECT_TRUE(ends_with("/a/LOOK.3DL", ".3dl") && ends_with("x", ""));
     EXPECT_FALSE(ends_with("3dl", ".3dl") || ends_with("a.cube", ".3dl"));
     // A LUT file by its suffix in any case; a listing offers names that hold one, in lower case.
-    EXPECT_TRUE(hasLutFileSuffix("/a/LOOK.CUBE") && hasLutFileSuffix("x.3Dl") && holdsLutFileName("x.cube.bak"));
-    EXPECT_FALSE(hasLutFileSuffix("x.cube.bak") || hasLutFileSuffix("cube") || holdsLutFileName("X.CUBE"));
+    EXPECT_TRUE(hasLutFileSuffix("/a/LOOK.CUBE") && hasLutFileSuffix("x.3Dl") && holdsLutFileName("x.cube.bak") &&
+                holdsLutFileName("X.CUBE.BAK"));
+    EXPECT_FALSE(hasLutFileSuffix("x.cube.bak") || hasLutFileSuffix("cube") || holdsLutFileName("cube"));
 
     using V = std::vector<std::string>;
     EXPECT_EQ(split("a  b", ' '), (V{"a", "", "b"}));
