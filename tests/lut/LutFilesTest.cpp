@@ -2,11 +2,13 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -118,8 +120,25 @@ TEST(LutFiles, CubeDataLineRules) {
 // Each way other tools spell a file, .cube and .3dl alike: a row either
 // gives exactly the nodes and range of the plainly written file, or is
 // refused with the reason it must give.
+// A decimal-comma LC_NUMERIC (as a toolkit sets from a German environment)
+// while it lives; "C" again after.
+class CommaDecimalNumbers {
+public:
+    explicit CommaDecimalNumbers(const TempDir& dir) {
+        const std::string made = "localedef -i de_DE -f UTF-8 '" + dir.file("de_DE.UTF-8") + "' 2>&1";
+        EXPECT_EQ(0, std::system(made.c_str())) << "localedef (package locales) makes the comma locale";
+        ::setenv("LOCPATH", dir.path().c_str(), 1);
+        const bool set = std::setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr;
+        EXPECT_TRUE(set && std::string(std::localeconv()->decimal_point) == ",");
+    }
+    ~CommaDecimalNumbers() {
+        std::setlocale(LC_NUMERIC, "C");
+        ::unsetenv("LOCPATH");
+    }
+};
+
 TEST(LutFiles, SpellingsReadAsThePlainFileOrAreRefusedWithTheirReason) {
-    TempDir dir;
+    TempDir dir, localeDir;
     // The plain .cube: 2 nodes per axis over -0.125 .. 1.125.
     const char* values[8][3] = {{"0", "0", "0.125"},   {"0.75", "0", "0.125"},   {"0", "0.5", "0.125"},
                                 {"0.75", "0.5", "0.125"}, {"0", "0", "1"},         {"0.75", "0", "1"},
@@ -157,6 +176,7 @@ TEST(LutFiles, SpellingsReadAsThePlainFileOrAreRefusedWithTheirReason) {
         R why = R::None;
         float lo = -0.125f, hi = 1.125f;  // the range a file read must give
         long long notDataLine = 0;         // for a short file: the line it must name
+        bool commaLocale = false;          // read with a decimal-comma LC_NUMERIC
     };
     const std::vector<Row> rows = {
         {"the plain .cube", "c", size + range + data(" ")},
@@ -180,6 +200,9 @@ TEST(LutFiles, SpellingsReadAsThePlainFileOrAreRefusedWithTheirReason) {
         {"a 1D range without a 1D part", "c", size + "LUT_1D_INPUT_RANGE 0 1\n" + data(" "), R::OneDimensionalRange},
         {"a data line of four values", "c", size + range + "0 0 0.125\n0 0 0 0\n", R::ShortOfDataLines, 0, 0, 4},
         {"a decimal comma", "c", size + range + "#\n0 0 0,125\n", R::ShortOfDataLines, 0, 0, 4},
+        {"points, exponents and long values under a decimal-comma locale", "c",
+         size + "DOMAIN_MIN 0 0 0\nDOMAIN_MAX 1.5 1.5 1.5\n" + range + data(" ", "", "\n", "%.8e"), R::None, -0.125f,
+         1.125f, 0, true},
         {"the plain .3dl", "3", mesh6 + "\n" + threeDlData(" ", "", "\n"), R::None, 0, 1},
         {".3dl parted by tabs", "3", "3DMESH\nmesh 6 10\n0\t64\t128\t256\t512\t1023\n" + threeDlData("\t", "", "\n"),
          R::None, 0, 1},
@@ -198,8 +221,11 @@ TEST(LutFiles, SpellingsReadAsThePlainFileOrAreRefusedWithTheirReason) {
         SCOPED_TRACE(row.what);
         const bool isCube = row.name == "c";
         const std::string path = write(dir, isCube ? "spelled.cube" : "spelled.3dl", row.text);
+        std::optional<CommaDecimalNumbers> comma;
+        if (row.commaLocale) comma.emplace(localeDir);
         const Lut lut = isCube ? cube(path) : threeDl(path);
         const LutFileRefusal refusal = lutFileRefusal(path);
+        comma.reset();  // the plain reader below reads in the "C" locale
         EXPECT_EQ(refusal.why, row.why);
         if (isCube) expectSame(lut, quillane::plain::loadCube(path, preset, false), row.what);
         EXPECT_EQ(refusal.notData.line, row.notDataLine);
@@ -477,7 +503,7 @@ TEST(LutFiles, CubeOnePassEqualsTwoPassReader) {
         "1e", "1e-3",  "2e5",  "1e99",  "1e-50", "1e-40",  "-",       ".",           "1-2",      "--1",
         "e5", "0.1e1", "1ee2", "3.4028235e38",   "123456789012345678901234567890", "0.0000000001234",
         "7e-46", "00000000000000000000001", "1.5e-", "1.2.3", "1E-3", "+0.5", "1.000000e+00", "-2.5E+1",
-        "inf", "nan", "0x1p0", "1,5"};
+        "inf", "nan", "0x1p0", "1,5", "1e-400", "-1e400", "0.000001e-300", "+-1"};
     const std::vector<std::string> headers = {
         "LUT_3D_SIZE 2", "LUT_3D_SIZE 3",  "LUT_3D_SIZE 1\r", "LUT_3D_INPUT_RANGE -0.1 1.2", "#64BLOB",
         "#QUJD",         "TITLE \"t\"",    "",                "\r",                          "# c",
