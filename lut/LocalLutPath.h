@@ -13,6 +13,7 @@
 #include "lut/FileRead.h"
 #include "lut/Lut.h"
 #include "lut/LutFile.h"
+#include "lut/TextForPeople.h"
 
 // Only regular files count: a folder or a pipe named like a LUT is no LUT
 // (and reading a pipe would block the host).
@@ -87,8 +88,12 @@ inline std::string lutRefusalReason(const std::string& path) {
             const NotDataLine& line = refusal.notData;
             if (line.line > 0) {
                 text += "; line " + countText(line.line) + " is not read as data: ";
-                text += line.badField > 0 ? "its value " + std::to_string(line.badField) + " is not a number"
-                                          : "it holds " + std::to_string(line.fields) + " values, not three";
+                static const char* const kOrdinals[] = {"first", "second", "third"};
+                if (line.badField >= 1 && line.badField <= 3)
+                    text += std::string("its ") + kOrdinals[line.badField - 1] + " value, " +
+                            quotedForPeople(line.badText) + (line.badTextCut ? "..." : "") + ", is not a number";
+                else
+                    text += "it holds " + std::to_string(line.fields) + " values, not three";
             }
             return text;
         }

@@ -123,24 +123,6 @@ Fields fieldsOf(std::string_view line) {
     return f;
 }
 
-// Whether the fields are a data line, exactly three numbers, read into v.
-// When they are not, and the line begins as a number does, *notData (unless
-// already set) records it as the first line that was not read as data.
-bool readDataLine(const Fields& f, float v[3], long long lineNumber, NotDataLine* notData) {
-    int bad = 0;
-    if (f.count == 3)
-        for (int c = 0; c < 3 && !bad; ++c)
-            if (!readNumber(f.at[c], v[c])) bad = c + 1;
-    if (f.count == 3 && !bad) return true;
-    if (notData->line == 0 && f.count > 0 && kNumberChars.ok[static_cast<unsigned char>(f.at[0][0])] &&
-        f.at[0][0] != 'e' && f.at[0][0] != 'E') {
-        notData->line = lineNumber;
-        notData->fields = f.count;
-        notData->badField = bad;
-    }
-    return false;
-}
-
 // Keywords are matched without regard to case (ASCII).
 bool isKeyword(std::string_view field, std::string_view keyword) {
     if (field.size() != keyword.size()) return false;
@@ -150,6 +132,38 @@ bool isKeyword(std::string_view field, std::string_view keyword) {
         if (c != keyword[i]) return false;
     }
     return true;
+}
+
+// Whether a field begins as a number does, or is one of the words strtof
+// reads as a number (inf, infinity, nan, nan(...), in any case): the lines
+// that may be data a tool wrote.
+bool beginsAsNumber(std::string_view field) {
+    const char first = field[0];
+    if (kNumberChars.ok[static_cast<unsigned char>(first)]) return first != 'e' && first != 'E';
+    return isKeyword(field, "INF") || isKeyword(field, "INFINITY") || isKeyword(field, "NAN") ||
+           (field.size() > 4 && isKeyword(field.substr(0, 4), "NAN(") && field.back() == ')');
+}
+
+// Whether the fields are a data line, exactly three numbers, read into v.
+// When they are not, and the line begins as a number does, *notData (unless
+// already set) records it as the first line that was not read as data.
+bool readDataLine(const Fields& f, float v[3], long long lineNumber, NotDataLine* notData) {
+    int bad = 0;
+    if (f.count == 3)
+        for (int c = 0; c < 3 && !bad; ++c)
+            if (!readNumber(f.at[c], v[c])) bad = c + 1;
+    if (f.count == 3 && !bad) return true;
+    if (notData->line == 0 && f.count > 0 && beginsAsNumber(f.at[0])) {
+        notData->line = lineNumber;
+        notData->fields = f.count;
+        notData->badField = bad;
+        if (bad) {
+            const std::string_view field = f.at[bad - 1];
+            notData->badText = std::string(field.substr(0, NotDataLine::kMaxBadText));
+            notData->badTextCut = field.size() > NotDataLine::kMaxBadText;
+        }
+    }
+    return false;
 }
 
 bool startsWith(std::string_view s, std::string_view prefix) {

@@ -441,6 +441,15 @@ TEST(LutFiles, RefusalsSayWhy) {
         {"short-line.cube", "LUT_3D_SIZE 2\n" + lines(6, "0 0 0\n") + "1 1\n1 1 1\n",
          "It holds 7 of the 8 data lines its size of 2 nodes per axis needs; line 8 is not read as data: it holds 2 "
          "values, not three."},
+        {"comma.cube", "LUT_3D_SIZE 1\n0 0,5 1\n",
+         "It holds 0 of the 1 data lines its size of 1 nodes per axis needs; line 2 is not read as data: its second "
+         "value, \"0,5\", is not a number."},
+        {"nan.cube", "LUT_3D_SIZE 1\n# c\nNaN 0 0\n",
+         "It holds 0 of the 1 data lines its size of 1 nodes per axis needs; line 3 is not read as data: its first "
+         "value, \"NaN\", is not a number."},
+        {"long.cube", "LUT_3D_SIZE 1\n0 0 0.5\x1b[2J" + std::string(50, 'x') + "\n",
+         "It holds 0 of the 1 data lines its size of 1 nodes per axis needs; line 2 is not read as data: its third "
+         "value, \"0.5\\u001b[2J" + std::string(33, 'x') + "\"..., is not a number."},
         {"good.cube", "LUT_3D_SIZE 1\n0 0 0\n", ""},
     };
     for (const Case& c : cases) {
