@@ -5,7 +5,7 @@
 #include <sys/stat.h>
 
 #include <cctype>
-#include <cstdio>
+#include <charconv>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -55,11 +55,13 @@ inline std::string countText(long long count) {
     return (count < 0 ? "-" : "") + out;
 }
 
-// An input range bound as the user can compare it with the file.
+// An input range bound as the user can compare it with the file: with a
+// decimal point whatever the locale.
 inline std::string rangeBoundText(float bound) {
     char text[32];
-    std::snprintf(text, sizeof text, "%.9g", static_cast<double>(bound));
-    return text;
+    const std::to_chars_result r =
+        std::to_chars(text, text + sizeof text, static_cast<double>(bound), std::chars_format::general, 9);
+    return std::string(text, r.ptr);
 }
 
 // Why the file at path gives no LUT, as the reader found it, worded to follow

@@ -457,6 +457,12 @@ TEST(LutFiles, RefusalsSayWhy) {
         const std::string path = c.text.empty() ? dir.file(c.name) : write(dir, c.name, c.text);
         EXPECT_EQ(unreadableLutText(path), "Cannot read a LUT from the file " + path + (c.why.empty() ? "" : "\n") + c.why);
     }
+    {
+        TempDir localeDir;
+        const CommaDecimalNumbers comma(localeDir);
+        EXPECT_EQ(lutRefusalReason(write(dir, "range-comma.cube", "LUT_3D_SIZE 1\nLUT_3D_INPUT_RANGE 0.5 0.5\n0 0 0\n")),
+                  "its input range, 0.5 to 0.5, has two equal ends and spans no colours");
+    }
     std::filesystem::create_directory(dir.file("folder.cube"));
     EXPECT_EQ(lutRefusalReason(dir.file("folder.cube")), "it is a folder, not a file");
     ASSERT_EQ(::mkfifo(dir.file("pipe.3dl").c_str(), 0600), 0);
