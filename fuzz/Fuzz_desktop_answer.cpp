@@ -27,6 +27,7 @@
 
 #include "desktop/MemoryMappingFile.h"
 #include "fuzz/FuzzSupport.h"
+#include "lut/LutFile.h"
 #include "plugin/Base64.h"
 #include "plugin/DesktopExchange.h"
 
@@ -131,7 +132,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::check(lut->lutReady == 0 && image->presetReady == 0 && image->busy == 0,
                 "an answer taken or refused lowers every flag");
     const float range0 = headerBefore.inputRange0, range1 = headerBefore.inputRange1;
-    const bool usable = n >= 1 && n <= LutMapping::kMaxDimSize && std::isfinite(range0) && std::isfinite(range1);
+    const bool usable = n >= 1 && n <= LutMapping::kMaxDimSize && usableInputRange(range0, range1);
     if (!usable) {
         fuzz::check(result == desktop_exchange::AnswerResult::Refused, "an unusable answer is refused");
         return 0;

@@ -5,7 +5,7 @@
 #include <sys/stat.h>
 
 #include <cctype>
-#include <cstdio>
+#include <charconv>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -13,6 +13,7 @@
 #include "lut/FileRead.h"
 #include "lut/Lut.h"
 #include "lut/LutFile.h"
+#include "lut/TextForPeople.h"
 
 // Only regular files count: a folder or a pipe named like a LUT is no LUT
 // (and reading a pipe would block the host).
@@ -54,11 +55,13 @@ inline std::string countText(long long count) {
     return (count < 0 ? "-" : "") + out;
 }
 
-// An input range bound as the user can compare it with the file.
+// An input range bound as the user can compare it with the file: with a
+// decimal point whatever the locale.
 inline std::string rangeBoundText(float bound) {
     char text[32];
-    std::snprintf(text, sizeof text, "%.9g", static_cast<double>(bound));
-    return text;
+    const std::to_chars_result r =
+        std::to_chars(text, text + sizeof text, static_cast<double>(bound), std::chars_format::general, 9);
+    return std::string(text, r.ptr);
 }
 
 // Why the file at path gives no LUT, as the reader found it, worded to follow
@@ -87,8 +90,12 @@ inline std::string lutRefusalReason(const std::string& path) {
             const NotDataLine& line = refusal.notData;
             if (line.line > 0) {
                 text += "; line " + countText(line.line) + " is not read as data: ";
-                text += line.badField > 0 ? "its value " + std::to_string(line.badField) + " is not a number"
-                                          : "it holds " + std::to_string(line.fields) + " values, not three";
+                static const char* const kOrdinals[] = {"first", "second", "third"};
+                if (line.badField >= 1 && line.badField <= 3)
+                    text += std::string("its ") + kOrdinals[line.badField - 1] + " value, " +
+                            quotedForPeople(line.badText) + (line.badTextCut ? "..." : "") + ", is not a number";
+                else
+                    text += "it holds " + std::to_string(line.fields) + " values, not three";
             }
             return text;
         }

@@ -1,6 +1,7 @@
 #include "lut/LutFile.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cerrno>
 #include <cfloat>
 #include <cmath>
@@ -15,8 +16,8 @@ inline bool isDigit(char c) { return static_cast<unsigned>(c - '0') < 10u; }
 inline bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
 // The bytes a number of a LUT file is written with: signs, digits, a point
-// and an exponent of either case. The words strtof also reads (inf, nan) and
-// its hexadecimal floats are no numbers of these files.
+// and an exponent of either case. The words inf and nan and hexadecimal
+// floats are no numbers of these files.
 struct NumberChars {
     bool ok[256] = {};
     constexpr NumberChars() {
@@ -28,10 +29,48 @@ constexpr NumberChars kNumberChars;
 
 constexpr float kPow10[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
 
-// One field read whole as strtof reads it, or false. A plain decimal
+// Whether the decimal number in [p, end) (as from_chars took it) is 1 or more
+// in magnitude, told from its digits: for a value too far from 1 for the type.
+bool atLeastOne(const char* p, const char* end) {
+    if (p < end && *p == '-') ++p;
+    long long place = 0;  // power of ten of the first digit that is not 0
+    bool point = false, found = false;
+    for (; p < end && *p != 'e' && *p != 'E'; ++p) {
+        if (*p == '.') point = true;
+        else if (found) place += point ? 0 : 1;  // a further digit before the point
+        else if (*p != '0') found = true, place -= point;  // the first digit that is not 0
+        else place -= point;  // a 0 after the point, before that digit
+    }
+    long long exponent = 0;
+    bool negative = false;
+    if (p < end && ++p < end && (*p == '+' || *p == '-')) negative = *p++ == '-';
+    for (; p < end; ++p) exponent = std::min<long long>(exponent * 10 + (*p - '0'), 1000000000LL);
+    return place + (negative ? -exponent : exponent) >= 0;
+}
+
+// A number read as strtod reads it in the "C" locale, whatever locale the
+// process runs in (a toolkit sets it from the environment, and under a
+// comma-decimal one strtod stops at the point): one leading '+' is taken, and
+// a value nearer 0 than the type holds is read as 0. A value beyond the
+// type's range is set to infinity and keeps result_out_of_range.
+template <typename T>
+std::from_chars_result readDecimal(const char* first, const char* last, T& out) {
+    const char* p = first;
+    if (p < last && *p == '+' && ++p < last && *p == '-') return {first, std::errc::invalid_argument};
+    std::from_chars_result r = std::from_chars(p, last, out);
+    if (r.ec == std::errc::invalid_argument) r.ptr = first;
+    if (r.ec != std::errc::result_out_of_range) return r;
+    const T magnitude = atLeastOne(p, r.ptr) ? std::numeric_limits<T>::infinity() : T(0);
+    out = *p == '-' ? -magnitude : magnitude;
+    if (magnitude == T(0)) r.ec = std::errc();
+    return r;
+}
+
+// One field read whole as a number, or false. A plain decimal
 // ([-]digits[.digits], at most 2^24 as mantissa, at most ten decimals) is
 // exact as w / 10^k in float (both operands are exact, the division rounds
-// once), which spares the library call on almost every field of a file.
+// once), which spares the library call on almost every field of a file. A
+// value beyond float's range is no usable node: not a number.
 bool readNumber(std::string_view t, float& out) {
     if (t.empty()) return false;
     std::size_t i = t[0] == '-' ? 1 : 0;
@@ -47,10 +86,9 @@ bool readNumber(std::string_view t, float& out) {
     }
     for (const char c : t)
         if (!kNumberChars.ok[static_cast<unsigned char>(c)]) return false;
-    const std::string copy(t);
-    char* stop = nullptr;
-    const float v = std::strtof(copy.c_str(), &stop);
-    if (stop != copy.c_str() + copy.size()) return false;
+    float v;
+    const std::from_chars_result r = readDecimal(t.data(), t.data() + t.size(), v);
+    if (r.ec != std::errc() || r.ptr != t.data() + t.size()) return false;
     out = v;
     return true;
 }
@@ -86,24 +124,6 @@ Fields fieldsOf(std::string_view line) {
     return f;
 }
 
-// Whether the fields are a data line, exactly three numbers, read into v.
-// When they are not, and the line begins as a number does, *notData (unless
-// already set) records it as the first line that was not read as data.
-bool readDataLine(const Fields& f, float v[3], long long lineNumber, NotDataLine* notData) {
-    int bad = 0;
-    if (f.count == 3)
-        for (int c = 0; c < 3 && !bad; ++c)
-            if (!readNumber(f.at[c], v[c])) bad = c + 1;
-    if (f.count == 3 && !bad) return true;
-    if (notData->line == 0 && f.count > 0 && kNumberChars.ok[static_cast<unsigned char>(f.at[0][0])] &&
-        f.at[0][0] != 'e' && f.at[0][0] != 'E') {
-        notData->line = lineNumber;
-        notData->fields = f.count;
-        notData->badField = bad;
-    }
-    return false;
-}
-
 // Keywords are matched without regard to case (ASCII).
 bool isKeyword(std::string_view field, std::string_view keyword) {
     if (field.size() != keyword.size()) return false;
@@ -113,6 +133,38 @@ bool isKeyword(std::string_view field, std::string_view keyword) {
         if (c != keyword[i]) return false;
     }
     return true;
+}
+
+// Whether a field begins as a number does, or is one of the words strtof
+// reads as a number (inf, infinity, nan, nan(...), in any case): the lines
+// that may be data a tool wrote.
+bool beginsAsNumber(std::string_view field) {
+    const char first = field[0];
+    if (kNumberChars.ok[static_cast<unsigned char>(first)]) return first != 'e' && first != 'E';
+    return isKeyword(field, "INF") || isKeyword(field, "INFINITY") || isKeyword(field, "NAN") ||
+           (field.size() > 4 && isKeyword(field.substr(0, 4), "NAN(") && field.back() == ')');
+}
+
+// Whether the fields are a data line, exactly three numbers, read into v.
+// When they are not, and the line begins as a number does, *notData (unless
+// already set) records it as the first line that was not read as data.
+bool readDataLine(const Fields& f, float v[3], long long lineNumber, NotDataLine* notData) {
+    int bad = 0;
+    if (f.count == 3)
+        for (int c = 0; c < 3 && !bad; ++c)
+            if (!readNumber(f.at[c], v[c])) bad = c + 1;
+    if (f.count == 3 && !bad) return true;
+    if (notData->line == 0 && f.count > 0 && beginsAsNumber(f.at[0])) {
+        notData->line = lineNumber;
+        notData->fields = f.count;
+        notData->badField = bad;
+        if (bad) {
+            const std::string_view field = f.at[bad - 1];
+            notData->badText = std::string(field.substr(0, NotDataLine::kMaxBadText));
+            notData->badTextCut = field.size() > NotDataLine::kMaxBadText;
+        }
+    }
+    return false;
 }
 
 bool startsWith(std::string_view s, std::string_view prefix) {
@@ -125,20 +177,23 @@ void appendPresetLine(std::string& preset, std::string_view line) {
     preset.append(line.data(), line.size());
 }
 
-// The number as strtod reads the start of the field, narrowed to float.
+// The number the field begins with, as strtod reads it, narrowed to float
+// (so a bound beyond float's range is infinite); 0 when it begins with none.
 float leadingNumber(std::string_view field) {
-    return static_cast<float>(std::strtod(std::string(field).c_str(), nullptr));
+    double v = 0.0;
+    if (readDecimal(field.data(), field.data() + field.size(), v).ec == std::errc::invalid_argument) return 0.0f;
+    return static_cast<float>(v);
 }
 
-// The three numbers of a DOMAIN_MIN or DOMAIN_MAX line, each read whole by
-// strtod; what follows the third (a comment) is not looked at.
+// The three numbers of a DOMAIN_MIN or DOMAIN_MAX line, each read whole;
+// what follows the third (a comment) is not looked at.
 bool readDomain(const Fields& f, float rgb[3]) {
     if (f.count < 4) return false;
     for (int c = 0; c < 3; ++c) {
-        const std::string token(f.at[c + 1]);
-        char* stop = nullptr;
-        const double v = std::strtod(token.c_str(), &stop);
-        if (stop != token.c_str() + token.size()) return false;
+        const std::string_view token = f.at[c + 1];
+        double v = 0.0;
+        const std::from_chars_result r = readDecimal(token.data(), token.data() + token.size(), v);
+        if (r.ec == std::errc::invalid_argument || r.ptr != token.data() + token.size()) return false;
         rgb[c] = static_cast<float>(v);
     }
     return true;
@@ -441,13 +496,18 @@ std::vector<char> decodeBase64(std::string_view text) {
     return out;
 }
 
+namespace {
+// Names of files are matched without regard to case (ASCII).
+std::string lowerAscii(std::string t) {
+    for (char& c : t)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return t;
+}
+}  // namespace
+
 bool ends_with(std::string s, std::string suffix) {
-    auto lower = [](std::string& t) {
-        for (char& c : t)
-            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    };
-    lower(s);
-    lower(suffix);
+    s = lowerAscii(std::move(s));
+    suffix = lowerAscii(std::move(suffix));
     if (suffix.size() > s.size()) return false;
     return s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
@@ -470,7 +530,8 @@ void forEachPiece(std::string_view s, char delimiter, Piece piece) {
 bool hasLutFileSuffix(const std::string& name) { return ends_with(name, ".cube") || ends_with(name, ".3dl"); }
 
 bool holdsLutFileName(const std::string& name) {
-    return name.find(".cube") != std::string::npos || name.find(".3dl") != std::string::npos;
+    const std::string lower = lowerAscii(name);
+    return lower.find(".cube") != std::string::npos || lower.find(".3dl") != std::string::npos;
 }
 
 std::vector<std::string> split(const std::string& s, char delimiter) {

@@ -32,12 +32,15 @@ enum class LutRefusal {
     MeshAboveLimit,      // .3dl mesh line of dimSize positions (above the limit) over dataLines data lines
 };
 // A line that might have been data but was not read as data: its number
-// (from 1) and, when it held three fields, which of them is no number (1-3);
-// otherwise how many fields it held.
+// (from 1) and, when it held three fields, which of them is no number (1-3)
+// and how it begins; otherwise how many fields it held.
 struct NotDataLine {
+    static constexpr std::size_t kMaxBadText = 40;
     long long line = 0;  // 0: every such line was read as data
     int fields = 0;
     int badField = 0;
+    std::string badText;  // at most kMaxBadText bytes of that field
+    bool badTextCut = false;
 };
 struct LutFileRefusal {
     LutRefusal why = LutRefusal::None;
@@ -84,7 +87,7 @@ std::vector<char> decodeBase64(std::string_view text);
 bool ends_with(std::string s, std::string suffix);
 // The two rules of LUT file names: a name that ends in ".cube" or ".3dl"
 // (any case) names a LUT file wherever it is met; a folder listing offers
-// every name that holds ".cube" or ".3dl" anywhere, in that case.
+// every name that holds ".cube" or ".3dl" anywhere, in any case.
 bool hasLutFileSuffix(const std::string& name);
 bool holdsLutFileName(const std::string& name);
 // Pieces between delimiters, as successive std::getline reads give them: empty

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -14,6 +13,7 @@
 #include "desktop/Launcher.h"
 #include "desktop/Settings.h"
 #include "lut/FileRead.h"
+#include "lut/LutFile.h"
 #include "platform/fxplug/FxPlug.h"
 
 namespace desktop_exchange {
@@ -178,8 +178,9 @@ AnswerResult takeAnswer(ImageMapping* image, LutMapping* lut, std::uint32_t inst
     const std::uint32_t n = loadWord(lut->dimSize);
     const float range0 = lut->inputRange0;
     const float range1 = lut->inputRange1;
-    // A range that is not a number could not be kept in the project either.
-    if (n < 1 || n > LutMapping::kMaxDimSize || !std::isfinite(range0) || !std::isfinite(range1)) {
+    // A range that is not a number could not be kept in the project either,
+    // and one of two equal ends spans no colours: the LUT files' rule.
+    if (n < 1 || n > LutMapping::kMaxDimSize || !usableInputRange(range0, range1)) {
         std::cerr << "Quillane: the desktop application's LUT (size " << n << ", range " << range0 << " to "
                   << range1 << ") was refused\n";
         if (image && loadWord(image->presetReady) == 1) storeWord(image->presetReady, 0);

@@ -9,6 +9,7 @@ PACKAGES=(
   libmrpt-nanogui-dev libglfw3-dev libeigen3-dev
   libgl-dev libopengl-dev libegl-dev libegl-mesa0 libgl1-mesa-dri
   libgtk-3-dev libxtst-dev libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
+  locales
 )
 
 missing=()

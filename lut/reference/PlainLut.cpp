@@ -32,12 +32,13 @@ std::string upper(std::string s) {
     return s;
 }
 
-// A number as a LUT file writes it, read whole by strtof.
+// A number as a LUT file writes it, read whole by strtof, and within float's
+// range. strtof follows LC_NUMERIC: the tests run this reader in the "C" locale.
 bool isNumber(const std::string& s, float* value) {
     if (s.empty() || s.find_first_not_of("+-.0123456789eE") != std::string::npos) return false;
     char* stop = nullptr;
     *value = std::strtof(s.c_str(), &stop);
-    return stop == s.c_str() + s.size();
+    return stop == s.c_str() + s.size() && !std::isinf(*value);
 }
 
 // Exactly three numbers.

@@ -62,8 +62,6 @@ TEST_F(ActionsLocal, NothingHappensWithoutAFolderOrACurrentEntry) {
         expectKept(name, 0.3f, "mine");
     };
     choose(dir + "/current.cube");
-    // LOOK.CUBE is a file LUT, but no candidate: the candidate test minds case.
-    unchanged(dir + "/LOOK.CUBE", "an upper-case current file");
     const auto cwd = std::filesystem::current_path();
     std::filesystem::current_path(dir);
     unchanged("a.cube", "a name without separator");
@@ -167,19 +165,19 @@ TEST_F(ActionsLocal, AFolderWhoseOnlyOtherEntryIsNoLutKeepsTheCurrentLutAndSaysW
 // hidden; each brings its preset (a .3dl none).
 TEST_F(ActionsLocal, NextAndPreviousFollowTheDirectoryOrderAroundAndStepPastEntriesThatGiveNoLut) {
     const std::string dir = folder("mixed");
-    const std::vector<std::string> good = {"look.cube.bak", "grade.3dl.cube", "look5.3dl"};
+    const std::vector<std::string> good = {"look.cube.bak", "grade.3dl.cube", "look5.3dl", "LOOK.CUBE"};
     writeCube(dir + "/look.cube.bak", 0.1f, "one");
     writeCube(dir + "/grade.3dl.cube", 0.3f, "three");
     write3dl(dir + "/look5.3dl", 512);
-    for (const char* other : {"LOOK.CUBE", ".hidden.cube", "notes.txt"}) writeCube(dir + "/" + other, 0.5f);
+    writeCube(dir + "/LOOK.CUBE", 0.5f, "upper");
+    for (const char* other : {".hidden.cube", "notes.txt"}) writeCube(dir + "/" + other, 0.5f);
     const std::vector<std::pair<std::string, std::string>> bad = {
         {"file", "look2.cube.zip"}, {"folder", "x.cube"}, {"pipe", "p.3dl"}, {"1D part", "flat.cube"}};
     std::map<std::string, std::string> whyOf;  // the reason line of each entry that gives no LUT
     for (const auto& [kind, name] : bad) whyOf[name] = makeNoLut(kind, dir + "/" + name);
     std::vector<std::string> order;  // the directory's own order
     for (const auto& name : directoryOrder(dir))
-        if (name.find(".cube") != std::string::npos || name.find(".3dl") != std::string::npos)
-            if (name != "LOOK.CUBE" && name[0] != '.') order.push_back(name);
+        if (holdsLutFileName(name) && name[0] != '.') order.push_back(name);
     ASSERT_EQ(order.size(), good.size() + bad.size());
     const auto isGood = [&](std::size_t i) { return std::count(good.begin(), good.end(), order[i]) > 0; };
     const std::size_t n = order.size();
@@ -199,8 +197,9 @@ TEST_F(ActionsLocal, NextAndPreviousFollowTheDirectoryOrderAroundAndStepPastEntr
         EXPECT_EQ(fx().currentName(), dir + "/" + order[at]);
         EXPECT_EQ(shownName(), dir + "/" + order[at]);
         const bool first = order[at] == "look.cube.bak", threeDl = order[at] == "look5.3dl";
-        EXPECT_FLOAT_EQ(firstRed(fx().currentLut()), threeDl ? 512 / 1023.0f : first ? 0.1f : 0.3f);
-        EXPECT_EQ(presetText(), threeDl ? "" : first ? "one" : "three");
+        const bool upper = order[at] == "LOOK.CUBE";
+        EXPECT_FLOAT_EQ(firstRed(fx().currentLut()), threeDl ? 512 / 1023.0f : first ? 0.1f : upper ? 0.5f : 0.3f);
+        EXPECT_EQ(presetText(), threeDl ? "" : first ? "one" : upper ? "upper" : "three");
         EXPECT_TRUE(saved());
     }
     EXPECT_TRUE(boxes.boxes.empty());  // look.cube.bak stayed a local file

@@ -162,7 +162,8 @@ TEST_F(ExchangeTest, HostileAnswersAreRefusedAndTheNextGoodOneIsTaken) {
         const char* value;
     };
     for (const Bad& b : {Bad{"DIM_WORD", "0"}, Bad{"DIM_WORD", "65"}, Bad{"DIM_WORD", "4294967295"},
-                         Bad{"RANGE", "nan,1"}, Bad{"RANGE", "0,inf"}}) {
+                         Bad{"RANGE", "nan,1"}, Bad{"RANGE", "0,inf"},
+                         Bad{"RANGE", "0.5,0.5"}}) {
         SCOPED_TRACE(std::string(b.variable) + "=" + b.value);
         ScopedEnv bad(std::string("QUILLANE_STANDIN_") + b.variable, std::string(b.value));
         ASSERT_EQ(sendToDesktop(image.data, lut.data, kId, *smallFrame(), {}, "a.cube", outgoingPresetPath()),

@@ -150,16 +150,17 @@ GalleryItem item(LutItemKind kind, const std::string& itemString) {
 TEST(GalleryRules, LocalOrderCaptionsAndPicks) {
     const std::vector<DirectoryEntry> entries = {
         {"b", true}, {"a.cube", false}, {"c", true}, {"d.3dl", false}, {".x.cube", false}, {"X.CUBE", false},
-        {"x.Cube.cube", false}, {"look.cube.bak", false}, {"notes.txt", false}, {"old.cube", true}};
+        {"x.Cube.cube", false}, {"look.cube.bak", false}, {"notes.txt", false}, {"old.cube", true}, {"Y.3DL", false}};
     Strings order;
     std::vector<LutItemKind> kinds;
     for (const GalleryItem& i : localItems(entries, "/L", "/")) {
         order.push_back(i.itemString);
         kinds.push_back(i.kind);
     }
-    EXPECT_EQ(order, (Strings{"/L/old.cube", "/L/c", "/L/b", "/L/a.cube", "/L/d.3dl", "/L/x.Cube.cube",
-                              "/L/look.cube.bak"}));
-    EXPECT_EQ(kinds, (std::vector<LutItemKind>{Folder, Folder, Folder, CubeLut, OtherLut, CubeLut, CubeLut}));
+    EXPECT_EQ(order, (Strings{"/L/old.cube", "/L/c", "/L/b", "/L/a.cube", "/L/d.3dl", "/L/X.CUBE", "/L/x.Cube.cube",
+                              "/L/look.cube.bak", "/L/Y.3DL"}));
+    EXPECT_EQ(kinds, (std::vector<LutItemKind>{Folder, Folder, Folder, CubeLut, OtherLut, CubeLut, CubeLut, CubeLut,
+                                               OtherLut}));
 
     struct Caption {
         GalleryItem item;

@@ -17,14 +17,15 @@ namespace {
 using GalleryWindow = GalleryTest;
 
 TEST_F(GalleryWindow, ListsAFolderInDirectoryOrderWithThumbnailsGradedByEachLut) {
-    // b/ a.cube c/ d.3dl, beside files that must not show.
+    // b/ a.cube c/ d.3dl X.CUBE, beside files that must not show.
     const std::string dir = folder("mixed");
     std::filesystem::create_directories(dir + "/b");
     writeCube(dir + "/a.cube", 5, 1.0f, 0.5f, 0.25f);
     std::filesystem::create_directories(dir + "/c");
     write3dl(dir + "/d.3dl");
     writeCube(dir + "/x.Cube.cube", 3, 0.2f, 1.0f, 1.0f);
-    for (const char* hidden : {"/.hidden.cube", "/X.CUBE"}) writeCube(dir + hidden, 3, 1, 1, 1);
+    writeCube(dir + "/X.CUBE", 3, 1, 1, 1);
+    writeCube(dir + "/.hidden.cube", 3, 1, 1, 1);
     std::ofstream(dir + "/broken.cube") << "LUT_3D_SIZE nonsense\n";
     std::ofstream(dir + "/inf-range.cube") << "LUT_3D_SIZE 1\nLUT_3D_INPUT_RANGE 0 inf\n0 0 0\n";
     std::ofstream(dir + "/notes.txt") << "not a LUT\n";
@@ -34,7 +35,8 @@ TEST_F(GalleryWindow, ListsAFolderInDirectoryOrderWithThumbnailsGradedByEachLut)
         if (entry.name[0] == '.') continue;
         if (entry.isDirectory)
             folders.insert(folders.begin(), dir + "/" + entry.name);
-        else if (entry.name == "a.cube" || entry.name == "d.3dl" || entry.name == "x.Cube.cube")
+        else if (entry.name == "a.cube" || entry.name == "d.3dl" || entry.name == "x.Cube.cube" ||
+                 entry.name == "X.CUBE")
             expected.push_back(dir + "/" + entry.name);
     }
     expected.insert(expected.begin(), folders.begin(), folders.end());
@@ -60,7 +62,7 @@ TEST_F(GalleryWindow, ListsAFolderInDirectoryOrderWithThumbnailsGradedByEachLut)
         }
         // Rows of three, with the file name under each picture.
         const auto list = views();
-        ASSERT_EQ(list.size(), 5u);
+        ASSERT_EQ(list.size(), 6u);
         EXPECT_EQ(list[0]->absolutePosition().y(), list[2]->absolutePosition().y());
         EXPECT_GT(list[3]->absolutePosition().y(), list[2]->absolutePosition().y());
         EXPECT_LT(list[3]->absolutePosition().x(), list[2]->absolutePosition().x());

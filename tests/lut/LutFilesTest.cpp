@@ -2,11 +2,13 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -118,8 +120,25 @@ TEST(LutFiles, CubeDataLineRules) {
 // Each way other tools spell a file, .cube and .3dl alike: a row either
 // gives exactly the nodes and range of the plainly written file, or is
 // refused with the reason it must give.
+// A decimal-comma LC_NUMERIC (as a toolkit sets from a German environment)
+// while it lives; "C" again after.
+class CommaDecimalNumbers {
+public:
+    explicit CommaDecimalNumbers(const TempDir& dir) {
+        const std::string made = "localedef -i de_DE -f UTF-8 '" + dir.file("de_DE.UTF-8") + "' 2>&1";
+        EXPECT_EQ(0, std::system(made.c_str())) << "localedef (package locales) makes the comma locale";
+        ::setenv("LOCPATH", dir.path().c_str(), 1);
+        const bool set = std::setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr;
+        EXPECT_TRUE(set && std::string(std::localeconv()->decimal_point) == ",");
+    }
+    ~CommaDecimalNumbers() {
+        std::setlocale(LC_NUMERIC, "C");
+        ::unsetenv("LOCPATH");
+    }
+};
+
 TEST(LutFiles, SpellingsReadAsThePlainFileOrAreRefusedWithTheirReason) {
-    TempDir dir;
+    TempDir dir, localeDir;
     // The plain .cube: 2 nodes per axis over -0.125 .. 1.125.
     const char* values[8][3] = {{"0", "0", "0.125"},   {"0.75", "0", "0.125"},   {"0", "0.5", "0.125"},
                                 {"0.75", "0.5", "0.125"}, {"0", "0", "1"},         {"0.75", "0", "1"},
@@ -157,6 +176,7 @@ TEST(LutFiles, SpellingsReadAsThePlainFileOrAreRefusedWithTheirReason) {
         R why = R::None;
         float lo = -0.125f, hi = 1.125f;  // the range a file read must give
         long long notDataLine = 0;         // for a short file: the line it must name
+        bool commaLocale = false;          // read with a decimal-comma LC_NUMERIC
     };
     const std::vector<Row> rows = {
         {"the plain .cube", "c", size + range + data(" ")},
@@ -180,6 +200,9 @@ TEST(LutFiles, SpellingsReadAsThePlainFileOrAreRefusedWithTheirReason) {
         {"a 1D range without a 1D part", "c", size + "LUT_1D_INPUT_RANGE 0 1\n" + data(" "), R::OneDimensionalRange},
         {"a data line of four values", "c", size + range + "0 0 0.125\n0 0 0 0\n", R::ShortOfDataLines, 0, 0, 4},
         {"a decimal comma", "c", size + range + "#\n0 0 0,125\n", R::ShortOfDataLines, 0, 0, 4},
+        {"points, exponents and long values under a decimal-comma locale", "c",
+         size + "DOMAIN_MIN 0 0 0\nDOMAIN_MAX 1.5 1.5 1.5\n" + range + data(" ", "", "\n", "%.8e"), R::None, -0.125f,
+         1.125f, 0, true},
         {"the plain .3dl", "3", mesh6 + "\n" + threeDlData(" ", "", "\n"), R::None, 0, 1},
         {".3dl parted by tabs", "3", "3DMESH\nmesh 6 10\n0\t64\t128\t256\t512\t1023\n" + threeDlData("\t", "", "\n"),
          R::None, 0, 1},
@@ -198,8 +221,11 @@ TEST(LutFiles, SpellingsReadAsThePlainFileOrAreRefusedWithTheirReason) {
         SCOPED_TRACE(row.what);
         const bool isCube = row.name == "c";
         const std::string path = write(dir, isCube ? "spelled.cube" : "spelled.3dl", row.text);
+        std::optional<CommaDecimalNumbers> comma;
+        if (row.commaLocale) comma.emplace(localeDir);
         const Lut lut = isCube ? cube(path) : threeDl(path);
         const LutFileRefusal refusal = lutFileRefusal(path);
+        comma.reset();  // the plain reader below reads in the "C" locale
         EXPECT_EQ(refusal.why, row.why);
         if (isCube) expectSame(lut, quillane::plain::loadCube(path, preset, false), row.what);
         EXPECT_EQ(refusal.notData.line, row.notDataLine);
@@ -415,12 +441,27 @@ TEST(LutFiles, RefusalsSayWhy) {
         {"short-line.cube", "LUT_3D_SIZE 2\n" + lines(6, "0 0 0\n") + "1 1\n1 1 1\n",
          "It holds 7 of the 8 data lines its size of 2 nodes per axis needs; line 8 is not read as data: it holds 2 "
          "values, not three."},
+        {"comma.cube", "LUT_3D_SIZE 1\n0 0,5 1\n",
+         "It holds 0 of the 1 data lines its size of 1 nodes per axis needs; line 2 is not read as data: its second "
+         "value, \"0,5\", is not a number."},
+        {"nan.cube", "LUT_3D_SIZE 1\n# c\nNaN 0 0\n",
+         "It holds 0 of the 1 data lines its size of 1 nodes per axis needs; line 3 is not read as data: its first "
+         "value, \"NaN\", is not a number."},
+        {"long.cube", "LUT_3D_SIZE 1\n0 0 0.5\x1b[2J" + std::string(50, 'x') + "\n",
+         "It holds 0 of the 1 data lines its size of 1 nodes per axis needs; line 2 is not read as data: its third "
+         "value, \"0.5\\u001b[2J" + std::string(33, 'x') + "\"..., is not a number."},
         {"good.cube", "LUT_3D_SIZE 1\n0 0 0\n", ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string path = c.text.empty() ? dir.file(c.name) : write(dir, c.name, c.text);
         EXPECT_EQ(unreadableLutText(path), "Cannot read a LUT from the file " + path + (c.why.empty() ? "" : "\n") + c.why);
+    }
+    {
+        TempDir localeDir;
+        const CommaDecimalNumbers comma(localeDir);
+        EXPECT_EQ(lutRefusalReason(write(dir, "range-comma.cube", "LUT_3D_SIZE 1\nLUT_3D_INPUT_RANGE 0.5 0.5\n0 0 0\n")),
+                  "its input range, 0.5 to 0.5, has two equal ends and spans no colours");
     }
     std::filesystem::create_directory(dir.file("folder.cube"));
     EXPECT_EQ(lutRefusalReason(dir.file("folder.cube")), "it is a folder, not a file");
@@ -477,7 +518,7 @@ TEST(LutFiles, CubeOnePassEqualsTwoPassReader) {
         "1e", "1e-3",  "2e5",  "1e99",  "1e-50", "1e-40",  "-",       ".",           "1-2",      "--1",
         "e5", "0.1e1", "1ee2", "3.4028235e38",   "123456789012345678901234567890", "0.0000000001234",
         "7e-46", "00000000000000000000001", "1.5e-", "1.2.3", "1E-3", "+0.5", "1.000000e+00", "-2.5E+1",
-        "inf", "nan", "0x1p0", "1,5"};
+        "inf", "nan", "0x1p0", "1,5", "1e-400", "-1e400", "0.000001e-300", "+-1"};
     const std::vector<std::string> headers = {
         "LUT_3D_SIZE 2", "LUT_3D_SIZE 3",  "LUT_3D_SIZE 1\r", "LUT_3D_INPUT_RANGE -0.1 1.2", "#64BLOB",
         "#QUJD",         "TITLE \"t\"",    "",                "\r",                          "# c",
@@ -661,8 +702,9 @@ TEST(LutFiles, Base64AndStringHelpers) {
     EXPECT_TRUE(ends_with("/a/LOOK.3DL", ".3dl") && ends_with("x", ""));
     EXPECT_FALSE(ends_with("3dl", ".3dl") || ends_with("a.cube", ".3dl"));
     // A LUT file by its suffix in any case; a listing offers names that hold one, in lower case.
-    EXPECT_TRUE(hasLutFileSuffix("/a/LOOK.CUBE") && hasLutFileSuffix("x.3Dl") && holdsLutFileName("x.cube.bak"));
-    EXPECT_FALSE(hasLutFileSuffix("x.cube.bak") || hasLutFileSuffix("cube") || holdsLutFileName("X.CUBE"));
+    EXPECT_TRUE(hasLutFileSuffix("/a/LOOK.CUBE") && hasLutFileSuffix("x.3Dl") && holdsLutFileName("x.cube.bak") &&
+                holdsLutFileName("X.CUBE.BAK"));
+    EXPECT_FALSE(hasLutFileSuffix("x.cube.bak") || hasLutFileSuffix("cube") || holdsLutFileName("cube"));
 
     using V = std::vector<std::string>;
     EXPECT_EQ(split("a  b", ' '), (V{"a", "", "b"}));
