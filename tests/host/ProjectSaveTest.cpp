@@ -205,7 +205,9 @@ TEST(ProjectSave, ASaveKeepsTheFilesPermissionsAndRefusesAReadOnlyFile) {
         });
         EXPECT_EQ(status, o.status) << std::oct << o.mode;
         EXPECT_TRUE(readFile(path) == host::projectText(version(0, o.status == 0 ? 5 : 2))) << std::oct << o.mode;
-        if (o.status != 0) EXPECT_EQ(ownershipOf(path).uid, 0u) << std::oct << o.mode;
+        if (o.status != 0) {
+            EXPECT_EQ(ownershipOf(path).uid, 0u) << std::oct << o.mode;
+        }
     }
 }
 
