@@ -288,7 +288,7 @@ bool press(Session& s, const std::vector<std::string>& a) {
     if (failure.empty()) return true;
     // As in an editor, the user carries on after the box: the effect kept its
     // state, so the commands after the press (a save, a render) still run.
-    s.fail() << escapeControls(failure) << '\n';
+    s.fail() << failure << '\n';
     s.actionFailed = true;
     return true;
 }
@@ -438,7 +438,9 @@ std::string pressFailure(const PressObservation& seen) {
     return {};
 }
 
-int runHostCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+namespace {
+
+int runLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     std::string modulePath = QUILLANE_DEFAULT_EFFECT_MODULE;
     std::size_t i = 0;
     if (i < args.size() && (args[i] == "--help" || args[i] == "-h" || args[i] == "help")) {
@@ -495,6 +497,42 @@ int runHostCli(const std::vector<std::string>& args, std::ostream& out, std::ost
         }
     }
     return session.actionFailed ? 1 : 0;
+}
+
+// Every line the host writes is read by a person on a terminal. Names and
+// paths in it come from outside (files, projects, the online library), so
+// its control characters are written escaped, line by line, whichever
+// command wrote it.
+class EscapedLines : public std::streambuf {
+public:
+    explicit EscapedLines(std::ostream& to) : to_(to) {}
+    ~EscapedLines() override { sync(); }
+
+protected:
+    int_type overflow(int_type c) override {
+        if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+        line_.push_back(traits_type::to_char_type(c));
+        if (line_.back() == '\n') sync();
+        return c;
+    }
+    int sync() override {
+        if (!line_.empty()) to_ << escapeControls(line_, true);
+        line_.clear();
+        to_.flush();
+        return 0;
+    }
+
+private:
+    std::ostream& to_;
+    std::string line_;
+};
+
+}  // namespace
+
+int runHostCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    EscapedLines outLines(out), errLines(err);
+    std::ostream escapedOut(&outLines), escapedErr(&errLines);
+    return runLine(args, escapedOut, escapedErr);
 }
 
 }  // namespace host
