@@ -247,13 +247,15 @@ void FxQuillane::loadLut() {
         _name = name.stringValue();
 
         // The stored size, range and nodes come from a project file and are
-        // not trusted: a size outside 0..256, a range that is not a finite
-        // float, or fewer node bytes than the size needs (a size of 256 over a
+        // not trusted: a size outside 0..256, a range that is not two different
+        // finite floats, or fewer node bytes than the size needs (a size of 256 over a
         // few nodes would cost 268 MB of black) is damage and restores the
         // empty LUT. The node bytes are measured before any node is made.
         const std::int64_t n = dimSize.integerValue();
         float r0 = 0.0f, r1 = 1.0f;
-        const bool rangeOk = narrowRange(range0.doubleValue(), &r0) && narrowRange(range1.doubleValue(), &r1);
+        // A range of two equal ends would send every colour to one place.
+        const bool rangeOk = narrowRange(range0.doubleValue(), &r0) && narrowRange(range1.doubleValue(), &r1) &&
+                             (n == 0 || usableInputRange(r0, r1));
         const FxValue::Bytes& bytes = data.dataValue();
         const bool sizeOk = n >= 0 && n <= kMaxStoredDimSize;
         const std::size_t nodeCount = sizeOk ? static_cast<std::size_t>(n * n * n) : 0;

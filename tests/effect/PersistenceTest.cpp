@@ -303,6 +303,11 @@ TEST(Persistence, DamagedProjectsRestoreTheEmptyLutWithoutCrashing) {
         {"nodes short", fewBytes + R"(, {"id": 8, "type": "integer", "value": 33})", 0, true},
         {"nodes one byte short", nodes15 + R"(, {"id": 8, "type": "integer", "value": 1})", 0, true},
         {"nodes just enough", nodes16 + R"(, {"id": 8, "type": "integer", "value": 1})", 1, false},
+        // A range of two equal ends maps every colour to one place; without nodes it does no harm.
+        {"range of equal ends", nodes16 + R"(, {"id": 8, "type": "integer", "value": 1}, {"id": 9, "type": "double",
+             "value": 0.5}, {"id": 10, "type": "double", "value": 0.5})", 0, true},
+        {"range of equal ends, no LUT", R"({"id": 9, "type": "double", "value": 0}, {"id": 10, "type": "double",
+             "value": 0})", 0, false},
         {"nodes as text", R"({"id": 7, "type": "string", "value": "AAAA"}, {"id": 8, "type": "integer", "value": 2})",
          0, true},
         {"nodes too long", R"({"id": 7, "type": "data", "hex": ")" + std::string(2 * 16 * 9, 'f') +
