@@ -186,7 +186,10 @@ TEST_F(ActionsOnline, ASlowServiceWithoutLutsEndsTheStepWithinItsBudget) {
         const auto start = std::chrono::steady_clock::now();
         fx().runAction(NextLut);
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        EXPECT_LT(seconds, budgetSeconds + 1.0);  // asking all would take minutes
+        // The step ends at its budget (20.00 s measured). The bound gives a loaded test
+        // machine a second beyond the one a user is promised, and still fails a walk that
+        // checks the budget only between LUT requests (22.5 s in the second case).
+        EXPECT_LT(seconds, budgetSeconds + 2.0);
         EXPECT_EQ(fx().currentName(), "Big/L1");
         EXPECT_FALSE(saved());
         ASSERT_FALSE(boxes.boxes.empty());
