@@ -23,9 +23,12 @@ cmake --build build/asan -j "$JOBS"
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLANE_FUZZ=ON
 cmake --build build/fuzz -j "$JOBS" --target quillane_fuzzers
 
-# GUI tests need a display; everything else ignores it.
+# GUI tests need a display; everything else ignores it. Without -noreset the
+# server resets whenever its last client leaves, and a test that connects at
+# that moment is refused ("Failed to open display"): with tests starting and
+# ending in parallel that happens now and then.
 run_ctest() {
-  xvfb-run -a -s "-screen 0 1280x800x24" ctest --test-dir "$1" --output-on-failure -j "$JOBS" --timeout 600 "${@:2}"
+  xvfb-run -a -s "-screen 0 1280x800x24 -noreset" ctest --test-dir "$1" --output-on-failure -j "$JOBS" --timeout 600 "${@:2}"
 }
 run_ctest build/release
 # LeakSanitizer's own tracer now and then crashes at process exit while the GL
