@@ -64,6 +64,9 @@ inline std::string rangeBoundText(float bound) {
     return std::string(text, r.ptr);
 }
 
+// How far a float, the type a LUT's nodes and range are held in, reaches.
+inline const char* const kFloatReach = "(a float reaches about 3.4e38)";
+
 // Why the file at path gives no LUT, as the reader found it, worded to follow
 // the file's name ("PATH: no such file"); empty when no reason is known.
 inline std::string lutRefusalReason(const std::string& path) {
@@ -91,11 +94,17 @@ inline std::string lutRefusalReason(const std::string& path) {
             if (line.line > 0) {
                 text += "; line " + countText(line.line) + " is not read as data: ";
                 static const char* const kOrdinals[] = {"first", "second", "third"};
-                if (line.badField >= 1 && line.badField <= 3)
-                    text += std::string("its ") + kOrdinals[line.badField - 1] + " value, " +
-                            quotedForPeople(line.badText) + (line.badTextCut ? "..." : "") + ", is not a number";
+                const std::string shown = quotedForPeople(line.badText) + (line.badTextCut ? "..." : "");
+                if (line.why == NotDataLine::Why::NoNumbers)
+                    text += "it holds " + shown + ", not three numbers";
+                else if (line.badField >= 1 && line.badField <= 3)
+                    text += std::string("its ") + kOrdinals[line.badField - 1] + " value, " + shown +
+                            (line.why == NotDataLine::Why::BeyondFloat
+                                 ? std::string(", is beyond a float's range ") + kFloatReach
+                                 : std::string(", is not a number"));
                 else
-                    text += "it holds " + std::to_string(line.fields) + " values, not three";
+                    text += "it holds " + std::to_string(line.fields) + (line.fields == 1 ? " value" : " values") +
+                            ", not three";
             }
             return text;
         }
@@ -103,8 +112,7 @@ inline std::string lutRefusalReason(const std::string& path) {
             const std::string range = rangeBoundText(refusal.range0) + " to " + rangeBoundText(refusal.range1);
             if (refusal.range0 == refusal.range1)
                 return "its input range, " + range + ", has two equal ends and spans no colours";
-            return "its input range, " + range + ", has an end that is not a finite number (a float reaches about "
-                   "3.4e38)";
+            return "its input range, " + range + ", has an end that is not a finite number " + kFloatReach;
         }
         case LutRefusal::MeshAboveLimit:
             return "it holds a mesh line of " + countText(refusal.dimSize) + " positions and " +
@@ -113,8 +121,11 @@ inline std::string lutRefusalReason(const std::string& path) {
         case LutRefusal::PerChannelDomain:
             return "its DOMAIN_MIN or DOMAIN_MAX differs between the red, green and blue channels, and the effect "
                    "applies one input range to all three";
-        case LutRefusal::UnreadableDomain:
-            return "it has a DOMAIN_MIN or DOMAIN_MAX line without three numbers";
+        case LutRefusal::UnreadableRange: {
+            const std::string keyword = refusal.rangeKeyword;
+            return "it has a " + keyword + " line without " + (keyword == "LUT_3D_INPUT_RANGE" ? "two" : "three") +
+                   " numbers";
+        }
         case LutRefusal::NoMeshLine:
             return "its layout is unknown: it has no mesh line (the node positions a .3dl file begins with)";
         case LutRefusal::None:  // it gives a LUT now: nothing to tell

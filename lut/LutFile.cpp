@@ -27,6 +27,12 @@ struct NumberChars {
 };
 constexpr NumberChars kNumberChars;
 
+bool onlyNumberChars(std::string_view t) {
+    for (const char c : t)
+        if (!kNumberChars.ok[static_cast<unsigned char>(c)]) return false;
+    return true;
+}
+
 constexpr float kPow10[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
 
 // Whether the decimal number in [p, end) (as from_chars took it) is 1 or more
@@ -84,8 +90,7 @@ bool readNumber(std::string_view t, float& out) {
         out = t[0] == '-' ? -v : v;
         return true;
     }
-    for (const char c : t)
-        if (!kNumberChars.ok[static_cast<unsigned char>(c)]) return false;
+    if (!onlyNumberChars(t)) return false;
     float v;
     const std::from_chars_result r = readDecimal(t.data(), t.data() + t.size(), v);
     if (r.ec != std::errc() || r.ptr != t.data() + t.size()) return false;
@@ -93,13 +98,29 @@ bool readNumber(std::string_view t, float& out) {
     return true;
 }
 
+// A field of number bytes only, read whole, whose value lies beyond float's
+// range: no usable node, but a number all the same.
+bool beyondFloat(std::string_view t) {
+    if (!onlyNumberChars(t)) return false;
+    float v;
+    const std::from_chars_result r = readDecimal(t.data(), t.data() + t.size(), v);
+    return r.ec == std::errc::result_out_of_range && r.ptr == t.data() + t.size();
+}
+
+// The line without the blanks, tabs and carriage returns at its end.
+std::string_view withoutLineEnd(std::string_view line) {
+    std::size_t n = line.size();
+    while (n > 0 && (isBlank(line[n - 1]) || line[n - 1] == '\r')) --n;
+    return line.substr(0, n);
+}
+
 // Calls field(view) for each field of a line: the line is split at runs of
 // blanks and tabs, and blanks, tabs and carriage returns at its end are no
 // part of it. Stops early when field returns false.
 template <typename Field>
 void forEachField(std::string_view line, Field field) {
-    std::size_t n = line.size();
-    while (n > 0 && (isBlank(line[n - 1]) || line[n - 1] == '\r')) --n;
+    line = withoutLineEnd(line);
+    const std::size_t n = line.size();
     for (std::size_t i = 0;;) {
         while (i < n && isBlank(line[i])) ++i;
         if (i >= n) return;
@@ -145,25 +166,34 @@ bool beginsAsNumber(std::string_view field) {
            (field.size() > 4 && isKeyword(field.substr(0, 4), "NAN(") && field.back() == ')');
 }
 
-// Whether the fields are a data line, exactly three numbers, read into v.
-// When they are not, and the line begins as a number does, *notData (unless
-// already set) records it as the first line that was not read as data.
-bool readDataLine(const Fields& f, float v[3], long long lineNumber, NotDataLine* notData) {
+// Whether the fields of line are a data line, exactly three numbers, read
+// into v. When they are not, *notData (unless already set) records it as the
+// first line that was not read as data if it begins as a number does, or,
+// once a data line has been read (afterData), if it is any line but a comment:
+// before the data, words are the header.
+bool readDataLine(std::string_view line, const Fields& f, float v[3], long long lineNumber, bool afterData,
+                  NotDataLine* notData) {
     int bad = 0;
     if (f.count == 3)
         for (int c = 0; c < 3 && !bad; ++c)
             if (!readNumber(f.at[c], v[c])) bad = c + 1;
     if (f.count == 3 && !bad) return true;
-    if (notData->line == 0 && f.count > 0 && beginsAsNumber(f.at[0])) {
-        notData->line = lineNumber;
-        notData->fields = f.count;
-        notData->badField = bad;
-        if (bad) {
-            const std::string_view field = f.at[bad - 1];
-            notData->badText = std::string(field.substr(0, NotDataLine::kMaxBadText));
-            notData->badTextCut = field.size() > NotDataLine::kMaxBadText;
-        }
+    if (notData->line != 0 || f.count == 0) return false;
+    const bool likeData = beginsAsNumber(f.at[0]);
+    if (!likeData && (!afterData || f.at[0][0] == '#')) return false;
+    notData->line = lineNumber;
+    notData->fields = f.count;
+    notData->badField = bad;
+    std::string_view shown;
+    if (!likeData) {
+        notData->why = NotDataLine::Why::NoNumbers;
+        shown = withoutLineEnd(line).substr(static_cast<std::size_t>(f.at[0].data() - line.data()));
+    } else if (bad) {
+        shown = f.at[bad - 1];
+        notData->why = beyondFloat(shown) ? NotDataLine::Why::BeyondFloat : NotDataLine::Why::NotANumber;
     }
+    notData->badText = std::string(shown.substr(0, NotDataLine::kMaxBadText));
+    notData->badTextCut = shown.size() > NotDataLine::kMaxBadText;
     return false;
 }
 
@@ -177,26 +207,26 @@ void appendPresetLine(std::string& preset, std::string_view line) {
     preset.append(line.data(), line.size());
 }
 
-// The number the field begins with, as strtod reads it, narrowed to float
-// (so a bound beyond float's range is infinite); 0 when it begins with none.
-float leadingNumber(std::string_view field) {
-    double v = 0.0;
-    if (readDecimal(field.data(), field.data() + field.size(), v).ec == std::errc::invalid_argument) return 0.0f;
-    return static_cast<float>(v);
-}
-
-// The three numbers of a DOMAIN_MIN or DOMAIN_MAX line, each read whole;
-// what follows the third (a comment) is not looked at.
-bool readDomain(const Fields& f, float rgb[3]) {
-    if (f.count < 4) return false;
-    for (int c = 0; c < 3; ++c) {
+// The count numbers after the keyword of a range line (two of
+// LUT_3D_INPUT_RANGE, three of a DOMAIN_ line), each read whole as strtod
+// reads a decimal and narrowed to float, so a bound beyond float's range is
+// infinite; what follows them (a comment) is not looked at.
+bool readBounds(const Fields& f, int count, float* bounds) {
+    if (f.count < count + 1) return false;
+    for (int c = 0; c < count; ++c) {
         const std::string_view token = f.at[c + 1];
         double v = 0.0;
         const std::from_chars_result r = readDecimal(token.data(), token.data() + token.size(), v);
         if (r.ec == std::errc::invalid_argument || r.ptr != token.data() + token.size()) return false;
-        rgb[c] = static_cast<float>(v);
+        bounds[c] = static_cast<float>(v);
     }
     return true;
+}
+
+// A UTF-8 byte-order mark, which some editors write first, is no part of the
+// first line.
+std::string_view withoutByteOrderMark(std::string_view text) {
+    return startsWith(text, "\xEF\xBB\xBF") ? text.substr(3) : text;
 }
 
 // The empty Lut of a refused file, with the reason told to whoever asked.
@@ -233,6 +263,11 @@ Lut parseCubeText(std::string_view text, const std::string& path, std::string& p
     const auto refuse = [refusal](LutRefusal why, long long dimSize = 0, long long dataLines = 0) {
         return refused(refusal, why, dimSize, dataLines);
     };
+    const auto refuseRange = [&](const char* keyword) {
+        if (refusal) refusal->rangeKeyword = keyword;
+        return refuse(LutRefusal::UnreadableRange);
+    };
+    text = withoutByteOrderMark(text);
     long long n = 0;
     bool sawSize = false;
     float range0 = 0.0f, range1 = 1.0f;
@@ -279,7 +314,7 @@ Lut parseCubeText(std::string_view text, const std::string& path, std::string& p
         float v[3];
         // Lines of the preset text are no candidates for data that was missed.
         NotDataLine ignored;
-        if (readDataLine(f, v, lineNumber, marker ? &ignored : &notData)) {
+        if (readDataLine(line, f, v, lineNumber, used > 0, marker ? &ignored : &notData)) {
             addNode(v);
             if (marker && !headerDone) appendPresetLine(gathered, line);
             continue;
@@ -289,8 +324,10 @@ Lut parseCubeText(std::string_view text, const std::string& path, std::string& p
             const std::string_view word = f.count > 0 ? f.at[0] : std::string_view();
             if (isKeyword(word, "LUT_3D_INPUT_RANGE")) {
                 if (f.count == 3) {
-                    range0 = leadingNumber(f.at[1]);
-                    range1 = leadingNumber(f.at[2]);
+                    float bounds[2];
+                    if (!readBounds(f, 2, bounds)) return refuseRange("LUT_3D_INPUT_RANGE");
+                    range0 = bounds[0];
+                    range1 = bounds[1];
                     perChannel[0] = perChannel[1] = false;
                 }
             } else if (isKeyword(word, "LUT_3D_SIZE")) {
@@ -315,7 +352,7 @@ Lut parseCubeText(std::string_view text, const std::string& path, std::string& p
                 // per line; the later of it and LUT_3D_INPUT_RANGE wins.
                 const int bound = isKeyword(word, "DOMAIN_MIN") ? 0 : 1;
                 float rgb[3];
-                if (!readDomain(f, rgb)) return refuse(LutRefusal::UnreadableDomain);
+                if (!readBounds(f, 3, rgb)) return refuseRange(bound == 0 ? "DOMAIN_MIN" : "DOMAIN_MAX");
                 perChannel[bound] = !sameValue(rgb[0], rgb[1]) || !sameValue(rgb[0], rgb[2]);
                 (bound == 0 ? range0 : range1) = rgb[0];
             }
@@ -357,6 +394,7 @@ Lut parse3dlText(std::string_view text, const std::string& path, std::string& pr
     const auto refuse = [refusal](LutRefusal why, long long dimSize = 0, long long dataLines = 0) {
         return refused(refusal, why, dimSize, dataLines);
     };
+    text = withoutByteOrderMark(text);
     int n = 0;
     long long k = 0, total = 0;
     // A mesh line longer than any size read: its length, and the data lines
@@ -395,7 +433,7 @@ Lut parse3dlText(std::string_view text, const std::string& path, std::string& pr
         }
         float v[3];
         NotDataLine ignored;
-        if (readDataLine(f, v, lineNumber, dataMode ? &notData : &ignored)) {
+        if (readDataLine(line, f, v, lineNumber, k > 0, dataMode ? &notData : &ignored)) {
             linesAfterMesh += meshAbove > 0;
             if (dataMode) {
                 // The file runs blue fastest, the nodes red fastest.

@@ -26,20 +26,24 @@ enum class LutRefusal {
     OneDimensionalRange, // LUT_1D_INPUT_RANGE: the range of a 1D part the effect cannot apply
     ShortOfDataLines,    // dataLines of the dimSize^3 the size needs; notData tells the first line that was not
     PerChannelDomain,    // DOMAIN_MIN or DOMAIN_MAX differs between channels
-    UnreadableDomain,    // a DOMAIN_MIN or DOMAIN_MAX line without three numbers
+    UnreadableRange,     // a LUT_3D_INPUT_RANGE line without two numbers or a DOMAIN_ line without three; rangeKeyword
+                         // names it
     UnusableRange,       // the input range (range0, range1) has an end that is not finite, or equal ends
     NoMeshLine,          // .3dl without a line of node positions
     MeshAboveLimit,      // .3dl mesh line of dimSize positions (above the limit) over dataLines data lines
 };
-// A line that might have been data but was not read as data: its number
-// (from 1) and, when it held three fields, which of them is no number (1-3)
-// and how it begins; otherwise how many fields it held.
+// A line that was not read as data where data was due: its number (from 1)
+// and why. A line that begins as a number does is told by its values (how
+// many it held, or which of three, 1-3, is no number and how it begins);
+// any other by how the line begins.
 struct NotDataLine {
+    enum class Why { ValueCount, NotANumber, BeyondFloat, NoNumbers };
     static constexpr std::size_t kMaxBadText = 40;
     long long line = 0;  // 0: every such line was read as data
+    Why why = Why::ValueCount;
     int fields = 0;
     int badField = 0;
-    std::string badText;  // at most kMaxBadText bytes of that field
+    std::string badText;  // at most kMaxBadText bytes of that field, or of the line
     bool badTextCut = false;
 };
 struct LutFileRefusal {
@@ -48,6 +52,7 @@ struct LutFileRefusal {
     long long dataLines = 0;
     NotDataLine notData;
     float range0 = 0.0f, range1 = 1.0f;
+    const char* rangeKeyword = "";  // the keyword of an unreadable range line
     FileRead file;  // what the read found, for the reasons of the file itself
 };
 

@@ -41,6 +41,22 @@ bool isNumber(const std::string& s, float* value) {
     return stop == s.c_str() + s.size() && !std::isinf(*value);
 }
 
+// A bound of a range line: a decimal (no hexadecimal float) read whole by
+// strtod, narrowed to float.
+bool isBound(const std::string& s, float* value) {
+    char* stop = nullptr;
+    *value = static_cast<float>(std::strtod(s.c_str(), &stop));
+    return !s.empty() && stop == s.c_str() + s.size() && s.find_first_of("xX") == std::string::npos;
+}
+
+// A line read with getline, without the UTF-8 byte-order mark an editor may
+// write before the first line.
+bool nextLine(std::istream& in, std::string& line, bool first) {
+    if (!std::getline(in, line)) return false;
+    if (first && line.rfind("\xEF\xBB\xBF", 0) == 0) line.erase(0, 3);
+    return true;
+}
+
 // Exactly three numbers.
 bool isDataLine(const std::string& line, float rgb[3]) {
     const std::vector<std::string> fields = fieldsOf(line);
@@ -59,15 +75,14 @@ Lut loadCube(std::string path, std::string& presetText, bool skipPreset) {
     bool perChannel[2] = {false, false};
     bool marker = false;
     std::string text, line;
-    while (std::getline(in, line)) {
+    for (bool first = true; nextLine(in, line, first); first = false) {
         if (line.empty()) continue;
         float rgb[3];
         if (!isDataLine(line, rgb)) {
             const std::vector<std::string> fields = fieldsOf(line);
             const std::string word = fields.empty() ? "" : upper(fields[0]);
             if (word == "LUT_3D_INPUT_RANGE" && fields.size() == 3) {
-                range0 = static_cast<float>(std::strtod(fields[1].c_str(), nullptr));
-                range1 = static_cast<float>(std::strtod(fields[2].c_str(), nullptr));
+                if (!isBound(fields[1], &range0) || !isBound(fields[2], &range1)) return Lut();
                 perChannel[0] = perChannel[1] = false;
             } else if (word == "LUT_3D_SIZE" && fields.size() == 2) {
                 try {
@@ -79,11 +94,8 @@ Lut loadCube(std::string path, std::string& presetText, bool skipPreset) {
                 return Lut();
             } else if (word == "DOMAIN_MIN" || word == "DOMAIN_MAX") {
                 if (fields.size() < 4) return Lut();
-                for (int c = 0; c < 3; ++c) {
-                    char* stop = nullptr;
-                    rgb[c] = static_cast<float>(std::strtod(fields[c + 1].c_str(), &stop));
-                    if (stop != fields[c + 1].c_str() + fields[c + 1].size()) return Lut();
-                }
+                for (int c = 0; c < 3; ++c)
+                    if (!isBound(fields[c + 1], &rgb[c])) return Lut();
                 const auto same = [](float a, float b) { return a == b || (std::isnan(a) && std::isnan(b)); };
                 const int bound = word == "DOMAIN_MIN" ? 0 : 1;
                 perChannel[bound] = !same(rgb[0], rgb[1]) || !same(rgb[0], rgb[2]);
@@ -114,7 +126,7 @@ Lut loadCube(std::string path, std::string& presetText, bool skipPreset) {
     std::vector<float> nodes(4 * total, 0.0f);
     for (std::size_t k = 0; k < total; ++k) nodes[4 * k + 3] = 1.0f;
     std::size_t k = 0;
-    while (k < total && std::getline(in, line)) {
+    for (bool first = true; k < total && nextLine(in, line, first); first = false) {
         float rgb[3];
         if (!isDataLine(line, rgb)) continue;
         nodes[4 * k + 0] = rgb[0];

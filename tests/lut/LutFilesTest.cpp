@@ -200,6 +200,15 @@ TEST(LutFiles, SpellingsReadAsThePlainFileOrAreRefusedWithTheirReason) {
         {"a 1D range without a 1D part", "c", size + "LUT_1D_INPUT_RANGE 0 1\n" + data(" "), R::OneDimensionalRange},
         {"a data line of four values", "c", size + range + "0 0 0.125\n0 0 0 0\n", R::ShortOfDataLines, 0, 0, 4},
         {"a decimal comma", "c", size + range + "#\n0 0 0,125\n", R::ShortOfDataLines, 0, 0, 4},
+        {"a line of words within the data", "c", size + range + "0 0 0.125\nx y z\n", R::ShortOfDataLines, 0, 0, 4},
+        {"a word within the data", "c", size + range + "0 0 0.125\nfoo\n", R::ShortOfDataLines, 0, 0, 4},
+        {"a size again within the data", "c", size + range + "0 0 0.125\nLUT_3D_SIZE 2\n", R::ShortOfDataLines, 0, 0, 4},
+        {"a vertical tab before data", "c", size + range + "0 0 0.125\n\v0 0 0.125\n", R::ShortOfDataLines, 0, 0, 4},
+        {"a word before the data, a comment within", "c", size + range + "foo\n0 0 0.125\n  # c\n", R::ShortOfDataLines},
+        {"a data value beyond float", "c", size + range + "1e39 0 0\n", R::ShortOfDataLines, 0, 0, 3},
+        {"a hexadecimal range end", "c", size + "LUT_3D_INPUT_RANGE 0 0x1p1\n" + data(" "), R::UnreadableRange},
+        {"a range end with letters after it", "c", size + "LUT_3D_INPUT_RANGE 0 2abc\n" + data(" "), R::UnreadableRange},
+        {"a byte-order mark", "c", "\xEF\xBB\xBF" + size + range + data(" ")},
         {"points, exponents and long values under a decimal-comma locale", "c",
          size + "DOMAIN_MIN 0 0 0\nDOMAIN_MAX 1.5 1.5 1.5\n" + range + data(" ", "", "\n", "%.8e"), R::None, -0.125f,
          1.125f, 0, true},
@@ -210,6 +219,8 @@ TEST(LutFiles, SpellingsReadAsThePlainFileOrAreRefusedWithTheirReason) {
         {".3dl with a word line of six", "3", "made by a tool of six words\n" + mesh6 + "\n" + threeDlData(" ", "", "\n"),
          R::None, 0, 1},
         {".3dl with a line of two values", "3", mesh6 + "\n0 0 1023\n4 1\n", R::ShortOfDataLines, 0, 0, 3},
+        {".3dl with a word within the data", "3", mesh6 + "\n0 0 1023\nfoo\n", R::ShortOfDataLines, 0, 0, 3},
+        {".3dl with a byte-order mark", "3", "\xEF\xBB\xBF" + mesh6 + "\n" + threeDlData(" ", "", "\n"), R::None, 0, 1},
         {"a mesh line of 1024 over 33^3 lines", "3", mesh1024 + "\n" + lines(33 * 33 * 33, "0 512 1023\n"),
          R::MeshAboveLimit},
     };
@@ -383,8 +394,8 @@ TEST(LutFiles, DomainsAreTheInputRangeWhenTheirChannelsAgree) {
         {"per-channel minimum", "DOMAIN_MIN 0 0.1 0\n", LutRefusal::PerChannelDomain, 0, 0},
         {"the range, then per channel", "LUT_3D_INPUT_RANGE 0 3\nDOMAIN_MIN 0 0 -1\n", LutRefusal::PerChannelDomain, 0,
          0},
-        {"two numbers", "DOMAIN_MIN 0 0\n", LutRefusal::UnreadableDomain, 0, 0},
-        {"not a number", "DOMAIN_MAX 1 1 one\n", LutRefusal::UnreadableDomain, 0, 0},
+        {"two numbers", "DOMAIN_MIN 0 0\n", LutRefusal::UnreadableRange, 0, 0},
+        {"not a number", "DOMAIN_MAX 1 1 one\n", LutRefusal::UnreadableRange, 0, 0},
     };
     const std::string plainPath = write(dir, "plain.cube", nodes);
     const Lut plainLut = cube(plainPath);
@@ -427,7 +438,9 @@ TEST(LutFiles, RefusalsSayWhy) {
         {"size-x.cube", "LUT_3D_SIZE x\n", "Its LUT_3D_SIZE gives no size of 1 or more."},
         {"size-300.cube", "LUT_3D_SIZE 300\n", "Its size of 300 nodes per axis is above the 256 the effect reads."},
         {"short.cube", "LUT_3D_SIZE 2\n0 0 0\n", "It holds 1 of the 8 data lines its size of 2 nodes per axis needs."},
-        {"domain.cube", "DOMAIN_MIN 0\n", "It has a DOMAIN_MIN or DOMAIN_MAX line without three numbers."},
+        {"domain.cube", "DOMAIN_MIN 0\n", "It has a DOMAIN_MIN line without three numbers."},
+        {"range-hex.cube", "LUT_3D_SIZE 1\nLUT_3D_INPUT_RANGE 0 0x1p1\n0 0 0\n",
+         "It has a LUT_3D_INPUT_RANGE line without two numbers."},
         {"no-mesh.3dl", "3DMESH\nMesh 4 10\n", "Its layout is unknown: it has no mesh line (the node positions a .3dl "
                                                  "file begins with)."},
         {"mesh-300.3dl", mesh300 + "\n", "It holds a mesh line of 300 positions and 0 data lines; a mesh line gives "
@@ -450,6 +463,18 @@ TEST(LutFiles, RefusalsSayWhy) {
         {"long.cube", "LUT_3D_SIZE 1\n0 0 0.5\x1b[2J" + std::string(50, 'x') + "\n",
          "It holds 0 of the 1 data lines its size of 1 nodes per axis needs; line 2 is not read as data: its third "
          "value, \"0.5\\u001b[2J" + std::string(33, 'x') + "\"..., is not a number."},
+        {"one-value.cube", "LUT_3D_SIZE 1\n0.5\n",
+         "It holds 0 of the 1 data lines its size of 1 nodes per axis needs; line 2 is not read as data: it holds 1 "
+         "value, not three."},
+        {"beyond-float.cube", "LUT_3D_SIZE 1\n1e39 0 0\n",
+         "It holds 0 of the 1 data lines its size of 1 nodes per axis needs; line 2 is not read as data: its first "
+         "value, \"1e39\", is beyond a float's range (a float reaches about 3.4e38)."},
+        {"words.cube", "LUT_3D_SIZE 2\n0 0 0\nx y z\n",
+         "It holds 1 of the 8 data lines its size of 2 nodes per axis needs; line 3 is not read as data: it holds "
+         "\"x y z\", not three numbers."},
+        {"long-words.cube", "LUT_3D_SIZE 2\n0 0 0\n\v" + std::string(50, 'x') + "\n",
+         "It holds 1 of the 8 data lines its size of 2 nodes per axis needs; line 3 is not read as data: it holds "
+         "\"\\u000b" + std::string(39, 'x') + "\"..., not three numbers."},
         {"good.cube", "LUT_3D_SIZE 1\n0 0 0\n", ""},
     };
     for (const Case& c : cases) {
