@@ -323,13 +323,13 @@ Lut parseCubeText(std::string_view text, const std::string& path, std::string& p
         if (!headerDone) {
             const std::string_view word = f.count > 0 ? f.at[0] : std::string_view();
             if (isKeyword(word, "LUT_3D_INPUT_RANGE")) {
-                if (f.count == 3) {
-                    float bounds[2];
-                    if (!readBounds(f, 2, bounds)) return refuseRange("LUT_3D_INPUT_RANGE");
-                    range0 = bounds[0];
-                    range1 = bounds[1];
-                    perChannel[0] = perChannel[1] = false;
-                }
+                // Like a domain line, a comment may follow the values; a line
+                // without both is refused, never passed over for 0..1.
+                float bounds[2];
+                if (!readBounds(f, 2, bounds)) return refuseRange("LUT_3D_INPUT_RANGE");
+                range0 = bounds[0];
+                range1 = bounds[1];
+                perChannel[0] = perChannel[1] = false;
             } else if (isKeyword(word, "LUT_3D_SIZE")) {
                 if (f.count == 2) {
                     const std::string number(f.at[1]);

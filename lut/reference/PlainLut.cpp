@@ -81,8 +81,8 @@ Lut loadCube(std::string path, std::string& presetText, bool skipPreset) {
         if (!isDataLine(line, rgb)) {
             const std::vector<std::string> fields = fieldsOf(line);
             const std::string word = fields.empty() ? "" : upper(fields[0]);
-            if (word == "LUT_3D_INPUT_RANGE" && fields.size() == 3) {
-                if (!isBound(fields[1], &range0) || !isBound(fields[2], &range1)) return Lut();
+            if (word == "LUT_3D_INPUT_RANGE") {
+                if (fields.size() < 3 || !isBound(fields[1], &range0) || !isBound(fields[2], &range1)) return Lut();
                 perChannel[0] = perChannel[1] = false;
             } else if (word == "LUT_3D_SIZE" && fields.size() == 2) {
                 try {

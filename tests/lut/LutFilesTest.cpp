@@ -209,6 +209,8 @@ TEST(LutFiles, SpellingsReadAsThePlainFileOrAreRefusedWithTheirReason) {
         {"a hexadecimal range end", "c", size + "LUT_3D_INPUT_RANGE 0 0x1p1\n" + data(" "), R::UnreadableRange},
         {"a range end with letters after it", "c", size + "LUT_3D_INPUT_RANGE 0 2abc\n" + data(" "), R::UnreadableRange},
         {"a byte-order mark", "c", "\xEF\xBB\xBF" + size + range + data(" ")},
+        {"a comment after the range", "c", size + "LUT_3D_INPUT_RANGE -0.125 1.125 # scene\n" + data(" ")},
+        {"a range of one value", "c", size + "LUT_3D_INPUT_RANGE 2\n" + data(" "), R::UnreadableRange},
         {"points, exponents and long values under a decimal-comma locale", "c",
          size + "DOMAIN_MIN 0 0 0\nDOMAIN_MAX 1.5 1.5 1.5\n" + range + data(" ", "", "\n", "%.8e"), R::None, -0.125f,
          1.125f, 0, true},
